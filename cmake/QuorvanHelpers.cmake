@@ -1,0 +1,31 @@
+# Helpers shared by every folder of the suite.
+
+# quorvan_library(<name> SOURCES ... [DEPS ...])
+# A static library of lib/<name>; its headers are included as "<name>/<header>.hpp".
+function(quorvan_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  add_library(quorvan::${name} ALIAS ${name})
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/lib>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quorvan>)
+  if(ARG_DEPS)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  endif()
+  install(TARGETS ${name} EXPORT quorvanTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvan/${name}
+          FILES_MATCHING PATTERN "*.hpp")
+endfunction()
+
+# quorvan_program(<name> [SOURCES ...] [DEPS ...])
+# src/<name>/<name>.cpp (and any further SOURCES) form the library <name>_logic that tests link;
+# src/<name>/main.cpp is the thin executable build/bin/<name>.
+function(quorvan_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name}_logic STATIC ${name}.cpp ${ARG_SOURCES})
+  target_include_directories(${name}_logic PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name}_logic PUBLIC progmain ${ARG_DEPS})
+  add_executable(${name} main.cpp)
+  target_link_libraries(${name} PRIVATE ${name}_logic)
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()

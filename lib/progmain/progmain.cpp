@@ -1,0 +1,57 @@
+#include "progmain/progmain.hpp"
+
+#include <iostream>
+#include <new>
+
+#include "records/error.hpp"
+
+#ifndef QUORVAN_PROCESSOR
+#define QUORVAN_PROCESSOR "x86_64"
+#endif
+#ifndef QUORVAN_RELEASE
+#define QUORVAN_RELEASE "1.4"
+#endif
+
+namespace progmain {
+
+const Release& release() {
+  static const Release r{QUORVAN_PROCESSOR, QUORVAN_RELEASE, "01/10/2008"};
+  return r;
+}
+
+std::string release_line() {
+  const Release& r = release();
+  return "Quorvan " + r.processor + " " + r.release + " (" + r.date + ")";
+}
+
+int run_main(int argc, char** argv, const ProgramInfo& info, const RunFunction& run) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+  if (args.size() == 1 && args[0] == "--help") {
+    std::cout << info.help;
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << release_line() << '\n';
+    return 0;
+  }
+  Streams streams{std::cin, std::cout, std::cerr};
+  try {
+    const int status = run(args, streams);
+    std::cout.flush();
+    return status;
+  } catch (const records::ReadError& e) {
+    std::cout.flush();
+    std::cerr << info.name << ": " << e.what() << '\n';
+    return records::read_error_status;
+  } catch (const Exit& e) {
+    std::cout.flush();
+    std::cerr.flush();
+    return e.status;
+  } catch (const std::bad_alloc&) {
+    std::cout.flush();
+    std::cerr << info.name << ": not enough memory for the input\n";
+    return 1;
+  }
+}
+
+}  // namespace progmain

@@ -1,0 +1,46 @@
+// What every program's main() shares: --help and --version, and the end of a run on bad input.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace progmain {
+
+// The suite's release, as quorvan prints it.
+struct Release {
+  std::string processor;  // the processor build, e.g. "x86_64"
+  std::string release;    // "1.4"
+  std::string date;       // "01/10/2008", day/month/year as written
+};
+const Release& release();
+// "Quorvan x86_64 1.4 (01/10/2008)" without the newline.
+std::string release_line();
+
+struct Streams {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+};
+
+// A run that must end now with this exit status, its message (if any) already written.
+struct Exit {
+  int status;
+};
+
+struct ProgramInfo {
+  std::string_view name;  // used in error messages: "<name>: <message>"
+  std::string_view help;  // the text --help prints: what the program reads and writes
+};
+
+using RunFunction = std::function<int(const std::vector<std::string>& args, Streams streams)>;
+
+// Answers a lone --help or --version argument; otherwise calls run with the arguments after
+// argv[0] and the standard streams. A records::ReadError ends the run with
+// "<name>: <message>" on standard error and status 2, an Exit with its status; either way
+// standard output is flushed first, so what was written stays written.
+int run_main(int argc, char** argv, const ProgramInfo& info, const RunFunction& run);
+
+}  // namespace progmain
