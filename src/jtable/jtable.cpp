@@ -38,10 +38,10 @@ Rule read_rule(std::istream& in) {
   records::LineSource src(in, "standard input");
   records::FreeRecord rec(src);
   Rule r;
-  r.i = rec.integer("i (divisor of the selection rule)");
-  r.j = rec.integer("j (factor of the Bessel order)");
-  r.k = rec.integer("k (highest layer-line number)");
-  r.h = rec.integer("h (largest Bessel order)");
+  r.i = rec.integer("the divisor i of the selection rule");
+  r.j = rec.integer("the factor j of the Bessel order");
+  r.k = rec.integer("the highest layer-line number k");
+  r.h = rec.integer("the largest Bessel order h");
   check_count(src, "k", r.k);
   check_count(src, "h", r.h);
   return r;
