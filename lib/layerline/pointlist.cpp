@@ -63,16 +63,19 @@ std::optional<Block> PointListReader::read_block() {
   b.header = std::move(*h);
   for (;;) {
     PointRead pr = next_point();
-    if (pr.kind == PointKind::EndOfFile)
-      throw records::ReadError(src_.name(), src_.line() + 1, 0, 0,
-                               "end of file inside the layer-line block that begins at line " +
-                                   std::to_string(block_line_) + " (no terminator record)");
+    if (pr.kind == PointKind::EndOfFile) throw end_of_file_in_block();
     if (pr.kind == PointKind::EndOfBlock) {
       b.terminator = pr.point;
       return b;
     }
     b.points.push_back(pr.point);
   }
+}
+
+records::ReadError PointListReader::end_of_file_in_block() const {
+  return records::ReadError(src_.name(), src_.line() + 1, 0, 0,
+                            "end of file inside the layer-line block that begins at line " +
+                                std::to_string(block_line_) + " (no terminator record)");
 }
 
 std::string point_record(const Point& p) {

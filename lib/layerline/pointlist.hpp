@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "records/error.hpp"
 #include "records/source.hpp"
 
 namespace layerline {
@@ -75,6 +76,9 @@ public:
   // next_header() and every point up to the end of the block; the end of the input inside the
   // block throws ReadError ("end of file inside the layer-line block that begins at line N").
   std::optional<Block> read_block();
+  // The error for an end of the input met inside the current block (after next_point()
+  // returned EndOfFile), for readers to whom that is fatal.
+  records::ReadError end_of_file_in_block() const;
 
   records::LineSource& source() { return src_; }
 

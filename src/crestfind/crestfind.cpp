@@ -127,9 +127,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
       const layerline::PointRead pr = reader.next_point();
       if (pr.kind == layerline::PointKind::EndOfFile) {
         summary.flush();
-        throw records::ReadError(input->name(), input->line() + 1, 0, 0,
-                                 "end of file inside the layer-line block that begins at line " +
-                                     std::to_string(h->label_line) + " (no terminator record)");
+        throw reader.end_of_file_in_block();
       }
       if (pr.point.amp > maxamp) maxamp = pr.point.amp;
       if (pr.kind == layerline::PointKind::EndOfBlock) break;

@@ -41,9 +41,7 @@ void recast(std::istream& in, std::ostream& out) {
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
       if (pr.kind == layerline::PointKind::EndOfFile)
-        throw records::ReadError(src.name(), src.line() + 1, 0, 0,
-                                 "end of file inside the layer-line block that begins at line " +
-                                     std::to_string(h->label_line) + " (no terminator record)");
+        throw reader.end_of_file_in_block();
       out << layerline::listing_point(pr.point) << '\n';
       if (pr.kind == layerline::PointKind::EndOfBlock) break;
     }

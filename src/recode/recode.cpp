@@ -38,9 +38,7 @@ void recode_file(std::istream& in, std::ostream& out) {
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
       if (pr.kind == layerline::PointKind::EndOfFile)
-        throw records::ReadError(src.name(), src.line() + 1, 0, 0,
-                                 "end of file inside the layer-line block that begins at line " +
-                                     std::to_string(h->label_line) + " (no terminator record)");
+        throw reader.end_of_file_in_block();
       if (pr.kind == layerline::PointKind::EndOfBlock) {
         out << layerline::point_record(pr.point) << '\n';
         break;
