@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <memory>
+#include <sstream>
+#include <vector>
 
 #include "gridscan/kernel.hpp"
 
@@ -272,4 +274,59 @@ TEST(GridscanPasses, GridsAndPassControl) {
         SearchState{g.phi(5), g.z(7), g.rscmin, 1, false}, SearchState{g.phi(5), g.z(7), g.rscmin + g.drsc, 1, false},
         SearchState{g.phi(5), g.z(7), g.rscmax, 1, false}})
     EXPECT_TRUE(needs_another_pass(s, g));
+}
+
+namespace {
+
+// A kernel that only records which samples reach it.
+std::vector<TestSample> seen;
+void recording_kernel(const ReferenceGrid&, std::int32_t, const PassGrid&, float, const TestSample& s, Accumulators&) {
+  seen.push_back(s);
+}
+
+std::string test_point(float r, float amp, float phase) {
+  return layerline::point_record(layerline::Point{r, amp, phase}) + "\n";
+}
+
+}  // namespace
+
+TEST(GridscanTestPass, WhichSamplesReachTheKernel) {
+  Control c;
+  c.llmax = 3;
+  c.delbr = 0.001f;
+  c.recc = 0.01f;
+  c.wtv = {1.0f, 2.0f, 1.0f};
+  auto ref = std::make_unique<ReferenceGrid>();
+  ref->nn1 = {1, 2, 0};
+  ref->nl1 = {1, 2, 3};
+  for (int j = 2; j <= 20; ++j) ref->f1(1, j) = ref->f1(2, j) = 1.0f;
+  ref->irmax[0] = ref->irmax[1] = 20;
+  // Block 1: a sample beyond grid point 150 is skipped. Block 2: another Bessel order, so
+  // nothing is compared, but its uncovered reference points still count. Block 3: another
+  // layer-line number (the reference's is used), and the file ends inside the block.
+  const std::string text = " a\n" + layerline::parameter_record(0.5f, 1, 1) + "\n" + test_point(0.0f, 4.0f, 10.0f) +
+                           test_point(0.005f, 4.0f, 10.0f) + test_point(0.2f, 4.0f, 10.0f) +
+                           layerline::terminator_record() + "\n" + " b\n" + layerline::parameter_record(1.0f, -2, 2) +
+                           "\n" + test_point(0.003f, 4.0f, 10.0f) + layerline::terminator_record() + "\n" + " c\n" +
+                           layerline::parameter_record(1.0f, 0, 9) + "\n" + test_point(0.001f, 6.0f, 20.0f);
+  std::istringstream in(text);
+  records::LineSource src(in, "fort.1");
+  std::ostringstream out;
+  ReportWriter report(out);
+  const PassGrid g = first_pass_grid(c.recc, c.delbr);
+  auto acc = std::make_unique<Accumulators>();
+  SearchState st;
+  seen.clear();
+  read_test_pass(src, c, *ref, g, 1.0f, *acc, st, report, recording_kernel);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].r, 0.0f);  // a first record at R = 0 is a sample
+  EXPECT_EQ(seen[0].f, 2.0f);  // amplitude times the block weight and the layer line's weight
+  EXPECT_EQ(seen[1].r, 0.005f);
+  EXPECT_EQ(seen[2].nl, 3);
+  EXPECT_EQ(seen[2].f, 6.0f);
+  EXPECT_TRUE(st.illdiff);
+  // Block 1 ended at grid index 201: nothing uncovered. Block 2 ended at grid index 4: at scale
+  // 1 the reference points from int(2.5 + 3) = 5 to 20 are uncovered.
+  EXPECT_EQ(acc->xinc(4), 16.0f * 2.0f);
+  EXPECT_EQ(out.str(), "");
 }
