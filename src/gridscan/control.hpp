@@ -1,0 +1,33 @@
+// The control file of a phase-residual search.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "gridscan/grids.hpp"
+#include "records/source.hpp"
+
+namespace gridscan {
+
+struct Control {
+  std::int32_t llmax = 0;          // layer lines compared (at most 40)
+  float recc = 0.0f;               // reciprocal of the helical repeat, 1/Angstrom
+  float delbr = 0.0f;              // step of the radial grid, 1/Angstrom
+  std::int32_t iprint = 0;         // 1: echo every point record read to the report
+  std::array<float, llcap> wtv{};  // weight of each layer line
+  std::string title;               // read and not used
+  std::int32_t iside = 0;          // 1: test phases + nn*180 (other side of the helix)
+  std::int32_t ipole = 0;          // 1: test phases negated (opposite polarity)
+
+  float wt(std::int32_t l) const { return wtv[static_cast<std::size_t>(l - 1)]; }
+};
+
+// Records 1 and 2 (free format): llmax recc delbr iprint, then llmax weights. An llmax above 40
+// is taken as 40 before the weights are read. An llmax below 1 and a grid step that is not
+// positive are refused (ReadError), as nothing could be filed on such a grid.
+void read_control_head(records::LineSource& src, Control& c);
+// Record 3 (the title, 80 columns) and record 4 (free format): iside ipole.
+void read_control_tail(records::LineSource& src, Control& c);
+
+}  // namespace gridscan

@@ -1,0 +1,101 @@
+#include "gridscan/gridscan.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "gridscan/control.hpp"
+#include "gridscan/reference.hpp"
+#include "gridscan/report.hpp"
+#include "gridscan/search.hpp"
+#include "records/error.hpp"
+#include "records/forms.hpp"
+#include "records/source.hpp"
+
+namespace gridscan {
+
+const std::string_view help_text =
+    "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
+    "\n"
+    "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
+    "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
+    "phase residual, refining the grid pass by pass until the best point lies inside it.\n"
+    "\n"
+    "Reads   the control file (default fort.2): llmax recc delbr iprint; llmax weights; a title;\n"
+    "        iside ipole\n"
+    "        the reference point-list file (default fort.3), read once\n"
+    "        the test point-list file (default fort.1), read once per pass\n"
+    "Writes  the report file (default fort.7): with iprint = 1 every point record read, then per\n"
+    "        pass the phase minimum and the mean amplitude scale\n"
+    "        standard output: the radial-scale stop and the note on differing layer-line numbers\n"
+    "Exit    0 when the search ends inside its grid; 1 when it stops on the radial-scale limit,\n"
+    "        without any compared sample, or at its bound of passes; 2 on unreadable input\n";
+
+Files parse_arguments(const std::vector<std::string>& args) {
+  Files f;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool has_value = false;
+    if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      has_value = true;
+    }
+    std::string* target = nullptr;
+    if (name == "--control") target = &f.control;
+    if (name == "--reference") target = &f.reference;
+    if (name == "--test") target = &f.test;
+    if (name == "--report") target = &f.report;
+    if (target == nullptr)
+      throw records::ReadError("command line", "unknown argument \"" + args[i] + "\" (see gridscan --help)");
+    if (!has_value) {
+      if (i + 1 >= args.size()) throw records::ReadError("command line", name + " needs a file name");
+      value = args[++i];
+    }
+    if (value.empty()) throw records::ReadError("command line", name + " needs a file name");
+    *target = value;
+  }
+  return f;
+}
+
+namespace {
+
+// A report that would truncate one of the inputs is refused before anything is read.
+void refuse_report_over_input(const Files& f) {
+  for (const std::string* input : {&f.control, &f.reference, &f.test}) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(f.report, *input, ec) && !ec)
+      throw records::ReadError(f.report,
+                               "the report file is the same file as the input " + *input + "; it would be overwritten");
+  }
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, progmain::Streams streams) {
+  const Files files = parse_arguments(args);
+  refuse_report_over_input(files);
+  records::LineSource control = records::LineSource::open_file(files.control);
+  records::LineSource refsrc = records::LineSource::open_file(files.reference);
+  records::LineSource test = records::LineSource::open_file(files.test);
+  ReportWriter report(files.report);
+
+  Control c;
+  read_control_head(control, c);
+  ReferenceGrid ref;
+  load_reference(refsrc, c, ref, report);
+  // The point weights of the search are relative to the mean reference amplitude.
+  if (ref.allpts == 0.0f)
+    throw records::ReadError(files.reference, "no reference sample was stored in the " + std::to_string(c.llmax) +
+                                                  " blocks used (their layer-line weights sum to 0): nothing to "
+                                                  "compare the test data with");
+  const float fmean = ref.sumf1 / ref.allpts;
+  if (!std::isfinite(fmean) || fmean == 0.0f)
+    throw records::ReadError(files.reference, "the mean weighted reference amplitude is " + records::free_real(fmean) +
+                                                  ": the point weights of the search are undefined");
+  read_control_tail(control, c);
+  return run_search(c, ref, test, report, streams.out, streams.err);
+}
+
+}  // namespace gridscan

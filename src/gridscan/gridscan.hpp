@@ -1,0 +1,30 @@
+// gridscan: aligns a test point-list layer-line file to a reference one by a grid search over
+// rotation, axial shift and radial scale, scored by an amplitude-weighted phase residual.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "progmain/progmain.hpp"
+
+namespace gridscan {
+
+extern const std::string_view help_text;
+
+// The four files of a run; by default the numbered files of the working directory.
+struct Files {
+  std::string control = "fort.2";
+  std::string reference = "fort.3";
+  std::string test = "fort.1";
+  std::string report = "fort.7";
+};
+
+// --control, --reference, --test, --report, each followed by a file name or joined to it by
+// '='. Anything else throws ReadError("command line", ...).
+Files parse_arguments(const std::vector<std::string>& args);
+
+// The whole run; returns the exit status.
+int run(const std::vector<std::string>& args, progmain::Streams streams);
+
+}  // namespace gridscan

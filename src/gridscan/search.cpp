@@ -1,0 +1,234 @@
+#include "gridscan/search.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "records/error.hpp"
+#include "records/forms.hpp"
+
+namespace gridscan {
+
+PassGrid make_grid(float phimin, float phimax, float dphi, float zmin, float zmax, float dzed, float rscmin,
+                   float rscmax, float drsc, float recc, float delbr) {
+  PassGrid g;
+  g.phimin = phimin;
+  g.phimax = phimax;
+  g.dphi = dphi;
+  g.zmin = zmin;
+  g.zmax = zmax;
+  g.dzed = dzed;
+  g.rscmin = rscmin;
+  g.rscmax = rscmax;
+  g.drsc = drsc;
+  g.nph = std::min(truncate_index((phimax - phimin) / dphi + 1.1f), nphcap);
+  g.nz = std::min(truncate_index((zmax - zmin) / dzed + 1.1f), nzcap);
+  g.nrs = std::min(truncate_index((rscmax - rscmin) / drsc + 1.1f), nrscap);
+  for (std::int32_t iz = 1; iz <= g.nz; ++iz)
+    g.delz[static_cast<std::size_t>(iz - 1)] = static_cast<float>(iz - 1) * dzed + zmin;
+  g.zcmin = 360.0f * zmin * recc;
+  g.dzc = 360.0f * dzed * recc;
+  g.delbr = delbr;
+  return g;
+}
+
+PassGrid first_pass_grid(float recc, float delbr) {
+  return make_grid(-13.0f, 13.0f, 1.0f, -45.0f, 45.0f, 1.0f, 0.97f, 1.02f, 0.01f, recc, delbr);
+}
+
+PassGrid later_pass_grid(const SearchState& st, float recc, float delbr) {
+  const float rscmin = st.rsc0 - 0.03f;
+  return make_grid(st.phi0 - 2.5f, st.phi0 + 2.5f, 0.5f, st.z0 - 2.5f, st.z0 + 2.5f, 0.5f, rscmin, rscmin + 0.05f,
+                   0.01f, recc, delbr);
+}
+
+TestSample prepare_test_sample(const layerline::Point& p, float scale, float wt, std::int32_t nn, std::int32_t nl,
+                               std::int32_t iside, std::int32_t ipole) {
+  TestSample s;
+  s.r = p.r;
+  s.psi = p.phase;
+  if (ipole == 1) s.psi = -s.psi;
+  if (iside == 1) s.psi = s.psi + static_cast<float>(nn * 180);
+  s.f = p.amp * scale * wt;
+  s.a2 = s.f * std::cos(s.psi * radian);
+  s.b2 = s.f * std::sin(s.psi * radian);
+  s.wt = wt;
+  s.nn = nn;
+  s.nl = nl;
+  return s;
+}
+
+void add_uncovered(const ReferenceGrid& ref, std::int32_t l, std::int32_t irlast, float wt, const PassGrid& g,
+                   float fmean, Accumulators& acc) {
+  const std::int32_t jrm2 = std::min(ref.irmax[static_cast<std::size_t>(l - 1)], nrmax);
+  for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
+    // The first reference grid point beyond the scaled end of the test block; never before
+    // grid point 1, which a scale of zero or below would give.
+    std::int32_t jrm1 = truncate_index(2.5f + static_cast<float>(irlast - 1) * g.rsc(irs));
+    if (jrm1 < 1) jrm1 = 1;
+    if (jrm1 > jrm2) continue;
+    float residx = 0.0f;
+    float residy = 0.0f;
+    for (std::int32_t j = jrm1; j <= jrm2; ++j) {
+      if (ref.f1(l, j) == 0.0f) continue;
+      const float a1 = ref.f1(l, j) * std::cos(ref.psi1(l, j) * radian);
+      const float b1 = ref.f1(l, j) * std::sin(ref.psi1(l, j) * radian);
+      const float s = a1 * a1 + b1 * b1;
+      residx += s;
+      const float fwt = std::sqrt(s) / fmean;
+      acc.points(irs) += fwt;
+      acc.xinc(irs) += wt;
+      residy += fwt * 8100.0f;
+    }
+    for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
+      for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
+        acc.resid(iph, iz, irs) += residy;
+        acc.resid2(iph, iz, irs) += residx;
+      }
+    }
+  }
+}
+
+void read_test_pass(records::LineSource& test, const Control& c, const ReferenceGrid& ref, const PassGrid& g,
+                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, SampleKernel kernel) {
+  layerline::PointListReader reader(test, layerline::EndOfBlockRule::RadiusZero);
+  for (std::int32_t l = 1; l <= c.llmax; ++l) {
+    for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
+      acc.f1sum(l, irs) = 0.0f;
+      acc.f2sum(l, irs) = 0.0f;
+    }
+    std::int32_t ir = 0;  // grid index of the latest point record
+    std::optional<layerline::BlockHeader> h = reader.next_header();
+    if (!h)
+      throw records::ReadError(test.name(), test.line() + 1, 0, 0,
+                               "end of file: the label record of test block " + std::to_string(l) + " of " +
+                                   std::to_string(c.llmax) + " expected");
+    // A block of another Bessel order is read but not compared.
+    const bool compared = h->nn == ref.nn1[static_cast<std::size_t>(l - 1)];
+    std::int32_t nl = h->nl;
+    if (nl != ref.nl1[static_cast<std::size_t>(l - 1)]) {
+      st.illdiff = true;
+      nl = ref.nl1[static_cast<std::size_t>(l - 1)];
+    }
+    for (;;) {
+      const layerline::PointRead pr = reader.next_point();
+      // The end of the file inside a block ends the pass's reading, without the penalty step.
+      if (pr.kind == layerline::PointKind::EndOfFile) return;
+      if (pr.kind == layerline::PointKind::EndOfBlock && ir != 0) break;
+      if (c.iprint == 1) report.echo(pr.point);
+      ir = truncate_index(pr.point.r / c.delbr + 1.1f);
+      if (ir > nrmax || !compared) continue;
+      const TestSample s = prepare_test_sample(pr.point, h->scale, c.wt(l), h->nn, nl, c.iside, c.ipole);
+      kernel(ref, l, g, fmean, s, acc);
+    }
+    add_uncovered(ref, l, ir, c.wt(l), g, fmean, acc);
+  }
+}
+
+PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st) {
+  PassResult r;
+  for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
+    if (acc.points(irs) == 0.0f) continue;
+    for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
+      for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
+        float& r2 = acc.resid2(iph, iz, irs);
+        r2 = std::sqrt(r2 / acc.xinc(irs));
+        if (r2 < r.resmn2) {
+          r.resmn2 = r2;
+          r.vector_found = true;
+          st.ir20 = irs;
+        }
+        float& r1 = acc.resid(iph, iz, irs);
+        r1 = r1 / acc.points(irs);
+        if (r1 < r.resmin) {
+          r.resmin = r1;
+          r.phase_found = true;
+          st.phi0 = g.phi(iph);
+          st.z0 = g.z(iz);
+          st.rsc0 = g.rsc(irs);
+        }
+      }
+    }
+  }
+  return r;
+}
+
+std::optional<float> mean_ampscale(const Control& c, Accumulators& acc, std::int32_t ir20) {
+  float sum = 0.0f;
+  std::int32_t count = 0;
+  for (std::int32_t l = 1; l <= c.llmax; ++l) {
+    const float f2 = acc.f2sum(l, ir20);
+    const float scale = f2 > 0.0f ? acc.f1sum(l, ir20) / f2 : f2;
+    if (c.wt(l) > 0.0f) {
+      sum += scale;
+      ++count;
+    }
+  }
+  if (count == 0) return std::nullopt;
+  return sum / static_cast<float>(count);
+}
+
+std::string phase_minimum_line(float resmin, float phi0, float z0, float rsc0) {
+  return "0PHASE MINIMUM " + records::fixed_form(resmin, 10, 3) + " AT PHI= " + records::fixed_form(phi0, 10, 1) +
+         " Z= " + records::fixed_form(z0, 10, 1) + " RSCALE =  " + records::fixed_form(rsc0, 10, 3);
+}
+
+std::string ampscale_line(std::optional<float> scale) {
+  return "0MEAN AMPSCALE = " + (scale ? records::fixed_form(*scale, 7, 3) : std::string(7, '*'));
+}
+
+bool needs_another_pass(const SearchState& st, const PassGrid& g) {
+  return st.phi0 == g.phimin || st.phi0 == g.phimax || st.z0 == g.zmin || st.z0 == g.zmax || st.rsc0 == g.rscmin ||
+         st.rsc0 == g.rscmin + g.drsc || st.rsc0 == g.rscmax || g.dphi > 0.5f || g.dzed > 0.5f;
+}
+
+int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& test, ReportWriter& report,
+               std::ostream& out, std::ostream& err, SampleKernel kernel) {
+  SearchState st;
+  Accumulators acc;
+  int status = 0;
+  for (std::int32_t pass = 1;; ++pass) {
+    PassGrid g;
+    if (pass == 1) {
+      g = first_pass_grid(c.recc, c.delbr);
+    } else {
+      test.rewind();
+      g = later_pass_grid(st, c.recc, c.delbr);
+    }
+    std::fill(acc.residv.begin(), acc.residv.end(), 0.0f);
+    std::fill(acc.resid2v.begin(), acc.resid2v.end(), 0.0f);
+    acc.pointsv.fill(0.0f);
+    acc.xincv.fill(0.0f);
+    const float fmean = ref.sumf1 / ref.allpts;
+
+    read_test_pass(test, c, ref, g, fmean, acc, st, report, kernel);
+
+    const PassResult r = evaluate_pass(g, acc, st);
+    report.line(phase_minimum_line(r.resmin, st.phi0, st.z0, st.rsc0));
+    report.line(ampscale_line(r.vector_found ? mean_ampscale(c, acc, st.ir20) : std::nullopt));
+
+    if (!r.phase_found) {
+      // A further pass would be centred on nothing: the search ends here.
+      err << "gridscan: " << test.name() << ": no test sample could be compared with the reference in pass " << pass
+          << "; the search stops without a minimum\n";
+      status = 1;
+      break;
+    }
+    if (st.rsc0 >= 1.15f) {
+      out << " Rscale has gotten too large. Aborting search.\n";
+      status = 1;
+      break;
+    }
+    if (!needs_another_pass(st, g)) break;
+    if (pass == max_passes) {
+      err << "gridscan: the best point still lies on the border of the grid after " << max_passes
+          << " passes; the report of the last pass stands\n";
+      status = 1;
+      break;
+    }
+  }
+  if (st.illdiff) out << " Note: layer line numbers differ in your two files. Using those from reference.\n";
+  report.finish();
+  return status;
+}
+
+}  // namespace gridscan

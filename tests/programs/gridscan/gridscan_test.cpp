@@ -1,0 +1,386 @@
+// gridscan end to end: synthetic reference and test files whose alignment is known, the pass
+// control, the messages, and bad or missing input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "layerline/pointlist.hpp"
+#include "records/forms.hpp"
+#include "runprog.hpp"
+
+using namespace testsupport;
+
+namespace {
+
+// A reference data set and a test data set that is the reference rotated by phi0, shifted by
+// z0 and radially scaled: test phase = reference phase + nn*phi0 - 360*nl*z0*recc, test radius
+// = reference radius / scale. The reference holds grid points 2..points of every layer line;
+// the test data reach further out, so no reference sample is left uncovered.
+struct Synthetic {
+  int lines = 6;
+  int points = 40;
+  float delbr = 0.001f;
+  float recc = 0.01f;
+  double phi0 = 0.0, z0 = 0.0, scale = 1.0;
+  int iside = 0, ipole = 0, iprint = 0;
+  int differing_nl_block = 0;        // this test block carries another layer-line number
+  bool cut_last_test_block = false;  // the test file ends inside its last block
+  std::vector<int> orders = {0, 1, -2, 3, -1, 2, -3, 4, 1, -4};
+
+  int nn(int l) const { return orders[static_cast<std::size_t>(l - 1) % orders.size()]; }
+  static double amp(int l, int k) { return 100.0 + 60.0 * std::sin(0.2 * k + l); }
+  static double phase(int l, int k) { return std::fmod((4.0 + l % 5) * k + 37.0 * l, 360.0) - 180.0; }
+
+  static std::string point(double r, double a, double p) {
+    return records::fixed_form(static_cast<float>(r), 10, 7) + records::fixed_form(static_cast<float>(a), 10, 4) +
+           records::fixed_form(static_cast<float>(p), 10, 4) + "\n";
+  }
+  static std::string label(int l) {
+    return layerline::sidesplit_label("synthetic particle", l, true, 10.0f * l) + "\n";
+  }
+
+  std::string reference() const {
+    std::string s;
+    for (int l = 1; l <= lines; ++l) {
+      s += label(l) + layerline::parameter_record(1.0f, nn(l), l) + "\n";
+      for (int k = 2; k <= points; ++k) s += point((k - 1) * double(delbr), amp(l, k), phase(l, k));
+      s += layerline::terminator_record() + "\n";
+    }
+    return s;
+  }
+  std::string test() const {
+    std::string s;
+    for (int l = 1; l <= lines; ++l) {
+      const int nl = l == differing_nl_block ? l + 20 : l;
+      s += label(l) + layerline::parameter_record(1.0f, nn(l), nl) + "\n";
+      for (int k = 2; k <= points + points / 4; ++k) {
+        const double r = (k - 1) * double(delbr) / scale;
+        if (r >= 149.0 * double(delbr)) break;
+        double q = phase(l, k) + nn(l) * phi0 - 360.0 * l * z0 * double(recc);
+        if (iside == 1) q -= nn(l) * 180.0;
+        if (ipole == 1) q = -q;
+        s += point(r, amp(l, k), std::remainder(q, 360.0));
+      }
+      if (!(cut_last_test_block && l == lines)) s += layerline::terminator_record() + "\n";
+    }
+    return s;
+  }
+  std::string control() const {
+    std::ostringstream s;
+    s << lines << " " << recc << " " << delbr << " " << iprint << "\n";
+    for (int l = 1; l <= lines; ++l) s << " 1.0";
+    s << "\nsynthetic particle against itself\n" << iside << " " << ipole << "\n";
+    return s.str();
+  }
+  void write(const TempDir& d) const {
+    d.write("fort.2", control());
+    d.write("fort.3", reference());
+    d.write("fort.1", test());
+  }
+};
+
+RunResult run(const TempDir& d, std::vector<std::string> args = {}) {
+  RunSpec spec;
+  spec.exe = program_path("gridscan");
+  spec.args = std::move(args);
+  return run_in(d.path(), spec);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) out.push_back(line);
+  return out;
+}
+
+// The "0PHASE MINIMUM" lines of a report, one per pass.
+struct Minimum {
+  std::string resmin, phi, z, rsc;
+};
+std::vector<Minimum> minima(const std::string& report) {
+  std::vector<Minimum> out;
+  for (const std::string& l : lines_of(report))
+    if (l.rfind("0PHASE MINIMUM ", 0) == 0) {
+      EXPECT_EQ(l.size(), 79u) << l;
+      out.push_back({l.substr(15, 10), l.substr(34, 10), l.substr(48, 10), l.substr(69, 10)});
+    }
+  return out;
+}
+
+std::string f1(double v) { return records::fixed_form(static_cast<float>(v), 10, 1); }
+std::string f3(double v) { return records::fixed_form(static_cast<float>(v), 10, 3); }
+
+// The last pass recovers phi0, z0 and the scale, with a phase residual of about zero.
+void expect_recovered(const std::string& report, double phi0, double z0, double scale) {
+  const std::vector<Minimum> m = minima(report);
+  ASSERT_GE(m.size(), 2u) << report;
+  EXPECT_EQ(m.back().phi, f1(phi0)) << report;
+  EXPECT_EQ(m.back().z, f1(z0)) << report;
+  EXPECT_EQ(m.back().rsc, f3(scale)) << report;
+  EXPECT_LT(std::stof(m.back().resmin), 0.05f) << report;
+}
+
+}  // namespace
+
+TEST(Gridscan, RecoversRotationShiftAndScale) {
+  struct Known {
+    double phi0, z0, scale;
+  };
+  for (const Known k : {Known{3.5, -7.5, 1.0}, Known{-2.0, 11.0, 1.03}, Known{0.5, 30.0, 0.96}}) {
+    TempDir d;
+    Synthetic s;
+    s.phi0 = k.phi0;
+    s.z0 = k.z0;
+    s.scale = k.scale;
+    s.write(d);
+    const RunResult r = run(d);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    const std::string report = d.read("fort.7");
+    expect_recovered(report, k.phi0, k.z0, k.scale);
+    // Every pass writes its two lines; the same amplitudes give a mean amplitude scale of 1.
+    const std::vector<std::string> lines = lines_of(report);
+    ASSERT_EQ(lines.size(), 2 * minima(report).size());
+    EXPECT_EQ(lines.back(), "0MEAN AMPSCALE =   1.000");
+  }
+}
+
+TEST(Gridscan, SideAndHandSwitchedTestData) {
+  TempDir d;
+  Synthetic s;
+  s.phi0 = 6.0;
+  s.z0 = 20.5;
+  s.iside = 1;
+  s.ipole = 1;
+  s.write(d);
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 0) << r.err;
+  expect_recovered(d.read("fort.7"), 6.0, 20.5, 1.0);
+}
+
+TEST(Gridscan, PassesFollowTheBestPoint) {
+  {
+    // Best phi of -13 in the first pass; the second pass, -15.5..-10.5, holds -14.
+    TempDir d;
+    Synthetic s;
+    s.phi0 = -14.0;
+    s.z0 = 0.5;
+    s.write(d);
+    const RunResult r = run(d);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<Minimum> m = minima(d.read("fort.7"));
+    ASSERT_GE(m.size(), 2u);
+    EXPECT_EQ(m[0].phi, f1(-13.0));
+    EXPECT_EQ(m[1].phi, f1(-14.0));
+    expect_recovered(d.read("fort.7"), -14.0, 0.5, 1.0);
+  }
+  {
+    // phi0 = 17: the first pass ends at 13, the second on its border phimax = 15.5, the third,
+    // centred there, finds 17 inside.
+    TempDir d;
+    Synthetic s;
+    s.phi0 = 17.0;
+    s.z0 = -44.0;
+    s.write(d);
+    const RunResult r = run(d);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<Minimum> m = minima(d.read("fort.7"));
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].phi, f1(13.0));
+    EXPECT_EQ(m[1].phi, f1(15.5));
+    expect_recovered(d.read("fort.7"), 17.0, -44.0, 1.0);
+  }
+}
+
+TEST(Gridscan, RadialScaleLimitEndsTheSearch) {
+  // A test scaled by 1.2: the best scale climbs pass by pass until it reaches 1.15; that pass's
+  // report is written, then the message, and no further pass runs.
+  TempDir d;
+  Synthetic s;
+  s.scale = 1.2;
+  s.write(d);
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, " Rscale has gotten too large. Aborting search.\n");
+  const std::string report = d.read("fort.7");
+  const std::vector<Minimum> m = minima(report);
+  ASSERT_GE(m.size(), 2u);
+  EXPECT_GE(std::stof(m.back().rsc), 1.15f) << report;
+  for (std::size_t i = 0; i + 1 < m.size(); ++i) EXPECT_LT(std::stof(m[i].rsc), 1.15f) << report;
+  EXPECT_EQ(lines_of(report).back().substr(0, 16), "0MEAN AMPSCALE =");
+}
+
+TEST(Gridscan, DifferingLayerLineNumbersUseTheReference) {
+  TempDir d;
+  Synthetic s;
+  s.phi0 = 2.5;
+  s.z0 = 4.0;
+  s.differing_nl_block = 3;
+  s.write(d);
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, " Note: layer line numbers differ in your two files. Using those from reference.\n");
+  // Block 3 is compared with the reference's layer-line number, so the shift still comes out.
+  expect_recovered(d.read("fort.7"), 2.5, 4.0, 1.0);
+}
+
+TEST(Gridscan, TestFileEndingInsideABlock) {
+  // The end of the file inside the last test block ends each pass's reading normally.
+  TempDir d;
+  Synthetic s;
+  s.phi0 = -1.5;
+  s.z0 = 9.0;
+  s.cut_last_test_block = true;
+  s.write(d);
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 0) << r.err;
+  expect_recovered(d.read("fort.7"), -1.5, 9.0, 1.0);
+}
+
+TEST(Gridscan, EchoOfEveryPointRecord) {
+  TempDir d;
+  Synthetic s;
+  s.lines = 2;
+  s.points = 12;
+  s.phi0 = 1.0;
+  s.iprint = 1;
+  s.write(d);
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = lines_of(d.read("fort.7"));
+  const std::size_t passes = minima(d.read("fort.7")).size();
+  // 11 reference records a block, 14 test records a block in every pass; no terminators.
+  const std::size_t ref_records = 2 * 11, test_records = 2 * 14;
+  ASSERT_EQ(lines.size(), ref_records + passes * (test_records + 2));
+  EXPECT_EQ(lines[0], " " + layerline::point_record({0.001f, static_cast<float>(Synthetic::amp(1, 2)),
+                                                     static_cast<float>(Synthetic::phase(1, 2))}));
+  for (std::size_t i = 0; i < ref_records; ++i) EXPECT_EQ(lines[i].size(), 31u);
+  EXPECT_EQ(lines[ref_records + test_records].substr(0, 15), "0PHASE MINIMUM ");
+}
+
+TEST(Gridscan, PassBoundOnDataThatTies) {
+  // Only Bessel order 0: the residual does not depend on phi, the first phi always wins and
+  // lies on the border. The search stops at its bound with the last report standing.
+  TempDir d;
+  Synthetic s;
+  s.lines = 2;
+  s.points = 20;
+  s.orders = {0};
+  s.z0 = 3.0;
+  s.write(d);
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("after 50 passes"), std::string::npos) << r.err;
+  const std::vector<Minimum> m = minima(d.read("fort.7"));
+  ASSERT_EQ(m.size(), 50u);
+  EXPECT_EQ(m.back().z, f1(3.0));
+}
+
+TEST(Gridscan, NoSampleCompared) {
+  // The test data lie wholly beyond the reference: no minimum in the first pass. The report
+  // says so in asterisks, and no pass is centred on it.
+  TempDir d;
+  std::string ref = Synthetic::label(1) + layerline::parameter_record(1.0f, 1, 1) + "\n";
+  std::string test = ref;
+  for (int k = 2; k <= 10; ++k) ref += Synthetic::point((k - 1) * 0.001, 50.0, 10.0 * k);
+  for (int k = 30; k <= 50; ++k) test += Synthetic::point((k - 1) * 0.001, 50.0, 10.0 * k);
+  d.write("fort.3", ref + layerline::terminator_record() + "\n");
+  d.write("fort.1", test + layerline::terminator_record() + "\n");
+  d.write("fort.2", "1 0.01 0.001 0\n1.0\ntitle\n0 0\n");
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "gridscan: fort.1: no test sample could be compared with the reference in pass 1; the search "
+            "stops without a minimum\n");
+  EXPECT_EQ(d.read("fort.7"),
+            "0PHASE MINIMUM ********** AT PHI=        0.0 Z=        0.0 RSCALE =       0.000\n"
+            "0MEAN AMPSCALE = *******\n");
+}
+
+TEST(Gridscan, CommandLineBindsTheFiles) {
+  TempDir d;
+  Synthetic s;
+  s.phi0 = 1.5;
+  s.z0 = -2.0;
+  d.write("run.ctl", s.control());
+  d.write("ref.dat", s.reference());
+  d.write("near.dat", s.test());
+  const RunResult r =
+      run(d, {"--control", "run.ctl", "--reference=ref.dat", "--test", "near.dat", "--report", "fit.txt"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  expect_recovered(d.read("fit.txt"), 1.5, -2.0, 1.0);
+  EXPECT_FALSE(d.exists("fort.7"));
+
+  const RunResult bad = run(d, {"--tset", "near.dat"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "gridscan: command line: unknown argument \"--tset\" (see gridscan --help)\n");
+  EXPECT_EQ(run(d, {"--test"}).status, 2);
+  // A report over an input file is refused before anything is read or written.
+  const RunResult over =
+      run(d, {"--control", "run.ctl", "--reference=ref.dat", "--test", "near.dat", "--report", "./ref.dat"});
+  EXPECT_EQ(over.status, 2);
+  EXPECT_NE(over.err.find("same file as the input ref.dat"), std::string::npos) << over.err;
+  EXPECT_EQ(d.read("ref.dat"), s.reference());
+}
+
+TEST(Gridscan, MissingAndShortFiles) {
+  Synthetic s;
+  s.lines = 3;
+  struct Bad {
+    std::string file, content, message;
+  };
+  const std::string ref = s.reference();
+  const std::string test = s.test();
+  const std::string ctl = s.control();
+  const std::vector<Bad> cases = {
+      {"fort.2", "", "gridscan: fort.2: cannot open (No such file or directory)\n"},
+      {"fort.3", "", "gridscan: fort.3: cannot open (No such file or directory)\n"},
+      {"fort.1", "", "gridscan: fort.1: cannot open (No such file or directory)\n"},
+      {"fort.2", "3 0.01 0.001\n", "gridscan: fort.2, line 2: end of file: iprint (control record 1) expected\n"},
+      {"fort.2", ctl.substr(0, ctl.find("synthetic")),
+       "gridscan: fort.2, line 3: end of file: the title (control record 3) expected\n"},
+      {"fort.3", ref.substr(0, ref.rfind(" synthetic")),
+       "gridscan: fort.3, line " + std::to_string(2 * 42 + 1) +
+           ": end of file: the label record of reference block 3 of 3 expected\n"},
+      {"fort.1", test.substr(0, test.rfind(" synthetic")),
+       "gridscan: fort.1, line " + std::to_string(2 * 52 + 1) +
+           ": end of file: the label record of test block 3 of 3 expected\n"},
+      {"fort.3", ref.substr(0, ref.find('\n') + 1),
+       "gridscan: fort.3, line 2: end of file: the parameter record of the layer-line block that begins at line 1 "
+       "expected\n"},
+  };
+  for (const Bad& b : cases) {
+    TempDir d;
+    s.write(d);
+    // A report from an earlier run stays as it was when the run cannot get going.
+    d.write("fort.7", "an earlier report\n");
+    if (b.content.empty())
+      std::filesystem::remove(d / b.file);
+    else
+      d.write(b.file, b.content);
+    const RunResult r = run(d);
+    EXPECT_EQ(r.status, 2) << b.message;
+    EXPECT_EQ(r.err, b.message);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(d.read("fort.7"), "an earlier report\n") << b.message;
+  }
+}
+
+TEST(Gridscan, ReferenceWithoutWeightsIsRefused) {
+  TempDir d;
+  Synthetic s;
+  s.lines = 2;
+  s.write(d);
+  d.write("fort.2", "2 0.01 0.001 0\n0 0\ntitle\n0 0\n");
+  const RunResult r = run(d);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "gridscan: fort.3: no reference sample was stored in the 2 blocks used (their layer-line weights sum to "
+            "0): nothing to compare the test data with\n");
+  EXPECT_FALSE(d.exists("fort.7"));
+}
