@@ -448,8 +448,7 @@ void iwrhdr(int istream, std::string_view title, int ntflag, float dmin, float d
   refuse_foreign_write(unit);
   Header& h = hdr(unit);
   // Refused before anything is written, so an existing file keeps its header.
-  if (h.ispg != 0 && !(h.ispg == 1 && h.nsymbt != 0) && h.ispg != 1)
-    stop_run("Error - IMAGE spacegroup must be 0 or 1");
+  if (h.ispg != 0 && !(h.ispg == 1 && h.nsymbt != 0)) stop_run("Error - IMAGE spacegroup must be 0 or 1");
   flags(unit).unpositioned = false;
   h.dmin = dmin;
   h.dmax = dmax;
