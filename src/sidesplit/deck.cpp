@@ -16,8 +16,8 @@ std::string str(std::int64_t v) { return std::to_string(v); }
 
 // Refuses a non-empty range of record 6b whose R indices lo..hi (either order) leave n1..n2.
 void check_range(const records::LineSource& src, const LayerLineEntry& e, std::size_t entry, const RadialGrid& grid,
-                 const char* half, const char* first_name, std::int32_t first, const char* last_name,
-                 std::int32_t last, std::int64_t first_index, std::int64_t last_index) {
+                 const char* half, const char* first_name, std::int32_t first, const char* last_name, std::int32_t last,
+                 std::int64_t first_index, std::int64_t last_index) {
   if (last < first) return;  // nothing is written from this half
   auto inside = [&](std::int64_t i) { return i >= grid.n1 && i <= grid.n2; };
   if (inside(first_index) && inside(last_index)) return;
@@ -105,9 +105,9 @@ Deck read_deck(records::LineSource& src, std::ostream& out, std::int32_t ny) {
   }
   d.grid = radial_grid(d.rmin, d.rmax, d.delr, src.name(), src.line());
   if (d.iywidth > ny) {
-    throw ReadError(src.name(), src.line(), 0, 0,
-                    "iywidth = " + str(d.iywidth) + ": the band is wider than the " + str(ny) +
-                        " rows of the transform");
+    throw ReadError(
+        src.name(), src.line(), 0, 0,
+        "iywidth = " + str(d.iywidth) + ": the band is wider than the " + str(ny) + " rows of the transform");
   }
 
   {

@@ -13,7 +13,9 @@ namespace {
 float fsin(float v) { return static_cast<float>(std::sin(static_cast<double>(v))); }
 float fcos(float v) { return static_cast<float>(std::cos(static_cast<double>(v))); }
 float fasin(float v) { return static_cast<float>(std::asin(static_cast<double>(v))); }
-float fatan2(float y, float x) { return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x))); }
+float fatan2(float y, float x) {
+  return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
+}
 
 }  // namespace
 

@@ -20,14 +20,14 @@ inline constexpr float rad_to_deg = 57.2958f;
 
 // The transform section and the constants derived from its header and the deck.
 struct Transform {
-  std::int32_t nx = 0;    // complex values per line
-  std::int32_t ny = 0;    // lines
-  std::int32_t nxp2 = 0;  // reals per line, 2*nx
-  std::int32_t ky = 0;    // row of the transform origin, ny/2
-  float convx = 0.0f;     // reciprocal Angstroms per column
-  float convy = 0.0f;     // reciprocal Angstroms per row
-  float delpx = 0.0f;     // phase increment per column (radians) that moves the phase origin
-  float delpy = 0.0f;     // phase increment per row
+  std::int32_t nx = 0;       // complex values per line
+  std::int32_t ny = 0;       // lines
+  std::int32_t nxp2 = 0;     // reals per line, 2*nx
+  std::int32_t ky = 0;       // row of the transform origin, ny/2
+  float convx = 0.0f;        // reciprocal Angstroms per column
+  float convy = 0.0f;        // reciprocal Angstroms per row
+  float delpx = 0.0f;        // phase increment per column (radians) that moves the phase origin
+  float delpy = 0.0f;        // phase increment per row
   std::vector<float> array;  // nxp2*ny reals, line after line
 };
 

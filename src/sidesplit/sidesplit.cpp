@@ -20,7 +20,7 @@ using records::ReadError;
 
 // An output file that this run created itself: opening refuses a file that exists.
 class NewFile {
-public:
+ public:
   NewFile(const fs::path& path, std::string name) : name_(std::move(name)) {
     file_ = std::fopen(path.c_str(), "wx");
     if (file_ == nullptr) {
@@ -45,23 +45,20 @@ public:
     if (std::fclose(f) != 0) fail();
   }
 
-private:
-  [[noreturn]] void fail() {
-    throw ReadError(name_, std::string("cannot write (") + std::strerror(errno) + ")");
-  }
+ private:
+  [[noreturn]] void fail() { throw ReadError(name_, std::string("cannot write (") + std::strerror(errno) + ")"); }
   std::FILE* file_ = nullptr;
   std::string name_;
 };
 
-bool exists(const fs::path& p) {
+bool path_taken(const fs::path& p) {
   std::error_code ec;
   return fs::symlink_status(p, ec).type() != fs::file_type::not_found;
 }
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, progmain::Streams streams, TransformSource& source,
-        const fs::path& dir) {
+int run(const std::vector<std::string>& args, progmain::Streams streams, TransformSource& source, const fs::path& dir) {
   if (!args.empty()) {
     throw ReadError("command line",
                     "sidesplit takes no arguments: the transform comes through the logical name IN, the "
@@ -87,7 +84,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams, Transfo
   if (deck.idump != 0) {
     // Neither file is created unless both can be.
     for (const char* name : {"near.dat", "far.dat"}) {
-      if (exists(dir / name)) throw ReadError(name, "the output file exists already; it is left as it is");
+      if (path_taken(dir / name)) throw ReadError(name, "the output file exists already; it is left as it is");
     }
     near_file.emplace(dir / "near.dat", "near.dat");
     try {

@@ -14,19 +14,19 @@ namespace sidesplit {
 
 // What the run needs of the transform image.
 struct TransformImage {
-  std::int32_t nx = 0;          // complex values per line
-  std::int32_t ny = 0;          // lines
-  std::int32_t nz = 0;          // sections
-  std::int32_t my = 0;          // sampling count along y
-  float xorig = 0.0f;           // origin of the real-space image
+  std::int32_t nx = 0;  // complex values per line
+  std::int32_t ny = 0;  // lines
+  std::int32_t nz = 0;  // sections
+  std::int32_t my = 0;  // sampling count along y
+  float xorig = 0.0f;   // origin of the real-space image
   float yorig = 0.0f;
-  std::vector<float> section;   // the first section: 2*nx*ny reals, line after line
+  std::vector<float> section;  // the first section: 2*nx*ny reals, line after line
 };
 
 // Where the transform comes from: the image file bound to the logical name IN in the program,
 // an image built in memory in tests.
 class TransformSource {
-public:
+ public:
   virtual ~TransformSource() = default;
   // Opens the transform and reads its header, origin and first section; nothing when the
   // section cannot be read (end of data). A transform the run cannot use (not complex, too
@@ -38,7 +38,7 @@ public:
 
 // The transform bound to the logical name IN, read through the image file library.
 class ImageTransformSource : public TransformSource {
-public:
+ public:
   std::optional<TransformImage> load() override;
   void close() override;
 };

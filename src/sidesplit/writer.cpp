@@ -26,8 +26,8 @@ void append_point(std::string& out, float r, float amp, float phase) {
 
 }  // namespace
 
-void write_layer_line(std::string& near, std::string& far, const Deck& deck, const LayerLineEntry& e,
-                      std::int32_t my, LayerLineSamples& s) {
+void write_layer_line(std::string& near, std::string& far, const Deck& deck, const LayerLineEntry& e, std::int32_t my,
+                      LayerLineSamples& s) {
   const bool meridional = e.nord == 0 && e.llno != 0 && deck.merid == 0;
   const float wtfac = meridional ? 0.5f : 1.0f;
   const std::int64_t n1 = deck.grid.n1;

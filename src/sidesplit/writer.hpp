@@ -19,7 +19,7 @@ inline constexpr float ctf_zero_flag = -999.0f;
 // side label follows the file. Samples within the exclusion band of a CTF zero get the flag
 // amplitude in s.arrf itself as they are written. my is the image's sampling count along y.
 // The index ranges of e must lie inside the grid of s (read_deck checks them).
-void write_layer_line(std::string& near, std::string& far, const Deck& deck, const LayerLineEntry& e,
-                      std::int32_t my, LayerLineSamples& s);
+void write_layer_line(std::string& near, std::string& far, const Deck& deck, const LayerLineEntry& e, std::int32_t my,
+                      LayerLineSamples& s);
 
 }  // namespace sidesplit
