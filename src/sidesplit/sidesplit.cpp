@@ -79,6 +79,12 @@ int run(const std::vector<std::string>& args, progmain::Streams streams, Transfo
   records::LineSource deck_src = records::LineSource::open_file((dir / deck_name).string());
   const Deck deck = read_deck(deck_src, out, image->ny);
 
+  // The CTF zeros are placed through the sampling count along y; without it no frequency exists.
+  if (deck.idump != 0 && !deck.zeroarray.empty() && image->my <= 0) {
+    throw ReadError(deck_name, "the transform's sampling count along y (MY) is " + std::to_string(image->my) +
+                                   ", so the spatial frequencies of the CTF zeros cannot be placed");
+  }
+
   std::optional<NewFile> near_file;
   std::optional<NewFile> far_file;
   if (deck.idump != 0) {

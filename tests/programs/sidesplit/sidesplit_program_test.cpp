@@ -98,9 +98,14 @@ void expect_ramp(const layerline::Block& b, int first, int last, const std::stri
   }
 }
 
-TEST(SidesplitProgram, WritesTheLayerLinesOfATransformImage) {
+class WholeRun : public ::testing::TestWithParam<int> {};
+
+// Complex reals (mode 4) and complex 16-bit integers (mode 3) give the same layer lines.
+INSTANTIATE_TEST_SUITE_P(SidesplitProgram, WholeRun, ::testing::Values(4, 3));
+
+TEST_P(WholeRun, WritesTheLayerLinesOfATransformImage) {
   TempDir dir;
-  write_image(dir / "ramp.map", 4, 4.0f, ramp_transform());
+  write_image(dir / "ramp.map", GetParam(), 4.0f, ramp_transform());
   dir.write("sidesplit.dek", deck);
   const RunResult r = run_sidesplit(dir, {{"IN", (dir / "ramp.map").string()}});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -166,6 +171,17 @@ TEST(SidesplitProgram, TransformsThatCannotBeUsed) {
     EXPECT_EQ(r.err, "");
   }
   {
+    // A section cut short: the same message.
+    TempDir dir;
+    write_image(dir / "cut.map", 4, 0.0f, ramp_transform());
+    fs::resize_file(dir / "cut.map", 1024 + 8 * nx * ny - 8);
+    dir.write("sidesplit.dek", deck);
+    const RunResult r = run_sidesplit(dir, {{"IN", (dir / "cut.map").string()}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with("\n\n\n\n\n  End of data on stream 1\n")) << r.out;
+    EXPECT_FALSE(dir.exists("near.dat"));
+  }
+  {
     // Real values are no transform.
     TempDir dir;
     write_image(dir / "real.map", 2, 0.0f, std::vector<float>(nx * ny, 1.0f));
@@ -218,6 +234,73 @@ TEST(SidesplitProgram, ExistingFilesMissingAndShortDecks) {
     EXPECT_FALSE(dir.exists("near.dat"));
     EXPECT_FALSE(dir.exists("far.dat"));
   }
+}
+
+// A 64 by 64 pixel image of 5 Angstrom pixels: nx = 33, ny = 64, convx = convy = 1/320.
+// Column h, row k of its transform holds (h + 1) e^(i(0.5h + 0.3k)).
+void write_wide_image(const fs::path& path) {
+  std::vector<float> a;
+  for (int k = 0; k < 64; ++k) {
+    for (int h = 0; h < 33; ++h) {
+      const std::complex<double> v = std::polar(h + 1.0, 0.5 * h + 0.3 * k);
+      a.push_back(static_cast<float>(v.real()));
+      a.push_back(static_cast<float>(v.imag()));
+    }
+  }
+  imagefile::reset_for_tests();
+  std::ostringstream quiet;
+  imagefile::set_report_stream(quiet);
+  imagefile::imopen(2, path.string(), "NEW");
+  imagefile::icrhdr(2, imagefile::Int3{33, 64, 1}, imagefile::Int3{64, 64, 1}, 4, {}, 0);
+  imagefile::iwrhdr(2, "wide synthetic transform", 0, 0.0f, 1.0f, 0.5f);
+  imagefile::iwrsec(2, a);
+  imagefile::imclose(2);
+  imagefile::reset_for_tests();
+  imagefile::set_report_stream(std::cout);
+}
+
+// Layer lines l = 1, 2, 3 at 4 l rows (a repeat of 64*5/4 = 80 Angstroms), orders 1, -2 and 0,
+// sampled on every column up to 24; yshft moves the phase origin along the axis.
+std::string wide_deck(const std::string& yshft) {
+  return "AXIAL SHIFT " + yshft + "\n3 5.0 0 " + yshft +
+         " 0.003125 0 0 0 1\n"
+         "-0.1 0.1 1 1 0 0\n0 0\n\n"
+         "1 1 4.0\n0 24 0 24\n"
+         "2 -2 8.0\n0 24 0 24\n"
+         "3 0 12.0\n0 24 0 24\n";
+}
+
+TEST(SidesplitProgram, GridscanRecoversAnAxialShiftFromSidesplitFiles) {
+  const std::string gridscan = testsupport::program_path("gridscan");
+  if (!fs::exists(gridscan)) GTEST_SKIP() << "gridscan is not built in this tree";
+  // Two runs on the same transform, the second with the phase origin 2 pixels (10 Angstroms)
+  // further along the axis: the test data are the reference shifted by z = 10.
+  TempDir dir;
+  write_wide_image(dir / "wide.map");
+  for (const char* run : {"ref", "test"}) {
+    fs::create_directory(dir / run);
+    testsupport::write_file(dir / run / "sidesplit.dek", wide_deck(std::string(run) == "ref" ? "0" : "2"));
+    RunSpec spec;
+    spec.exe = testsupport::program_path("sidesplit");
+    spec.env = {{"IN", (dir / "wide.map").string()}};
+    const RunResult r = testsupport::run_in(dir / run, spec);
+    ASSERT_EQ(r.status, 0) << run << r.out << r.err;
+  }
+  // gridscan: reference on unit 3, test on unit 1, control on unit 2, report on unit 7. Three
+  // blocks (merid = 1: the meridional line once), equal weights, no echo, same side and polarity.
+  fs::copy_file(dir / "ref" / "near.dat", dir / "fort.3");
+  fs::copy_file(dir / "test" / "near.dat", dir / "fort.1");
+  dir.write("fort.2", "3 0.0125 0.003125 0\n1 1 1\nsidesplit files\n0 0\n");
+  RunSpec spec;
+  spec.exe = gridscan;
+  const RunResult g = testsupport::run_in(dir.path(), spec);
+  ASSERT_EQ(g.status, 0) << g.out << g.err;
+  const std::string report = dir.read("fort.7");
+  const std::size_t last = report.rfind("0PHASE MINIMUM ");
+  ASSERT_NE(last, std::string::npos) << report;
+  const std::string line = report.substr(last, 79);
+  EXPECT_EQ(line.substr(25), " AT PHI=        0.0 Z=       10.0 RSCALE =       1.000") << report;
+  EXPECT_LT(std::stof(line.substr(15, 10)), 1.0f) << report;
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ using testsupport::TempDir;
 // A transform of 9 by 8 complex values, all 1 + 2i, or no section at all.
 class MemorySource : public sidesplit::TransformSource {
  public:
-  explicit MemorySource(bool readable = true) : readable_(readable) {}
+  explicit MemorySource(bool readable = true, std::int32_t my = 8) : readable_(readable), my_(my) {}
   std::optional<sidesplit::TransformImage> load() override {
     ++loads;
     if (!readable_) return std::nullopt;
@@ -22,7 +22,7 @@ class MemorySource : public sidesplit::TransformSource {
     t.nx = 9;
     t.ny = 8;
     t.nz = 1;
-    t.my = 8;
+    t.my = my_;
     for (int i = 0; i < 9 * 8; ++i) {
       t.section.push_back(1.0f);
       t.section.push_back(2.0f);
@@ -35,6 +35,7 @@ class MemorySource : public sidesplit::TransformSource {
 
  private:
   bool readable_;
+  std::int32_t my_;
 };
 
 struct Outcome {
@@ -138,6 +139,17 @@ TEST(Run, ExistingOutputFilesAndBadDecksLeaveEverythingAsItWas) {
     EXPECT_NE(o.error.find("end of file: nl1 (record 6b) expected"), std::string::npos) << o.error;
     EXPECT_FALSE(dir.exists("near.dat"));
     EXPECT_FALSE(dir.exists("far.dat"));
+  }
+  {
+    // CTF zeros need the sampling count along y to place them.
+    TempDir dir;
+    dir.write("sidesplit.dek", "CTF\n1 0.5 0 0 0.125 0 0 0 1\n-0.5 0.5 1 1 0 0\n0.01 1\n0.2\n1 1 1.0\n0 4 0 4\n");
+    MemorySource src(true, 0);
+    const Outcome o = run(dir, src);
+    EXPECT_EQ(o.error,
+              "sidesplit.dek: the transform's sampling count along y (MY) is 0, so the spatial frequencies of the "
+              "CTF zeros cannot be placed");
+    EXPECT_FALSE(dir.exists("near.dat"));
   }
   {
     TempDir dir;
