@@ -61,8 +61,8 @@ bool path_taken(const fs::path& p) {
 int run(const std::vector<std::string>& args, progmain::Streams streams, TransformSource& source, const fs::path& dir) {
   if (!args.empty()) {
     throw ReadError("command line",
-                    "sidesplit takes no arguments: the transform comes through the logical name IN, the "
-                    "parameters from sidesplit.dek (see --help)");
+                    "no arguments are taken: the transform comes through the logical name IN, "
+                    "the parameters from sidesplit.dek (see --help)");
   }
   std::ostream& out = streams.out;
 
