@@ -90,15 +90,21 @@ float le_f32(const std::string& bytes, std::size_t at) {
   return f;
 }
 
-ChildResult in_child(const std::function<void()>& body) {
+ChildResult in_child(const std::function<void()>& body, const std::string* stdin_text) {
   std::cout.flush();
   std::cerr.flush();
   char out_name[] = "/tmp/imagefile_child_out_XXXXXX";
   char err_name[] = "/tmp/imagefile_child_err_XXXXXX";
   const int out_fd = ::mkstemp(out_name);
   const int err_fd = ::mkstemp(err_name);
+  char in_name[] = "/tmp/imagefile_child_in_XXXXXX";
+  const int in_fd = ::mkstemp(in_name);
+  if (stdin_text != nullptr) {
+    testsupport::write_file(in_name, *stdin_text);
+  }
   const pid_t pid = ::fork();
   if (pid == 0) {
+    if (stdin_text != nullptr) ::dup2(in_fd, 0);
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
     imagefile::set_report_stream(std::cout);
@@ -111,6 +117,8 @@ ChildResult in_child(const std::function<void()>& body) {
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1000 - WTERMSIG(wstatus);
   r.out = testsupport::read_file(out_name);
   r.err = testsupport::read_file(err_name);
+  ::close(in_fd);
+  ::unlink(in_name);
   ::close(out_fd);
   ::close(err_fd);
   ::unlink(out_name);

@@ -51,7 +51,8 @@ struct ChildResult {
 };
 // Runs body in a child process with standard output and error captured; a body that returns
 // ends the child with status 0.
-ChildResult in_child(const std::function<void()>& body);
+// stdin_text, when given, is the child's standard input.
+ChildResult in_child(const std::function<void()>& body, const std::string* stdin_text = nullptr);
 
 class ImageFileTest : public ::testing::Test {
  protected:

@@ -154,6 +154,46 @@ TEST_F(ImageTest, ByteAndIntegerModesRoundHalvesAwayFromZero) {
   EXPECT_EQ(back[1], -25536.0f);
 }
 
+TEST_F(ImageTest, LongLinesConvertChunkByChunk) {
+  // 10000 bytes and 5000 complex 16-bit items: more than one 8192-byte chunk each.
+  for (std::int32_t mode : {0, 3}) {
+    const int n = mode == 0 ? 10000 : 5000;
+    std::vector<float> line(static_cast<std::size_t>(n * numbers_per_item(mode)));
+    for (std::size_t i = 0; i < line.size(); ++i)
+      line[i] = mode == 0 ? static_cast<float>(i % 251) : static_cast<float>(static_cast<int>(i % 1000) - 500);
+    const std::string name = "long" + std::to_string(mode) + ".map";
+    write_map(name, {n, 1, 1}, mode, line);
+    EXPECT_EQ(read(name).size(), 1024u + static_cast<std::size_t>(n * bytes_per_item(mode)));
+    open_and_read(1, name);
+    std::vector<float> back(line.size());
+    ASSERT_TRUE(irdlin(1, back));
+    EXPECT_EQ(back, line);
+    imclose(1);
+  }
+}
+
+TEST_F(ImageTest, LimitsDialoguesClampToTheFile) {
+  write_map("l.map", {10, 8, 4}, 2, std::vector<float>(320, 0.0f));
+  const std::string answers = "2 20\n-3, 5\n1 1\n5 2\n4 1\n0 9\n";
+  auto r = in_child(
+      [] {
+        open_and_read(1, "l.map");
+        Int3 lo{}, hi{}, m{};
+        icllim(1, lo, hi, m);
+        report_stream() << "icllim " << lo[0] << ' ' << hi[0] << ' ' << lo[1] << ' ' << hi[1] << ' ' << lo[2] << ' '
+                        << hi[2] << ' ' << m[0] << ' ' << m[1] << ' ' << m[2] << '\n';
+        ictlim(1, lo, hi, m);
+        report_stream() << "ictlim " << lo[0] << ' ' << hi[0] << ' ' << lo[1] << ' ' << hi[1] << ' ' << lo[2] << ' '
+                        << hi[2] << ' ' << m[0] << ' ' << m[1] << ' ' << m[2] << '\n';
+      },
+      &answers);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find(" Lower and upper limits on x (columns), 0 to 9 :\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("icllim 2 9 0 5 1 1 8 6 1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" Centre and half width on z (sections), 0 to 3 :\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ictlim 3 7 3 5 0 3 5 3 4\n"), std::string::npos) << r.out;
+}
+
 TEST_F(ImageTest, RawSwitchMovesFileBytes) {
   MapBytes m;
   m.standard(4, 1, 1, 0).append_bytes("\x01\x02\x03\x04");
