@@ -19,7 +19,8 @@ const char* const help =
     "over all its lines, output line l coming from input section l. The projection is then\n"
     "raised by the magnitude of its minimum (so a negative minimum becomes 0; the extremes are\n"
     "started at 2000 and -2000) and written as a 2-D map of nx values per line and nz lines, in\n"
-    "the data mode of the input, with a fresh header and no labels.\n"
+    "the data mode of the input, with a fresh header and no labels. Sums that a byte or 16-bit\n"
+    "map cannot hold keep their low bits, with a warning on standard error.\n"
     "\n"
     "Dialogue (standard input and standard output):\n"
     "   \" 3-D INPUT FILE?  \"          the input map (first 60 characters of the line), opened\n"
@@ -50,6 +51,20 @@ std::string trimmed(const std::string& s) {
 
 std::string statistics_line(float dmin, float dmax, float dmean) {
   return (records::FreeLine() << "DMIN,DMAX,DMEAN " << dmin << dmax << dmean).str();
+}
+
+// Values that data mode 0 (0 to 255) or modes 1 and 3 (-32768 to 32767) cannot hold once
+// rounded; the file keeps only their low bits.
+std::int64_t values_out_of_range(std::span<const float> values, std::int32_t mode) {
+  if (mode != 0 && mode != 1 && mode != 3) return 0;
+  const double lo = mode == 0 ? 0.0 : -32768.0;
+  const double hi = mode == 0 ? 255.0 : 32767.0;
+  std::int64_t n = 0;
+  for (const float v : values) {
+    const double r = std::round(static_cast<double>(v));
+    if (!std::isfinite(r) || r < lo || r > hi) ++n;
+  }
+  return n;
 }
 
 }  // namespace
@@ -145,6 +160,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   imagefile::icrhdr(nout, flat, flat, mode, {}, 0);
   imagefile::iwrhdr(nout, std::string(80, ' '), -1, d.dmin, d.dmax, d.dmean);
   imagefile::iwrsec(nout, barray);
+  if (const std::int64_t wrapped = values_out_of_range(barray, mode); wrapped > 0)
+    streams.err << "mapflat: warning: " << wrapped << " of " << nsize << " values do not fit data mode " << mode
+                << " of " << trimmed(outfil) << " and are stored as their low " << (mode == 0 ? 8 : 16) << " bits\n";
   imagefile::irdhdr(nout, nxyz, mxyz, mode, dmin0, dmax0, dmean0);
   imagefile::imclose(nin);
   imagefile::imclose(nout);

@@ -39,7 +39,9 @@ const char* const help =
     "\n"
     "Output: the image file named by environment variable TSTAT (else a file named TSTAT), which\n"
     "must not exist yet (unless IMAGE_OPEN=UNKNOWN). Its header is that of the mean map of set 1\n"
-    "(also its data mode) with new minimum, maximum and mean densities.\n"
+    "(also its data mode) with new minimum, maximum and mean densities. Values that the data\n"
+    "mode of a byte or 16-bit map cannot hold keep their low bits, with a warning on standard\n"
+    "error.\n"
     "\n"
     "Standard output: the echo of the set sizes and names, the image library's reports, and the\n"
     "minimum, maximum and mean of the output. A map that ends before all its sections are read\n"
@@ -114,6 +116,20 @@ void require_same_shape(const InputMap& first, const InputMap& m) {
     throw records::ReadError(m.name, "map of mode " + std::to_string(m.mode) + " cannot be compared with " +
                                          first.name + " of mode " + std::to_string(first.mode) +
                                          ": real and complex maps cannot be mixed");
+}
+
+// Values that data mode 0 (0 to 255) or modes 1 and 3 (-32768 to 32767) cannot hold once
+// rounded; the file keeps only their low bits.
+std::int64_t values_out_of_range(std::span<const float> values, std::int32_t mode) {
+  if (mode != 0 && mode != 1 && mode != 3) return 0;
+  const double lo = mode == 0 ? 0.0 : -32768.0;
+  const double hi = mode == 0 ? 255.0 : 32767.0;
+  std::int64_t n = 0;
+  for (const float v : values) {
+    const double r = std::round(static_cast<double>(v));
+    if (!std::isfinite(r) || r < lo || r > hi) ++n;
+  }
+  return n;
 }
 
 }  // namespace
@@ -206,6 +222,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   std::vector<float> tstat(n);
   const Pooling pooling(dlg.n1, dlg.n2);
   Densities d;
+  std::int64_t wrapped = 0;
   for (std::int32_t isec = 0; isec < nz; ++isec) {
     for (int s = 1; s <= 4; ++s) {
       const InputMap& m = maps[static_cast<std::size_t>(s - 1)];
@@ -216,6 +233,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     tstat_section(pooling, buffers[0], buffers[1], buffers[2], buffers[3], tstat, d);
     imagefile::imposn(stream_tstat, isec, 0);
     imagefile::iwrsec(stream_tstat, tstat);
+    wrapped += values_out_of_range(tstat, maps[0].mode);
   }
 
   // Voxels of zero variance count in the divisor of the mean.
@@ -224,6 +242,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
       << records::fixed_form(dmean, 10, 5) << '\n';
   imagefile::iwrhdr(stream_tstat, dlg.title, -1, d.dmin, d.dmax, dmean);
   imagefile::imclose(stream_tstat);
+  if (wrapped > 0)
+    streams.err << "mapsig: warning: " << wrapped << " of " << npts * nz << " values do not fit data mode "
+                << maps[0].mode << " of the output (the mode of " << maps[0].name << ") and are stored as their low "
+                << (maps[0].mode == 0 ? 8 : 16) << " bits\n";
   return 0;
 }
 

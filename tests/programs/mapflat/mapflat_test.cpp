@@ -207,3 +207,14 @@ TEST(Mapflat, BadInputLeavesNoOutput) {
   EXPECT_TRUE(contains(run.r.err, "mapflat: in.map: map of 2 x 1 x 0 holds no data")) << run.r.err;
   EXPECT_FALSE(run.written);
 }
+
+TEST(Mapflat, SumsBeyondAByteMapAreStoredWrappedWithAWarning) {
+  // Column sums 300 and 3, raised by 3: 303 keeps its low 8 bits (47) in a mode 0 file.
+  const FlatRun run = run_mapflat(map_of(2, 2, 1, 0, {200, 1, 100, 2}));
+  ASSERT_EQ(run.r.status, 0) << run.r.err;
+  const MapFile out(run.flat);
+  EXPECT_EQ(out.mode(), 0);
+  EXPECT_EQ(out.values(), (std::vector<float>{47, 6}));
+  EXPECT_EQ(out.dmax(), 303.0f);
+  EXPECT_TRUE(contains(run.r.err, "mapflat: warning: 1 of 2 values do not fit data mode 0 of out.map")) << run.r.err;
+}

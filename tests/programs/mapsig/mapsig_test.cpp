@@ -199,6 +199,7 @@ TEST(Mapsig, EveryDataModeAndByteOrder) {
       ASSERT_EQ(run.r.status, 0) << run.r.out << run.r.err;
       const MapFile out(run.tstat);
       EXPECT_EQ(out.mode(), mode);
+      EXPECT_EQ(run.tstat.substr(208, 8), std::string("MAP \x44\x41\0\0", 8));  // written natively
       // 100 * (3 / 5) is 60 within a rounding; the integer modes store it rounded.
       const std::vector<float> got = out.values();
       ASSERT_EQ(got.size(), numbers(want).size());
@@ -290,4 +291,17 @@ TEST(Mapsig, OutputThroughTheLogicalNameTstat) {
   const RunResult again = run_in(dir.path(), spec);
   EXPECT_NE(again.status, 0);
   EXPECT_EQ(dir.read("result.map"), before);
+}
+
+TEST(Mapsig, StatisticsBeyondAByteMapAreStoredWrappedWithAWarning) {
+  // Sets of 2, deviations 1, means 3 apart: t = 300, which a mode 0 file holds as 300 - 256.
+  const SigRun run =
+      run_mapsig({map_of(1, 1, 1, 0, {5}), map_of(1, 1, 1, 2, {1}), map_of(1, 1, 1, 0, {2}), map_of(1, 1, 1, 2, {1})},
+                 dialogue(2, 2));
+  ASSERT_EQ(run.r.status, 0) << run.r.err;
+  const MapFile out(run.tstat);
+  EXPECT_EQ(out.mode(), 0);
+  EXPECT_EQ(out.values(), std::vector<float>{44});
+  EXPECT_EQ(out.dmax(), 300.0f);
+  EXPECT_TRUE(contains(run.r.err, "mapsig: warning: 1 of 1 values do not fit data mode 0 of the output")) << run.r.err;
 }
