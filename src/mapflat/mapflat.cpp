@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <cstddef>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
+#include "imagefile/diskio.hpp"
 #include "imagefile/header.hpp"
 #include "imagefile/imageio.hpp"
 #include "records/error.hpp"
@@ -154,6 +157,17 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   out << (records::FreeLine() << "OUTPUT FILE FOR 2D MAP?  ").str() << '\n';
   out.flush();
   const std::string outfil = src.expect("the name of the 2-D output file").text(1, 60);
+
+  // Even where IMAGE_OPEN lets a new file replace an old one, the input is not overwritten.
+  int in_unit = imagefile::imunit(nin), unopened = 0;
+  std::string in_file, out_file;
+  std::int64_t length = 0;
+  imagefile::qqinq(in_unit, infil, in_file, length);
+  imagefile::qqinq(unopened, outfil, out_file, length);
+  std::error_code ec;
+  if (std::filesystem::equivalent(in_file, out_file, ec))
+    throw records::ReadError(trimmed(outfil), "the output " + out_file + " is the input map " + trimmed(infil) +
+                                                  ", which would be overwritten");
 
   const imagefile::Int3 flat{nx, nz, 1};
   imagefile::imopen(nout, outfil, "NEW");

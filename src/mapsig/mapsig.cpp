@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstddef>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "imagefile/diskio.hpp"
 #include "imagefile/header.hpp"
@@ -80,6 +82,7 @@ std::string dims_text(const imagefile::Int3& n) {
 // One input map: its name as typed, its dimensions and how many whole sections its file holds.
 struct InputMap {
   std::string name;
+  std::string file;  // the file the name resolves to
   imagefile::Int3 nxyz{};
   std::int32_t mode = 0;
   std::int64_t numbers_per_section = 0;
@@ -99,9 +102,8 @@ InputMap open_input(int istream, const std::string& name) {
   m.numbers_per_section = items * imagefile::numbers_per_item(m.mode);
   // The sections actually present bound the buffers, whatever the header claims.
   int unit = imagefile::imunit(istream);
-  std::string full_name;
   std::int64_t length = 0;
-  imagefile::qqinq(unit, name, full_name, length);
+  imagefile::qqinq(unit, name, m.file, length);
   const std::int64_t data = length - imagefile::header_bytes - imagefile::header_of(istream).nsymbt;
   const std::int64_t b = imagefile::bytes_per_item(m.mode);
   m.sections_in_file = data <= 0 || items > data / b ? 0 : data / (items * b);
@@ -202,6 +204,17 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   const std::int32_t nz = maps[0].nxyz[2];
   const std::int64_t npts = maps[0].numbers_per_section;
 
+  // Even where IMAGE_OPEN lets a new file replace an old one, no input is overwritten.
+  int unopened = 0;
+  std::string tstat_file;
+  std::int64_t tstat_length = 0;
+  imagefile::qqinq(unopened, "TSTAT", tstat_file, tstat_length);
+  for (const InputMap& m : maps) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(tstat_file, m.file, ec))
+      throw records::ReadError(
+          "TSTAT", "the output " + tstat_file + " is the input map " + m.name + ", which would be overwritten");
+  }
   imagefile::imopen(stream_tstat, "TSTAT", "NEW");
   imagefile::itrhdr(stream_tstat, 1);
 

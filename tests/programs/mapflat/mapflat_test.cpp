@@ -37,17 +37,20 @@ struct FlatRun {
   std::string flat;
 };
 
-FlatRun run_mapflat(const MapSpec& in, const std::string& input = "in.map\nout.map\n") {
+FlatRun run_mapflat(const MapSpec& in, const std::string& input = "in.map\nout.map\n",
+                    std::vector<std::pair<std::string, std::string>> env = {}, std::string* input_after = nullptr) {
   TempDir dir;
   dir.write("in.map", maptest::map_bytes(in));
   RunSpec spec;
   spec.exe = program_path("mapflat");
   spec.stdin_text = input;
+  spec.env = std::move(env);
   spec.timeout_seconds = 20;
   FlatRun run;
   run.r = run_in(dir.path(), spec);
   run.written = dir.exists("out.map");
   if (run.written) run.flat = dir.read("out.map");
+  if (input_after != nullptr) *input_after = dir.read("in.map");
   return run;
 }
 
@@ -217,4 +220,14 @@ TEST(Mapflat, SumsBeyondAByteMapAreStoredWrappedWithAWarning) {
   EXPECT_EQ(out.values(), (std::vector<float>{47, 6}));
   EXPECT_EQ(out.dmax(), 303.0f);
   EXPECT_TRUE(contains(run.r.err, "mapflat: warning: 1 of 2 values do not fit data mode 0 of out.map")) << run.r.err;
+}
+
+TEST(Mapflat, TheInputIsNeverOverwritten) {
+  // Even when IMAGE_OPEN lets a new file replace an existing one.
+  const MapSpec in = map_of(2, 1, 1, 2, {1, 2});
+  std::string after;
+  const FlatRun run = run_mapflat(in, "in.map\nin.map\n", {{"IMAGE_OPEN", "UNKNOWN"}}, &after);
+  EXPECT_EQ(run.r.status, 2);
+  EXPECT_TRUE(contains(run.r.err, "mapflat: in.map: the output in.map is the input map in.map")) << run.r.err;
+  EXPECT_EQ(after, maptest::map_bytes(in));
 }

@@ -39,6 +39,7 @@ struct SigRun {
   RunResult r;
   bool written = false;
   std::string tstat;
+  std::string first_after;  // the first mean map after the run
 };
 
 // Writes the four maps (mean 1, deviation 1, mean 2, deviation 2) and runs mapsig.
@@ -54,6 +55,7 @@ SigRun run_mapsig(const std::vector<MapSpec>& maps, const std::string& input,
   spec.timeout_seconds = 20;
   SigRun run;
   run.r = run_in(dir.path(), spec);
+  if (!maps.empty()) run.first_after = dir.read(names[0]);
   run.written = dir.exists("TSTAT");
   if (run.written) run.tstat = dir.read("TSTAT");
   return run;
@@ -304,4 +306,14 @@ TEST(Mapsig, StatisticsBeyondAByteMapAreStoredWrappedWithAWarning) {
   EXPECT_EQ(out.values(), std::vector<float>{44});
   EXPECT_EQ(out.dmax(), 300.0f);
   EXPECT_TRUE(contains(run.r.err, "mapsig: warning: 1 of 1 values do not fit data mode 0 of the output")) << run.r.err;
+}
+
+TEST(Mapsig, NoInputIsOverwritten) {
+  // Even when IMAGE_OPEN lets a new file replace an existing one.
+  const MapSpec one = map_of(1, 1, 1, 2, {3.0f});
+  const SigRun run =
+      run_mapsig({one, one, one, one}, dialogue(2, 2), {{"TSTAT", "av1.map"}, {"IMAGE_OPEN", "UNKNOWN"}});
+  EXPECT_EQ(run.r.status, 2);
+  EXPECT_TRUE(contains(run.r.err, "mapsig: TSTAT: the output av1.map is the input map av1.map")) << run.r.err;
+  EXPECT_EQ(run.first_after, maptest::map_bytes(one));
 }
