@@ -76,6 +76,13 @@ layerline::GriddedHeader read_file(records::LineSource& src, Window w, bool refe
   return h;
 }
 
+// An amplitude beyond the single-precision range would make every sum infinite or undefined.
+void check_amplitude(const records::LineSource& src, float amp, std::int32_t l, std::int32_t j) {
+  if (!std::isfinite(amp))
+    throw records::ReadError(src.name(), "layer line " + show_int(l) + ", sample " + show_int(j) +
+                                             ": the amplitude of the sample is beyond the single-precision range");
+}
+
 }  // namespace
 
 float dratan2d(float i, float r) {
@@ -112,6 +119,7 @@ void load_reference(records::LineSource& src, const std::string& refile40, Windo
       const float re = d.ltlga.at(l, ir);
       const float im = d.ltlgb.at(l, ir);
       const float amp = std::sqrt(re * re + im * im);
+      check_amplitude(src, amp, l, ir);
       d.a.at(l, ir) = amp;
       d.p.at(l, ir) = dratan2d(im, re);
       d.asum += amp;
@@ -140,6 +148,7 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
       const float re = d.ltlga.at(l, ir);
       const float im = d.ltlgb.at(l, ir);
       const float amp = std::sqrt(re * re + im * im);
+      check_amplitude(src, amp, l, ir);
       float phase = dratan2d(im, re);
       if (ipole == 1) phase = -phase;
       if (iside == 1) phase = phase + side_turn;

@@ -170,3 +170,20 @@ TEST(Rescale, TargetsBeyondTheSamplesAndImpossibleScalesAreSafe) {
   rescale_test(d, 1e9f);
   for (std::int32_t k = 1; k <= 10; ++k) EXPECT_EQ(d.a2.at(1, k), 0.0f) << k;
 }
+
+TEST(Load, AnAmplitudeBeyondSinglePrecisionIsRefused) {
+  std::istringstream t(
+      "T\n         1         1         2       1.0\n         0         0\n     1.0E+30    1.000000\n"
+      "         0         0\n     1.0E+30    1.000000\n");
+  records::LineSource src(t, "ref.dat");
+  DataSets d;
+  std::ostringstream out;
+  try {
+    load_reference(src, "ref.dat", {1, 2}, 5.0f, d, out);
+    FAIL();
+  } catch (const records::ReadError& e) {
+    EXPECT_STREQ(e.what(),
+                 "ref.dat: layer line 1, sample 1: the amplitude of the sample is beyond the "
+                 "single-precision range");
+  }
+}
