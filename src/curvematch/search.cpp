@@ -130,7 +130,12 @@ void Search::pass(std::ostream& out) {
   ++passes_;
   for (std::int32_t nr = 1; nr <= g_.irl; ++nr) {
     rsc_[static_cast<std::size_t>(nr)] = g_.rscmin + static_cast<float>(nr - 1) * g_.drsc;
-    rescale_test(d_, rsc(nr));
+    try {
+      rescale_test(d_, rsc(nr));
+    } catch (RunStop& stop) {
+      if (passes_ > 1 && !(gmin_ < 150.0f)) stop.message += "; the pass before found no trial below 150 degrees";
+      throw;
+    }
     score_scale(nr, out);
   }
   write_minimum_locations(out, *this);
