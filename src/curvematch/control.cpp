@@ -8,7 +8,12 @@
 
 namespace curvematch {
 
-std::string name_field(const records::Record& rec) { return rec.text(1, 40); }
+std::string name_field(const records::Record& rec, const char* what) {
+  std::string name = rec.text(1, 40);
+  if (name.find_first_not_of(' ') == std::string::npos)
+    throw records::ReadError(rec.source(), rec.line(), 1, 40, std::string("no ") + what + " given");
+  return name;
+}
 
 std::string file_name(const std::string& name40) {
   const std::size_t end = name40.find_last_not_of(' ');
@@ -51,7 +56,7 @@ bool normalise_axis(Axis& axis, std::int32_t cap, std::int32_t limit) {
 
 void read_control(records::LineSource& src, RunInput& in) {
   in.title = src.expect("control record 1 (the title)").text(1, 40);
-  in.refile = name_field(src.expect("control record 2 (the reference file name)"));
+  in.refile = name_field(src.expect("control record 2 (the reference file name)"), "reference file name");
   {
     records::FreeRecord r(src);
     in.control_unused = r.integer("control record 3: an integer");
@@ -65,7 +70,7 @@ void read_control(records::LineSource& src, RunInput& in) {
     in.llspec = r.integer("control record 5: llspec");
     in.wtspec = r.real("control record 5: wtspec");
   }
-  in.tfile = name_field(src.expect("control record 6 (the test file name)"));
+  in.tfile = name_field(src.expect("control record 6 (the test file name)"), "test file name");
   {
     records::FreeRecord r(src);
     in.iside = r.integer("control record 7: iside");

@@ -9,8 +9,8 @@
 namespace curvematch {
 
 // A 40-character name as read (blank-padded); the file opened is the name without its
-// trailing blanks.
-std::string name_field(const records::Record& rec);
+// trailing blanks. A blank name is refused, naming the record and `what` was expected.
+std::string name_field(const records::Record& rec, const char* what);
 std::string file_name(const std::string& name40);
 
 // The grid of one dimension: its first value, its step and its number of points.

@@ -122,9 +122,9 @@ int run(progmain::Streams streams, SearchOptions options) {
   RunInput in;
 
   // 1-2: control file and results file
-  in.cntfile = name_field(input.expect("the control file name"));
+  in.cntfile = name_field(input.expect("the control file name"), "control file name");
   records::LineSource control = records::LineSource::open_file(file_name(in.cntfile));
-  in.rdlfile = name_field(input.expect("the results file name"));
+  in.rdlfile = name_field(input.expect("the results file name"), "results file name");
   const std::string results_name = file_name(in.rdlfile);
   open_results_file(results_name);
 
@@ -143,7 +143,7 @@ int run(progmain::Streams streams, SearchOptions options) {
 
   // 5: the fitted test file, created new before any data are read
   out << "  new file : " << std::endl;
-  in.newfile = name_field(input.expect("the fitted test file name"));
+  in.newfile = name_field(input.expect("the fitted test file name"), "fitted test file name");
   const std::string newname = file_name(in.newfile);
   Fd fitted(create_new_file(newname));
 

@@ -105,3 +105,15 @@ TEST(Control, ElevenRecordsWithACountOnTheFollowingLine) {
   EXPECT_EQ(in.izl, 3);
   EXPECT_EQ(in.irl, 4);
 }
+
+TEST(Control, ABlankFileNameIsRefusedWithItsRecord) {
+  std::istringstream text("a title\n   \n1 100.0 0.002 0.003\n");
+  records::LineSource src(text, "ctl.dat");
+  RunInput in;
+  try {
+    read_control(src, in);
+    FAIL();
+  } catch (const records::ReadError& e) {
+    EXPECT_STREQ(e.what(), "ctl.dat, line 2, columns 1-40: no reference file name given");
+  }
+}
