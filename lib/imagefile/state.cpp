@@ -1,0 +1,32 @@
+#include "imagefile/state.hpp"
+
+namespace imagefile {
+namespace detail {
+
+EnvironmentState& environment() {
+  static EnvironmentState state;
+  return state;
+}
+
+DiskTable& disk_table() {
+  static DiskTable table;
+  return table;
+}
+
+ImageTable& image_table() {
+  static ImageTable table;
+  return table;
+}
+
+}  // namespace detail
+
+void reset_for_tests() {
+  for (detail::DiskStream& s : detail::disk_table().streams) {
+    if (s.file != nullptr) std::fclose(s.file);
+  }
+  detail::disk_table() = detail::DiskTable{};
+  detail::image_table() = detail::ImageTable{};
+  detail::environment() = detail::EnvironmentState{};
+}
+
+}  // namespace imagefile
