@@ -58,7 +58,10 @@ int item_size(int mode) {
 // The open stream iunit for routine `routine` (upper-case name for the messages).
 DiskStream& open_stream(const char* routine, int iunit) {
   detail::DiskTable& table = detail::disk_table();
-  if (!table.initialised) fatal(std::string(routine) + ": qopen/qqopen not yet called");
+  if (!table.initialised) {
+    errno = 0;
+    fatal(std::string(routine) + ": qopen/qqopen not yet called");
+  }
   if (iunit < 1 || iunit > max_disk_streams || table.streams[static_cast<std::size_t>(iunit)].file == nullptr) {
     errno = 0;
     fatal(std::string(routine) + ": disk stream " + std::to_string(iunit) + " is not open");
@@ -67,7 +70,9 @@ DiskStream& open_stream(const char* routine, int iunit) {
 }
 
 void check_initialised(const char* routine) {
-  if (!detail::disk_table().initialised) fatal(std::string(routine) + ": qopen/qqopen not yet called");
+  if (detail::disk_table().initialised) return;
+  errno = 0;  // no system error lies behind this one
+  fatal(std::string(routine) + ": qopen/qqopen not yet called");
 }
 
 // Seeks to an absolute byte position; false when the system refuses it.

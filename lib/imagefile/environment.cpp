@@ -17,8 +17,6 @@ namespace imagefile {
 
 namespace {
 
-std::ostream* report_out = &std::cout;
-
 std::string_view trim_right(std::string_view s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
   return s;
@@ -43,8 +41,11 @@ double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static
 
 }  // namespace
 
-std::ostream& report_stream() { return *report_out; }
-void set_report_stream(std::ostream& out) { report_out = &out; }
+std::ostream& report_stream() {
+  std::ostream* out = detail::environment().report;
+  return out != nullptr ? *out : std::cout;
+}
+void set_report_stream(std::ostream& out) { detail::environment().report = &out; }
 
 std::string ugtenv(std::string_view name) {
   std::string key(trim_right(name));

@@ -22,8 +22,6 @@ using detail::ImageFlags;
 // The conversion buffer of modes 0, 1 and 3: 8192 bytes or 4096 16-bit values per chunk.
 constexpr std::size_t chunk_bytes = 8192;
 constexpr std::size_t chunk_values = 4096;
-unsigned char conversion_bytes[chunk_bytes];
-std::int16_t conversion_values[chunk_values];
 
 std::ostream& out() { return report_stream(); }
 
@@ -84,6 +82,8 @@ void refuse_foreign_write(int unit) {
 // Reads n items of data mode h.mode from the current position into array; false on a short
 // read. The caller has checked that array holds them.
 bool read_items(int unit, const Header& h, float* array, std::int64_t n) {
+  std::int16_t* conversion_values = detail::image_table().conversion.data();
+  auto* conversion_bytes = reinterpret_cast<unsigned char*>(conversion_values);
   const int b = bytes_per_item(h.mode);
   const bool raw = flags(unit).raw;
   if (h.mode == 0) {
@@ -125,6 +125,8 @@ std::uint32_t low_bits(float x, int bits) {
 }
 
 void write_items(int unit, const Header& h, const float* array, std::int64_t n) {
+  std::int16_t* conversion_values = detail::image_table().conversion.data();
+  auto* conversion_bytes = reinterpret_cast<unsigned char*>(conversion_values);
   const int b = bytes_per_item(h.mode);
   const bool raw = flags(unit).raw;
   if (h.mode == 0) {

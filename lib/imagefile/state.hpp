@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ void reset_for_tests();
 namespace detail {
 
 struct EnvironmentState {
-  int print_level = -1;  // unset until the first qprint
+  std::ostream* report = nullptr;  // where messages go; standard output when none is set
+  int print_level = -1;            // unset until the first qprint
   bool have_program_name = false;
   std::string program_name;  // from command-line argument 0
   bool have_arguments = false;
@@ -64,6 +66,8 @@ struct ImageTable {
   int open_count = 0;
   std::array<Header, max_disk_streams + 1> headers{};
   std::array<ImageFlags, max_disk_streams + 1> flags{};
+  // The one conversion buffer of modes 0, 1 and 3: 8192 bytes or 4096 16-bit values a chunk.
+  std::array<std::int16_t, 4096> conversion{};
 };
 
 EnvironmentState& environment();
