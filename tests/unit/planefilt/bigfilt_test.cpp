@@ -241,6 +241,7 @@ TEST_F(Bigfilt, RefusesWhatItCannotServeBeforeOpeningTheScratchFile) {
   std::filesystem::remove(dir_->path() / "out.map");
   dir_->write("in.map", map_file(wide, 1, one_line, 1));
   imagefile::reset_for_tests();
+  imagefile::set_report_stream(report_);
   imagefile::imopen(1, "in.map", "RO");
   imagefile::Int3 nxyz, mxyz;
   std::int32_t mode = 0;
