@@ -1,7 +1,9 @@
 #include "eigline/eigline.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 
 #include "adapters/ea06c.hpp"
@@ -63,6 +65,10 @@ void eigline(std::span<const float> a, std::span<float> b, std::span<float> c, s
       float sum = 0.0f;
       for (std::int32_t k = 1; k <= nobs; ++k) sum += A(k, i) * A(k, j);
       ATA(i, j) = sum;
+      if (!std::isfinite(sum)) {
+        refuse("A'A(" + std::to_string(i) + ", " + std::to_string(j) + ") is not finite: column " + std::to_string(i) +
+               " or " + std::to_string(j) + " of a holds a value that is not finite or too large");
+      }
     }
   }
   // 2. A'B.
@@ -74,7 +80,11 @@ void eigline(std::span<const float> a, std::span<float> b, std::span<float> c, s
     }
   }
   // 3-4. Eigenpairs, and their order from the largest eigenvalue down.
-  adapters::ea06c(ata.data(), val.data(), vec.data(), nparm, nparm, nparm, w.data());
+  try {
+    adapters::ea06c(ata.data(), val.data(), vec.data(), nparm, nparm, nparm, w.data());
+  } catch (const std::runtime_error&) {
+    refuse("the eigen-solver found no eigenvalues of A'A");
+  }
   sorter::shlsrt(val.data(), nparm, ipoint.data(), -1);
 
   // 5. Keep the leading run of eigenvalues at least filt times the largest.

@@ -25,7 +25,9 @@ namespace eigline {
 // order. An eigenvalue of exactly 0 inside the kept run (possible only when filt <= 0) gives an
 // infinite weight, and then results that are not finite.
 // Refused with records::ReadError (source "eigline"), before anything is changed: nparm < 1,
-// nobs or nrhs < 0, iabdim below nobs or nparm, or an array shorter than its shape above.
+// nobs or nrhs < 0, iabdim below nobs or nparm, or an array shorter than its shape above; and
+// before b, c or the outputs change: an A'A that is not finite (a value of a that is not
+// finite or too large), or one the eigen-solver cannot diagonalise.
 void eigline(std::span<const float> a, std::span<float> b, std::span<float> c, std::int32_t iabdim, std::int32_t nobs,
              std::int32_t nparm, std::int32_t nrhs, float filt, std::int32_t& nfilt, std::span<float> ata,
              std::span<float> atb, std::span<float> vec, std::span<float> val, std::span<std::int32_t> ipoint,
