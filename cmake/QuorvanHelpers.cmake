@@ -6,6 +6,7 @@ function(quorvan_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   add_library(quorvan::${name} ALIAS ${name})
+  target_compile_features(${name} PUBLIC cxx_std_20)
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/lib>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quorvan>)
