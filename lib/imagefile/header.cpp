@@ -1,6 +1,7 @@
 #include "imagefile/header.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace imagefile {
 
@@ -39,5 +40,17 @@ void Header::set_label(int i, std::string_view text) {
 }
 
 void Header::blank_labels() { labels.fill(' '); }
+
+std::int64_t count_unstorable(std::span<const float> values, std::int32_t mode) {
+  if (mode != 0 && mode != 1 && mode != 3) return 0;
+  const double lo = mode == 0 ? 0.0 : -32768.0;
+  const double hi = mode == 0 ? 255.0 : 32767.0;
+  std::int64_t n = 0;
+  for (const float v : values) {
+    const double r = std::round(static_cast<double>(v));
+    if (!std::isfinite(r) || r < lo || r > hi) ++n;
+  }
+  return n;
+}
 
 }  // namespace imagefile

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,10 @@ inline constexpr int symmetry_record_bytes = 80;
 int bytes_per_item(std::int32_t mode);
 // Numbers (REALs in the programs' arrays) per item of data mode 0-4: 1, 1, 1, 2, 2.
 int numbers_per_item(std::int32_t mode);
+// How many of these values data mode 0 (0 to 255) or modes 1 and 3 (-32768 to 32767) cannot
+// hold once rounded (non-finite ones included); the file keeps only their low bits. Modes 2
+// and 4 hold every value: 0.
+std::int64_t count_unstorable(std::span<const float> values, std::int32_t mode);
 
 using Int3 = std::array<std::int32_t, 3>;
 using Real3 = std::array<float, 3>;

@@ -56,20 +56,6 @@ std::string statistics_line(float dmin, float dmax, float dmean) {
   return (records::FreeLine() << "DMIN,DMAX,DMEAN " << dmin << dmax << dmean).str();
 }
 
-// Values that data mode 0 (0 to 255) or modes 1 and 3 (-32768 to 32767) cannot hold once
-// rounded; the file keeps only their low bits.
-std::int64_t values_out_of_range(std::span<const float> values, std::int32_t mode) {
-  if (mode != 0 && mode != 1 && mode != 3) return 0;
-  const double lo = mode == 0 ? 0.0 : -32768.0;
-  const double hi = mode == 0 ? 255.0 : 32767.0;
-  std::int64_t n = 0;
-  for (const float v : values) {
-    const double r = std::round(static_cast<double>(v));
-    if (!std::isfinite(r) || r < lo || r > hi) ++n;
-  }
-  return n;
-}
-
 }  // namespace
 
 void project_section(std::span<const float> section, std::int64_t line, std::span<float> projected) {
@@ -174,7 +160,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   imagefile::icrhdr(nout, flat, flat, mode, {}, 0);
   imagefile::iwrhdr(nout, std::string(80, ' '), -1, d.dmin, d.dmax, d.dmean);
   imagefile::iwrsec(nout, barray);
-  if (const std::int64_t wrapped = values_out_of_range(barray, mode); wrapped > 0)
+  if (const std::int64_t wrapped = imagefile::count_unstorable(barray, mode); wrapped > 0)
     streams.err << "mapflat: warning: " << wrapped << " of " << nsize << " values do not fit data mode " << mode
                 << " of " << trimmed(outfil) << " and are stored as their low " << (mode == 0 ? 8 : 16) << " bits\n";
   imagefile::irdhdr(nout, nxyz, mxyz, mode, dmin0, dmax0, dmean0);

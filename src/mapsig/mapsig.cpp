@@ -120,20 +120,6 @@ void require_same_shape(const InputMap& first, const InputMap& m) {
                                          ": real and complex maps cannot be mixed");
 }
 
-// Values that data mode 0 (0 to 255) or modes 1 and 3 (-32768 to 32767) cannot hold once
-// rounded; the file keeps only their low bits.
-std::int64_t values_out_of_range(std::span<const float> values, std::int32_t mode) {
-  if (mode != 0 && mode != 1 && mode != 3) return 0;
-  const double lo = mode == 0 ? 0.0 : -32768.0;
-  const double hi = mode == 0 ? 255.0 : 32767.0;
-  std::int64_t n = 0;
-  for (const float v : values) {
-    const double r = std::round(static_cast<double>(v));
-    if (!std::isfinite(r) || r < lo || r > hi) ++n;
-  }
-  return n;
-}
-
 }  // namespace
 
 Dialogue read_dialogue(records::LineSource& src) {
@@ -246,7 +232,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     tstat_section(pooling, buffers[0], buffers[1], buffers[2], buffers[3], tstat, d);
     imagefile::imposn(stream_tstat, isec, 0);
     imagefile::iwrsec(stream_tstat, tstat);
-    wrapped += values_out_of_range(tstat, maps[0].mode);
+    wrapped += imagefile::count_unstorable(tstat, maps[0].mode);
   }
 
   // Voxels of zero variance count in the divisor of the mean.
