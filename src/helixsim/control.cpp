@@ -126,6 +126,9 @@ Geometry geometry_of(const Particle& p) {
   g.convy = 1.0f / (static_cast<float>(g.ny) * p.pixel);
   g.delr = g.convx;
   g.samples = p.samples > 0 ? p.samples : std::min(g.nx - 2, max_samples);
+  // The default number of samples shrinks so that the gridded file keeps to 512 samples.
+  if (p.samples == 0) g.samples = std::min(g.samples, max_samples / p.gridded_fine);
+  g.grid_points = p.gridded_fine * g.samples + 1;
   return g;
 }
 
@@ -218,8 +221,12 @@ Particle read_control(records::LineSource& src) {
       if (seed < 0) ln.fail("the seed must not be negative");
       p.seed = static_cast<std::uint32_t>(seed);
     } else if (key == "gridded") {
-      ln.expect_count(1, "\"near\" or \"far\"");
+      if (toks.size() != 2 && toks.size() != 3) ln.expect_count(1, "\"near\" or \"far\" and samples per column");
       const std::string v = lower(toks[1].text);
+      if (toks.size() == 3) {
+        p.gridded_fine = ln.integer(2, "the gridded samples per column");
+        if (p.gridded_fine < 1 || p.gridded_fine > 8) ln.fail("the gridded samples per column must be 1 to 8");
+      }
       if (v != "near" && v != "far") ln.fail("the gridded side is \"near\" or \"far\", not \"" + toks[1].text + "\"");
       p.gridded_side = v == "near" ? Side::Near : Side::Far;
     } else {
@@ -249,6 +256,10 @@ Particle read_control(records::LineSource& src) {
     throw records::ReadError(src.name(), std::to_string(g.samples) + " radial samples a side, the transform's " +
                                              std::to_string(g.nx) + " columns hold at most " +
                                              std::to_string(g.nx - 2));
+  if (g.grid_points > max_samples + 1)
+    throw records::ReadError(src.name(), std::to_string(g.grid_points) +
+                                             " gridded samples a layer line, at most 512 are supported (fewer "
+                                             "\"samples\" or fewer gridded samples per column)");
   for (std::size_t k = 0; k < p.lines.size(); ++k) {
     const LayerLine& ll = p.lines[k];
     const int at = line_of[k];

@@ -39,7 +39,8 @@ const char* const help =
     "  polarity P          same or opposite (default same)\n"
     "  noise LEVEL SEED    Gaussian noise of standard deviation LEVEL*A on every real and\n"
     "                      imaginary part (default 0)\n"
-    "  gridded SIDE        near or far: the side the gridded file holds (default near)\n"
+    "  gridded SIDE [K]    near or far: the side the gridded file holds (default near), with\n"
+    "                      K samples a transform column (1 to 8, default 1)\n"
     "\n"
     "Output files (none of them may exist beforehand):\n"
     "  --transform FILE    the transform of the projection (default transform.map): a complex\n"
@@ -48,8 +49,8 @@ const char* const help =
     "                      column, R = delr .. M*delr with delr = 1/(W*P), on both sides\n"
     "                      (default sidesplit.dek)\n"
     "  --gridded FILE      the same layer lines of one side as a gridded layer-line file for\n"
-    "                      curvematch (default layerlines.dat): sample j at R = (j-1)*delr,\n"
-    "                      j = 1..M+1, dsr 1.0 (the radial unit is delr)\n"
+    "                      curvematch (default layerlines.dat): sample j at R = (j-1)*delr/K,\n"
+    "                      j = 1..K*M+1, dsr 1.0 (the radial unit is delr/K)\n"
     "\n"
     "Standard output: the image library's report and a summary of the particle.\n"
     "Exit status 0, or 2 on unusable input or an output file that exists.\n";
@@ -143,7 +144,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
       << " rows per layer line\n";
   out << " deck      " << files.deck << ": " << p.lines.size() << " layer lines, " << g.samples
       << " samples a side, delr " << records::fixed_form(g.delr, 10, 7) << " rec. Angstroms\n";
-  out << " gridded   " << files.gridded << ": " << side_name(p.gridded_side) << " side, samples 1 to " << g.samples + 1
+  out << " gridded   " << files.gridded << ": " << side_name(p.gridded_side) << " side, samples 1 to " << g.grid_points
       << ", dsr 1.0\n";
   out << " repeat " << records::fixed_form(p.repeat, 8, 2) << " A, radius " << records::fixed_form(p.radius, 8, 2)
       << " A, amplitude " << records::fixed_form(p.amplitude, 8, 2) << "\n";

@@ -57,6 +57,7 @@ struct Particle {
   float noise = 0.0f;                       // noise standard deviation as a fraction of A
   std::uint32_t seed = 1;                   // seed of the noise
   Side gridded_side = Side::Near;           // which side the gridded file holds
+  std::int32_t gridded_fine = 1;            // gridded samples per transform column
 };
 
 // Derived sizes of the transform and of the sampling.
@@ -69,6 +70,7 @@ struct Geometry {
   float convx = 0.0f;               // reciprocal Angstroms per column: 1/(width*pixel)
   float convy = 0.0f;               // reciprocal Angstroms per row: 1/(height*pixel)
   float delr = 0.0f;                // radial step of the samples: one column
+  std::int32_t grid_points = 0;     // gridded samples j = 1..grid_points: gridded_fine*samples + 1
 };
 
 // Reads the control input (keyword lines, see the help text) and checks it as a whole; any
@@ -107,7 +109,7 @@ class Noise {
 std::vector<float> transform_section(const Particle& p, const Geometry& g, Noise& noise);
 
 // The gridded layer-line values of one layer line (real parts, imaginary parts) at radii
-// (j-1)*delr, j = 1..samples+1, on the chosen side; noise drawn after the transform's.
+// (j-1)*delr/gridded_fine, j = 1..grid_points, on the chosen side; noise drawn after the transform's.
 struct GriddedLine {
   std::vector<float> re, im;
 };

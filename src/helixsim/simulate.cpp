@@ -100,8 +100,8 @@ GriddedLine gridded_line(const Particle& p, const Geometry& g, const LayerLine& 
   // Bessel order is negative.
   const bool negative_half = (p.gridded_side == Side::Near) == (ll.n >= 0);
   GriddedLine out;
-  for (std::int32_t j = 1; j <= g.samples + 1; ++j) {
-    const double r = double(j - 1) * double(g.delr);
+  for (std::int32_t j = 1; j <= g.grid_points; ++j) {
+    const double r = double(j - 1) * double(g.delr) / double(p.gridded_fine);
     const std::complex<double> v = layer_value(p, ll, negative_half ? -r : r);
     out.re.push_back(static_cast<float>(v.real() + noise.next()));
     out.im.push_back(static_cast<float>(v.imag() + noise.next()));
@@ -137,8 +137,8 @@ void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, Nois
   h.title = p.title;
   h.llmax = static_cast<std::int32_t>(p.lines.size());
   h.ismin = 1;
-  h.ismax = g.samples + 1;
-  h.dsr = 1.0f;  // the radial unit is one sample step, delr
+  h.ismax = g.grid_points;
+  h.dsr = 1.0f;  // the radial unit is one gridded step, delr/gridded_fine
   layerline::write_gridded_header(out, h);
   for (const LayerLine& ll : p.lines) {
     const GriddedLine v = gridded_line(p, g, ll, noise);
