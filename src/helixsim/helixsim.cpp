@@ -1,0 +1,161 @@
+#include "helixsim/helixsim.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "imagefile/imageio.hpp"
+#include "records/error.hpp"
+#include "records/forms.hpp"
+
+namespace helixsim {
+
+const char* const help =
+    "usage: helixsim [--control FILE] [--transform FILE] [--deck FILE] [--gridded FILE]\n"
+    "\n"
+    "Simulates a helical particle whose alignment is known: on layer line (n, l) at height l/c\n"
+    "the transform at radius R is A * i^n * J_n(2 pi R s r0) turned by n*phi0 - 360*l*z0/c\n"
+    "degrees, so that gridscan and curvematch report the applied phi0 and z0 and the radial\n"
+    "scale s; a particle of opposite polarity has every phase negated.\n"
+    "\n"
+    "Control input (standard input, or --control FILE), one keyword a line, # starts a comment:\n"
+    "  title TEXT          up to 40 characters (default \"helixsim particle\")\n"
+    "  repeat C            repeat distance in Angstroms (needed)\n"
+    "  radius R0           helix radius in Angstroms (needed)\n"
+    "  pixel P             pixel size in Angstroms (needed)\n"
+    "  box W H             image width (even) and height in pixels (needed); H*P must be a\n"
+    "                      whole multiple of C, so that every layer line falls on a row\n"
+    "  layer L N           one layer line and its Bessel order; one line for each layer line\n"
+    "  rule I J LMAX NMAX  instead of layer lines: for l = 0..LMAX the order n of smallest\n"
+    "                      |n| <= NMAX with (J*n + l)/I whole (jtable's rule; +n before -n)\n"
+    "  amplitude A         amplitude scale (default 100)\n"
+    "  samples M           radial samples a side (default: every column but the last)\n"
+    "  rotate PHI0         rotation about the axis in degrees (default 0)\n"
+    "  shift Z0            shift along the axis in Angstroms (default 0)\n"
+    "  scale S             radial scale: the helix radius becomes S*R0 (default 1)\n"
+    "  polarity P          same or opposite (default same)\n"
+    "  noise LEVEL SEED    Gaussian noise of standard deviation LEVEL*A on every real and\n"
+    "                      imaginary part (default 0)\n"
+    "  gridded SIDE [K]    near or far: the side the gridded file holds (default near), with\n"
+    "                      K samples a transform column (1 to 8, default 1)\n"
+    "\n"
+    "Output files (none of them may exist beforehand):\n"
+    "  --transform FILE    the transform of the projection (default transform.map): a complex\n"
+    "                      image (mode 4) of W/2+1 by H values, origin row H/2, for sidesplit\n"
+    "  --deck FILE         the deck with which sidesplit samples every layer line at each\n"
+    "                      column, R = delr .. M*delr with delr = 1/(W*P), on both sides\n"
+    "                      (default sidesplit.dek)\n"
+    "  --gridded FILE      the same layer lines of one side as a gridded layer-line file for\n"
+    "                      curvematch (default layerlines.dat): sample j at R = (j-1)*delr/K,\n"
+    "                      j = 1..K*M+1, dsr 1.0 (the radial unit is delr/K)\n"
+    "\n"
+    "Standard output: the image library's report and a summary of the particle.\n"
+    "Exit status 0, or 2 on unusable input or an output file that exists.\n";
+
+Files parse_arguments(const std::vector<std::string>& args) {
+  Files f;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool has_value = false;
+    if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      has_value = true;
+    }
+    std::string* target = nullptr;
+    if (name == "--control") target = &f.control;
+    if (name == "--transform") target = &f.transform;
+    if (name == "--deck") target = &f.deck;
+    if (name == "--gridded") target = &f.gridded;
+    if (target == nullptr)
+      throw records::ReadError("command line", "unknown argument \"" + args[i] + "\" (see helixsim --help)");
+    if (!has_value) {
+      if (i + 1 >= args.size()) throw records::ReadError("command line", name + " needs a file name");
+      value = args[++i];
+    }
+    if (value.empty()) throw records::ReadError("command line", name + " needs a file name");
+    *target = value;
+  }
+  if (f.transform == f.deck || f.transform == f.gridded || f.deck == f.gridded)
+    throw records::ReadError("command line", "the transform, deck and gridded files need three different names");
+  return f;
+}
+
+namespace {
+
+void write_text_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  if (!out) throw records::ReadError(path, "cannot be created");
+  out << text;
+  out.close();
+  if (!out) throw records::ReadError(path, "could not be written in full");
+}
+
+void write_transform(const std::string& path, const Particle& p, const Geometry& g, const std::vector<float>& a) {
+  constexpr int stream = 1;
+  imagefile::imopen(stream, path, "NEW");
+  imagefile::icrhdr(stream, imagefile::Int3{g.nx, g.ny, 1}, imagefile::Int3{p.width, p.height, 1}, 4, {}, 0);
+  imagefile::ialcel(stream, {static_cast<float>(p.width) * p.pixel, static_cast<float>(p.height) * p.pixel, p.pixel,
+                             90.0f, 90.0f, 90.0f});
+  float dmin = 0.0f, dmax = 0.0f, dmean = 0.0f;
+  imagefile::iclcdn(a, g.nx, g.ny, 1, g.nx, 1, g.ny, dmin, dmax, dmean);
+  imagefile::iwrhdr(stream, "helixsim: " + p.title, 0, dmin, dmax, dmean);
+  imagefile::iwrsec(stream, a);
+  imagefile::imclose(stream);
+}
+
+std::string side_name(Side s) { return s == Side::Near ? "near" : "far"; }
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, progmain::Streams streams) {
+  const Files files = parse_arguments(args);
+  Particle p;
+  if (files.control.empty()) {
+    records::LineSource src(streams.in, "standard input");
+    p = read_control(src);
+  } else {
+    records::LineSource src = records::LineSource::open_file(files.control);
+    p = read_control(src);
+  }
+  const Geometry g = geometry_of(p);
+
+  // Nothing is written unless all three files can be new.
+  for (const std::string* f : {&files.transform, &files.deck, &files.gridded})
+    if (std::filesystem::exists(*f)) throw records::ReadError(*f, "exists already; helixsim never overwrites a file");
+
+  Noise noise(p.seed, double(p.noise) * double(p.amplitude));
+  const std::vector<float> section = transform_section(p, g, noise);
+  std::ostringstream gridded;
+  write_gridded(gridded, p, g, noise);
+
+  write_transform(files.transform, p, g, section);
+  write_text_file(files.deck, deck_text(p, g));
+  write_text_file(files.gridded, gridded.str());
+
+  std::ostream& out = streams.out;
+  out << " helixsim: " << p.title << "\n";
+  out << " transform " << files.transform << ": " << g.nx << " x " << g.ny << " complex values, pixel "
+      << records::fixed_form(p.pixel, 8, 3) << " A, origin row " << g.ky << ", " << g.rows_per_layer
+      << " rows per layer line\n";
+  out << " deck      " << files.deck << ": " << p.lines.size() << " layer lines, " << g.samples
+      << " samples a side, delr " << records::fixed_form(g.delr, 10, 7) << " rec. Angstroms\n";
+  out << " gridded   " << files.gridded << ": " << side_name(p.gridded_side) << " side, samples 1 to " << g.grid_points
+      << ", dsr 1.0\n";
+  out << " repeat " << records::fixed_form(p.repeat, 8, 2) << " A, radius " << records::fixed_form(p.radius, 8, 2)
+      << " A, amplitude " << records::fixed_form(p.amplitude, 8, 2) << "\n";
+  out << " rotation " << records::fixed_form(p.phi0, 8, 2) << " deg, shift " << records::fixed_form(p.z0, 8, 2)
+      << " A, radial scale " << records::fixed_form(p.scale, 7, 4) << ", polarity " << (p.flipped ? "opposite" : "same")
+      << ", noise " << records::fixed_form(p.noise, 6, 3) << " (seed " << p.seed << ")\n";
+  out << "     l    n   row\n";
+  for (const LayerLine& ll : p.lines)
+    out << records::int_form(ll.l, 6) << records::int_form(ll.n, 5) << records::int_form(ll.l * g.rows_per_layer, 6)
+        << "\n";
+  return 0;
+}
+
+}  // namespace helixsim
