@@ -110,6 +110,8 @@ void sweep_small(const float* delpsi, const float* fwt, const float* a1, const f
   for (std::int32_t k = 0; k < n; ++k) {
     const vfloat x0 = splat(delpsi[k] + delzed);
     const vfloat wk = splat(fwt[k]), a1k = splat(a1[k]), b1k = splat(b1[k]), a2k = splat(a2[k]), b2k = splat(b2[k]);
+    // Unrolled, so that the sums stay in registers.
+#pragma GCC unroll 8
     for (std::int32_t v = 0; v < nvec; ++v) {
       vfloat del = mod360_lanes(abs_lanes(x0 - dp[v]));
       del = del > 180.0f ? 360.0f - del : del;
@@ -184,7 +186,8 @@ void FastKernel::accumulate_run(const ReferenceGrid& ref, std::int32_t l, const 
       st.a2[k] = sm.a2;
       st.b2[k] = sm.b2;
       // A margin of a factor 2 covers the rounding of the two additions.
-      if (!(std::fabs(static_cast<double>(delpsi)) + tab_.reach < 0.5 * static_cast<double>(mod360_exact_below))) st.small = false;
+      if (!(std::fabs(static_cast<double>(delpsi)) + tab_.reach < 0.5 * static_cast<double>(mod360_exact_below)))
+        st.small = false;
     }
   }
 
