@@ -1,6 +1,7 @@
 #include "gridscan/fastkernel.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace gridscan {
@@ -65,8 +66,7 @@ namespace {
 using vfloat = float __attribute__((vector_size(16)));
 using vint = std::int32_t __attribute__((vector_size(16)));
 constexpr std::int32_t vlanes = 4;
-constexpr std::int32_t nvec = FastKernel::lanes / vlanes;
-static_assert(nvec * vlanes == FastKernel::lanes);
+static_assert(FastKernel::lanes % vlanes == 0);
 
 vfloat load(const float* p) {
   vfloat v;
@@ -78,11 +78,13 @@ void store(float* p, vfloat v) { __builtin_memcpy(p, &v, sizeof v); }
 
 vfloat splat(float x) { return vfloat{x, x, x, x}; }
 
-// mod360_small on every lane (d >= 0, below mod360_exact_below).
+// mod360_small on every lane (d >= 0, below mod360_exact_below). The correction adds 360 or 0
+// (r is never -0, so adding 0 leaves it as it is).
 vfloat mod360_lanes(vfloat d) {
   const vfloat q = __builtin_convertvector(__builtin_convertvector(d * inv360, vint), vfloat);
   const vfloat r = d - q * 360.0f;
-  return r < 0.0f ? r + 360.0f : r;
+  const vint turn = (r < 0.0f) & std::bit_cast<std::int32_t>(360.0f);
+  return r + std::bit_cast<vfloat>(turn);
 }
 
 vfloat abs_lanes(vfloat x) {
@@ -94,8 +96,9 @@ vfloat abs_lanes(vfloat x) {
   return r;
 }
 
-// The sums of one run of grid points of phi (one z, one radial scale) over the samples of a
-// scale, with the phase difference reduced in single precision.
+// The sums of one run of grid points of phi (one z, one radial scale; nv vectors of them) over
+// the samples of a scale, with the phase difference reduced in single precision.
+template <std::int32_t nvec>
 void sweep_small(const float* delpsi, const float* fwt, const float* a1, const float* b1, const float* a2,
                  const float* b2, std::int32_t n, float delzed, const float* delphi, const float* c, const float* s,
                  float* r1out, float* r2out) {
@@ -113,8 +116,10 @@ void sweep_small(const float* delpsi, const float* fwt, const float* a1, const f
     // Unrolled, so that the sums stay in registers.
 #pragma GCC unroll 8
     for (std::int32_t v = 0; v < nvec; ++v) {
-      vfloat del = mod360_lanes(abs_lanes(x0 - dp[v]));
-      del = del > 180.0f ? 360.0f - del : del;
+      const vfloat rem = mod360_lanes(abs_lanes(x0 - dp[v]));
+      // The fold into 0..180: for rem in 0..360, 360 - rem is below rem exactly when rem > 180.
+      const vfloat other = 360.0f - rem;
+      const vfloat del = other < rem ? other : rem;
       r1[v] += del * wk;
       const vfloat a3 = a2k * cv[v] - b2k * sv[v];
       const vfloat b3 = a2k * sv[v] + b2k * cv[v];
@@ -208,9 +213,14 @@ void FastKernel::accumulate_run(const ReferenceGrid& ref, std::int32_t l, const 
           r1[i] = res1[i0 + i];
           r2[i] = res2[i0 + i];
         }
-        if (st.small)
-          sweep_small(st.delpsi.data(), st.fwt.data(), st.a1.data(), st.b1.data(), st.a2.data(), st.b2.data(), st.count,
-                      delzed, &tab_.delphi[static_cast<std::size_t>(i0)], c + i0, s + i0, r1, r2);
+        // A last run of four grid points or fewer takes one vector.
+        if (st.small && used <= vlanes)
+          sweep_small<1>(st.delpsi.data(), st.fwt.data(), st.a1.data(), st.b1.data(), st.a2.data(), st.b2.data(),
+                         st.count, delzed, &tab_.delphi[static_cast<std::size_t>(i0)], c + i0, s + i0, r1, r2);
+        else if (st.small)
+          sweep_small<lanes / vlanes>(st.delpsi.data(), st.fwt.data(), st.a1.data(), st.b1.data(), st.a2.data(),
+                                      st.b2.data(), st.count, delzed, &tab_.delphi[static_cast<std::size_t>(i0)],
+                                      c + i0, s + i0, r1, r2);
         else
           sweep_exact(st.delpsi.data(), st.fwt.data(), st.a1.data(), st.b1.data(), st.a2.data(), st.b2.data(), st.count,
                       delzed, &tab_.delphi[static_cast<std::size_t>(i0)], c + i0, s + i0, r1, r2);
