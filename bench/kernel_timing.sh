@@ -5,14 +5,14 @@
 # CPU (user + system) and wall-clock seconds, the ratio literal/fast, and whether the two wrote
 # the same files byte for byte.
 # usage: bench/kernel_timing.sh [bin folder] [runs] [workload ...]
-#   workloads: gridscan (default: all of them)
+#   workloads: gridscan curvematch curvematch-large (default: all of them)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-$top/build/bin}" && pwd)
 runs=${2:-5}
 shift $(($# < 2 ? $# : 2))
 workloads=("$@")
-[ ${#workloads[@]} -gt 0 ] || workloads=(gridscan)
+[ ${#workloads[@]} -gt 0 ] || workloads=(gridscan curvematch curvematch-large)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 TIMEFORMAT='%R %U %S'
@@ -60,6 +60,27 @@ same_gridscan() {
   echo "passes: $(grep -c '^0PHASE MINIMUM' report.fast); $(grep '^0PHASE MINIMUM' report.fast | tail -1)"
   cmp -s report.literal report.fast && cmp -s out.literal out.fast && cmp -s err.literal err.fast
 }
+
+# curvematch: 100 layer lines x 200 samples, grids 8 x 25 x 8 (25 z points recount to 26).
+setup_curvematch() {
+  python3 "$top/bench/make_curvematch_case.py" "$work/curvematch" --lines 100 --samples 200
+}
+run_curvematch() {
+  rm -f fitted.dat case.res
+  "$bin/curvematch" --kernel="$1" <answers && mv fitted.dat "fitted.$1" && mv case.res "results.$1"
+}
+same_curvematch() {
+  echo "search passes: $(grep -c 'global minimum' out.fast); results: $(cat results.fast)"
+  cmp -s out.literal out.fast && cmp -s err.literal err.fast && cmp -s fitted.literal fitted.fast &&
+    cmp -s results.literal results.fast
+}
+# The large case: 1000 layer lines x 512 samples, the same grids, started next to the answer.
+setup_curvematch-large() {
+  python3 "$top/bench/make_curvematch_case.py" "$work/curvematch-large" --lines 1000 --samples 512 \
+    --grid "2.5 0.5 8 / -3.0 0.5 25 / 1.0 0.01 8"
+}
+run_curvematch-large() { run_curvematch "$@"; }
+same_curvematch-large() { same_curvematch; }
 
 for w in "${workloads[@]}"; do
   "setup_$w"
