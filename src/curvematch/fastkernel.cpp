@@ -157,4 +157,12 @@ TrialScore FastScaleKernel::score_scale(const DataSets& d, std::span<const float
   return s;
 }
 
+void FastScaleKernel::rescale(DataSets& d, float rsc) {
+  if (!tabled_) {
+    test_phase_tables(d, cos1_, sin1_);
+    tabled_ = true;
+  }
+  rescale_test(d, rsc, cos1_, sin1_);
+}
+
 }  // namespace curvematch

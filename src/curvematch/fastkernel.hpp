@@ -5,6 +5,7 @@
 // - the phase difference p - p2 of every compared sample is formed once per scale;
 // - trials are taken side by side, each lane of a vector keeping its own sum over the samples
 //   in their order, so that the compiler vectorises across trials;
+// - the cosines and sines of the test phases that the rescaling interpolates are tabled once;
 // - the reduction modulo 360 is done exactly in single precision, without a library call, when
 //   the phase differences are small enough for that to be exact.
 #pragma once
@@ -34,6 +35,8 @@ class FastScaleKernel final : public ScaleKernel {
  public:
   TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                          std::span<float> res) override;
+  // The rescaling with the cosines and sines of the test phases tabled at the first call.
+  void rescale(DataSets& d, float rsc) override;
 
   static constexpr std::int32_t lanes = 16;  // trials side by side
 
@@ -49,6 +52,8 @@ class FastScaleKernel final : public ScaleKernel {
   std::vector<float> a_, diff_, a2_;
   std::vector<Line> lines_;
   std::vector<float> phi_, zeta_, fdsum_;  // per trial, padded to whole vectors
+  bool tabled_ = false;
+  Table cos1_, sin1_;
 };
 
 }  // namespace curvematch

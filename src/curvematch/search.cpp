@@ -149,7 +149,7 @@ void Search::pass(std::ostream& out) {
   for (std::int32_t nr = 1; nr <= g_.irl; ++nr) {
     rsc_[static_cast<std::size_t>(nr)] = g_.rscmin + static_cast<float>(nr - 1) * g_.drsc;
     try {
-      rescale_test(d_, rsc(nr));
+      score_->rescale(d_, rsc(nr));
     } catch (RunStop& stop) {
       if (passes_ > 1 && !(gmin_ < 150.0f)) stop.message += "; the pass before found no trial below 150 degrees";
       throw;
@@ -188,7 +188,7 @@ void Search::run(std::ostream& out) {
   // The final pass: one radial scale, rsc(1) = rscmin, rescaled for the final report.
   g_.irl = 1;
   rsc_[1] = g_.rscmin + 0.0f * g_.drsc;
-  rescale_test(d_, rsc(1));
+  score_->rescale(d_, rsc(1));
 }
 
 }  // namespace curvematch

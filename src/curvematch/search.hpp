@@ -48,6 +48,8 @@ class ScaleKernel {
   virtual ~ScaleKernel() = default;
   virtual TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                                  std::span<float> res) = 0;
+  // Rescales the test data (rescale_test); the test data as read do not change during a search.
+  virtual void rescale(DataSets& d, float rsc) { rescale_test(d, rsc); }
 };
 
 // The straightforward kernel: score_trial for each trial in turn, z outer, phi inner.
