@@ -17,7 +17,7 @@
 namespace curvematch {
 
 const char* const help_text =
-    "usage: curvematch < answers\n"
+    "usage: curvematch [--kernel fast|literal] < answers\n"
     "\n"
     "Aligns a test layer-line data set to a reference data set, both gridded layer-line files,\n"
     "by a grid search over rotation phi (degrees), axial shift z (Angstroms) and radial scale,\n"
@@ -38,7 +38,11 @@ const char* const help_text =
     "\n"
     "Writes the report on standard output, one record to the results file, and the fitted test\n"
     "file. Exit status 0 on success, 2 on unreadable or unusable input, 1 when the search\n"
-    "cannot end.\n";
+    "cannot end.\n"
+    "\n"
+    "--kernel literal scores the trials with the straightforward kernel instead of the fast one\n"
+    "(the default); both write the same report and files, byte for byte. It is there for tests\n"
+    "and timings.\n";
 
 namespace {
 
@@ -115,6 +119,26 @@ void write_results_file(const std::string& name, const std::string& record) {
 }
 
 }  // namespace
+
+SearchOptions parse_arguments(const std::vector<std::string>& args) {
+  SearchOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string value;
+    if (args[i] == "--kernel" && i + 1 < args.size()) {
+      value = args[++i];
+    } else if (args[i].rfind("--kernel=", 0) == 0) {
+      value = args[i].substr(9);
+    } else if (args[i] == "--kernel") {
+      throw records::ReadError("command line", "--kernel needs fast or literal");
+    } else {
+      throw records::ReadError("command line", "unknown argument \"" + args[i] + "\" (see curvematch --help)");
+    }
+    const std::optional<KernelChoice> k = kernel_by_name(value);
+    if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + value + "\"");
+    options.kernel = *k;
+  }
+  return options;
+}
 
 int run(progmain::Streams streams, SearchOptions options) {
   std::ostream& out = streams.out;

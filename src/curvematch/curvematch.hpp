@@ -3,6 +3,9 @@
 // test file.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "curvematch/search.hpp"
 #include "progmain/progmain.hpp"
 
@@ -15,5 +18,8 @@ extern const char* const help_text;
 // records::ReadError, a search that cannot end writes its message on the error stream and
 // returns 1.
 int run(progmain::Streams streams, SearchOptions options = {});
+
+// --kernel fast|literal (also --kernel=NAME); anything else throws ReadError("command line", ...).
+SearchOptions parse_arguments(const std::vector<std::string>& args);
 
 }  // namespace curvematch

@@ -160,7 +160,11 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
   }
 }
 
-void rescale_test(DataSets& d, float rsc) {
+namespace {
+
+// The walk of rescale_test; cos1(l, ir) and sin1(l, ir) give cos and sin of p1(l, ir)/deg.
+template <typename Cos, typename Sin>
+void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
   if (!(rsc > 0.0f) || !std::isfinite(rsc))
     throw RunStop{"radial scale " + records::free_real(rsc) +
                   " is not positive: the radial-scale grid has moved out of the range the rescaling can use"};
@@ -174,7 +178,6 @@ void rescale_test(DataSets& d, float rsc) {
   const float beyond = static_cast<float>(d.ismax) + 1.0f;  // first index past the samples
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
     const float* a1 = d.a1.row(l);
-    const float* p1 = d.p1.row(l);
     float* a2 = d.a2.row(l);
     float* p2 = d.p2.row(l);
     // The walk starts at the radius value ismin, i.e. at the fractional sample index ismin/dsr + 1.
@@ -186,8 +189,8 @@ void rescale_test(DataSets& d, float rsc) {
       const std::int32_t ir = static_cast<std::int32_t>(irf);
       const float rbit = rrs - static_cast<float>(ir);
       const float rbar = 1.0f - rbit;
-      const float ap = a1[ir] * cos_d(p1[ir] / deg) * rbar + a1[ir + 1] * cos_d(p1[ir + 1] / deg) * rbit;
-      const float bp = a1[ir] * sin_d(p1[ir] / deg) * rbar + a1[ir + 1] * sin_d(p1[ir + 1] / deg) * rbit;
+      const float ap = a1[ir] * cos1(l, ir) * rbar + a1[ir + 1] * cos1(l, ir + 1) * rbit;
+      const float bp = a1[ir] * sin1(l, ir) * rbar + a1[ir + 1] * sin1(l, ir + 1) * rbit;
       // The target index comes from the integer ir, not from rrs. Targets never decrease along
       // the walk, so once one lies above ismax every later one does too.
       const float target = static_cast<float>(ir - 1) * dsr * rsc / dsr + 1.1f;
@@ -203,6 +206,30 @@ void rescale_test(DataSets& d, float rsc) {
       rs = next;
     }
   }
+}
+
+}  // namespace
+
+void rescale_test(DataSets& d, float rsc) {
+  rescale_walk(
+      d, rsc, [&d](std::int32_t l, std::int32_t ir) { return cos_d(d.p1.at(l, ir) / deg); },
+      [&d](std::int32_t l, std::int32_t ir) { return sin_d(d.p1.at(l, ir) / deg); });
+}
+
+void rescale_test(DataSets& d, float rsc, const Table& cos1, const Table& sin1) {
+  rescale_walk(
+      d, rsc, [&cos1](std::int32_t l, std::int32_t ir) { return cos1.at(l, ir); },
+      [&sin1](std::int32_t l, std::int32_t ir) { return sin1.at(l, ir); });
+}
+
+void test_phase_tables(const DataSets& d, Table& cos1, Table& sin1) {
+  cos1.reset(d.p1.rows(), d.p1.cols());
+  sin1.reset(d.p1.rows(), d.p1.cols());
+  for (std::int32_t l = 1; l <= d.p1.rows(); ++l)
+    for (std::int32_t j = 0; j < d.p1.cols(); ++j) {
+      cos1.at(l, j) = cos_d(d.p1.at(l, j) / deg);
+      sin1.at(l, j) = sin_d(d.p1.at(l, j) / deg);
+    }
 }
 
 }  // namespace curvematch

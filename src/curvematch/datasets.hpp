@@ -98,6 +98,10 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
 // source index. Targets above ismax are outside every range the search and the report use and
 // are not stored. Throws RunStop when rsc is not positive or the walk cannot advance.
 void rescale_test(DataSets& d, float rsc);
+// The same walk with cos and sin of p1/deg (in double precision, rounded) taken from tables made
+// by test_phase_tables: the same values, computed once instead of at every step.
+void rescale_test(DataSets& d, float rsc, const Table& cos1, const Table& sin1);
+void test_phase_tables(const DataSets& d, Table& cos1, Table& sin1);
 
 // A run that must end with exit status 1 and this message (the search cannot go on).
 struct RunStop {

@@ -2,5 +2,7 @@
 
 int main(int argc, char** argv) {
   return progmain::run_main(argc, argv, {"curvematch", curvematch::help_text},
-                            [](const std::vector<std::string>&, progmain::Streams s) { return curvematch::run(s); });
+                            [](const std::vector<std::string>& args, progmain::Streams s) {
+                              return curvematch::run(s, curvematch::parse_arguments(args));
+                            });
 }

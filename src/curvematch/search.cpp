@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "curvematch/fastkernel.hpp"
 #include "curvematch/report.hpp"
 
 namespace curvematch {
@@ -58,6 +59,17 @@ TrialScore score_scale_literal(const DataSets& d, std::span<const float> phis, s
   return last;
 }
 
+std::optional<KernelChoice> kernel_by_name(std::string_view name) {
+  if (name == "fast") return KernelChoice::fast;
+  if (name == "literal") return KernelChoice::literal;
+  return std::nullopt;
+}
+
+std::unique_ptr<ScaleKernel> make_kernel(KernelChoice choice) {
+  if (choice == KernelChoice::literal) return std::make_unique<LiteralScaleKernel>();
+  return std::make_unique<FastScaleKernel>();
+}
+
 Refinement refine_grid(SearchGrid& g, bool on_border) {
   Refinement r;
   if (on_border) {
@@ -84,6 +96,12 @@ Refinement refine_grid(SearchGrid& g, bool on_border) {
 
 Search::Search(DataSets& d, const SearchGrid& start, float convd, SearchOptions options)
     : d_(d), g_(start), convd_(convd), options_(options) {
+  if (options_.own_kernel != nullptr) {
+    score_ = options_.own_kernel;
+  } else {
+    kernel_ = make_kernel(options_.kernel);
+    score_ = kernel_.get();
+  }
   const auto scales = static_cast<std::size_t>(g_.irl) + 1;
   rsc_.assign(scales, 0.0f);
   rm_.assign(scales, 0.0f);
@@ -110,7 +128,7 @@ void Search::score_scale(std::int32_t nr, std::ostream& out) {
     pres_[static_cast<std::size_t>(np)] = phishf;
     phishf = phishf + g_.dphi;
   }
-  last_ = options_.kernel(d_, std::span<const float>(pres_).subspan(1), zetas_, res_);
+  last_ = score_->score_scale(d_, std::span<const float>(pres_).subspan(1), zetas_, res_);
   rf_[static_cast<std::size_t>(nr)] = last_.rf;
 
   // Strict comparison: among equal residuals the first trial (z outer, phi inner) stays.
@@ -131,7 +149,7 @@ void Search::pass(std::ostream& out) {
   for (std::int32_t nr = 1; nr <= g_.irl; ++nr) {
     rsc_[static_cast<std::size_t>(nr)] = g_.rscmin + static_cast<float>(nr - 1) * g_.drsc;
     try {
-      rescale_test(d_, rsc(nr));
+      score_->rescale(d_, rsc(nr));
     } catch (RunStop& stop) {
       if (passes_ > 1 && !(gmin_ < 150.0f)) stop.message += "; the pass before found no trial below 150 degrees";
       throw;
@@ -170,7 +188,7 @@ void Search::run(std::ostream& out) {
   // The final pass: one radial scale, rsc(1) = rscmin, rescaled for the final report.
   g_.irl = 1;
   rsc_[1] = g_.rscmin + 0.0f * g_.drsc;
-  rescale_test(d_, rsc(1));
+  score_->rescale(d_, rsc(1));
 }
 
 }  // namespace curvematch

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "curvematch/control.hpp"
@@ -34,14 +37,34 @@ struct TrialScore {
 TrialScore score_trial(const DataSets& d, float phishf, float zshift);
 
 // Scores every trial of one radial scale: res[(nz-1)*ipl + (np-1)] for rotation phis[np-1] and
-// axial phase step zetas[nz-1]. Returns the sums of the last trial (nz = izl, np = ipl). A faster
-// kernel may replace the straightforward one as long as every residual and the returned sums
-// are the same bits.
-using ScaleKernel = TrialScore (*)(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
-                                   std::span<float> res);
-// The straightforward kernel: score_trial for each trial in turn, z outer, phi inner.
+// axial phase step zetas[nz-1]. Returns the sums of the last trial (nz = izl, np = ipl).
 TrialScore score_scale_literal(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                                std::span<float> res);
+
+// A kernel scores every trial of one radial scale as score_scale_literal does; a faster one
+// must give every residual and the returned sums the same bits.
+class ScaleKernel {
+ public:
+  virtual ~ScaleKernel() = default;
+  virtual TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
+                                 std::span<float> res) = 0;
+  // Rescales the test data (rescale_test); the test data as read do not change during a search.
+  virtual void rescale(DataSets& d, float rsc) { rescale_test(d, rsc); }
+};
+
+// The straightforward kernel: score_trial for each trial in turn, z outer, phi inner.
+class LiteralScaleKernel final : public ScaleKernel {
+ public:
+  TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
+                         std::span<float> res) override {
+    return score_scale_literal(d, phis, zetas, res);
+  }
+};
+
+enum class KernelChoice { fast, literal };
+// "fast" or "literal"; nothing for any other name.
+std::optional<KernelChoice> kernel_by_name(std::string_view name);
+std::unique_ptr<ScaleKernel> make_kernel(KernelChoice choice);
 
 // What the refinement decides after a search pass.
 enum class Refinement { Widen, Refine, Final };
@@ -63,7 +86,9 @@ struct SearchGrid {
 Refinement refine_grid(SearchGrid& g, bool on_border);
 
 struct SearchOptions {
-  ScaleKernel kernel = score_scale_literal;
+  KernelChoice kernel = KernelChoice::fast;
+  // A kernel of the caller's own, used instead when given (tests).
+  ScaleKernel* own_kernel = nullptr;
   // Search passes before the run is stopped as unable to end (a best point that stays on the
   // border of the grid, or no trial below 150 degrees).
   std::int32_t max_passes = 1000;
@@ -108,6 +133,8 @@ class Search {
   SearchGrid g_;
   float convd_;
   SearchOptions options_;
+  std::unique_ptr<ScaleKernel> kernel_;
+  ScaleKernel* score_ = nullptr;
   std::int32_t passes_ = 0;
   float gmin_ = 0.0f, rfmin_ = 0.0f;
   TrialScore last_;

@@ -16,6 +16,7 @@ namespace gridscan {
 
 const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
+    "                [--kernel fast|literal]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -29,7 +30,11 @@ const std::string_view help_text =
     "        pass the phase minimum and the mean amplitude scale\n"
     "        standard output: the radial-scale stop and the note on differing layer-line numbers\n"
     "Exit    0 when the search ends inside its grid; 1 when it stops on the radial-scale limit,\n"
-    "        without any compared sample, or at its bound of passes; 2 on unreadable input\n";
+    "        without any compared sample, or at its bound of passes; 2 on unreadable input\n"
+    "\n"
+    "--kernel literal runs the straightforward accumulation of the residuals instead of the\n"
+    "fast one (the default); both write the same report, byte for byte. It is there for tests\n"
+    "and timings.\n";
 
 Files parse_arguments(const std::vector<std::string>& args) {
   Files f;
@@ -42,7 +47,9 @@ Files parse_arguments(const std::vector<std::string>& args) {
       name = name.substr(0, eq);
       has_value = true;
     }
+    std::string kernel_name;
     std::string* target = nullptr;
+    if (name == "--kernel") target = &kernel_name;
     if (name == "--control") target = &f.control;
     if (name == "--reference") target = &f.reference;
     if (name == "--test") target = &f.test;
@@ -50,8 +57,16 @@ Files parse_arguments(const std::vector<std::string>& args) {
     if (target == nullptr)
       throw records::ReadError("command line", "unknown argument \"" + args[i] + "\" (see gridscan --help)");
     if (!has_value) {
-      if (i + 1 >= args.size()) throw records::ReadError("command line", name + " needs a file name");
+      if (i + 1 >= args.size())
+        throw records::ReadError("command line",
+                                 name + (target == &kernel_name ? " needs fast or literal" : " needs a file name"));
       value = args[++i];
+    }
+    if (target == &kernel_name) {
+      const std::optional<KernelChoice> k = kernel_by_name(value);
+      if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + value + "\"");
+      f.kernel = *k;
+      continue;
     }
     if (value.empty()) throw records::ReadError("command line", name + " needs a file name");
     *target = value;
@@ -95,7 +110,8 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     throw records::ReadError(files.reference, "the mean weighted reference amplitude is " + records::free_real(fmean) +
                                                   ": the point weights of the search are undefined");
   read_control_tail(control, c);
-  return run_search(c, ref, test, report, streams.out, streams.err);
+  const std::unique_ptr<BlockKernel> kernel = make_kernel(files.kernel);
+  return run_search(c, ref, test, report, streams.out, streams.err, *kernel);
 }
 
 }  // namespace gridscan

@@ -6,22 +6,26 @@
 #include <string_view>
 #include <vector>
 
+#include "gridscan/kernel.hpp"
 #include "progmain/progmain.hpp"
 
 namespace gridscan {
 
 extern const std::string_view help_text;
 
-// The four files of a run; by default the numbered files of the working directory.
+// The four files of a run, by default the numbered files of the working directory, and the
+// accumulation kernel (the literal one is there for tests and benchmarks; both give the same
+// report).
 struct Files {
   std::string control = "fort.2";
   std::string reference = "fort.3";
   std::string test = "fort.1";
   std::string report = "fort.7";
+  KernelChoice kernel = KernelChoice::fast;
 };
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
-// '='. Anything else throws ReadError("command line", ...).
+// '='; --kernel fast|literal likewise. Anything else throws ReadError("command line", ...).
 Files parse_arguments(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

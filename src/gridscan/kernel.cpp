@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "gridscan/fastkernel.hpp"
+
 namespace gridscan {
 
 void accumulate_sample_literal(const ReferenceGrid& ref, std::int32_t l, const PassGrid& g, float fmean,
@@ -49,6 +51,22 @@ void accumulate_sample_literal(const ReferenceGrid& ref, std::int32_t l, const P
       }
     }
   }
+}
+
+void LiteralKernel::accumulate(const ReferenceGrid& ref, std::int32_t l, const PassGrid& g, float fmean,
+                               std::span<const TestSample> samples, Accumulators& acc) {
+  for (const TestSample& s : samples) accumulate_sample_literal(ref, l, g, fmean, s, acc);
+}
+
+std::optional<KernelChoice> kernel_by_name(std::string_view name) {
+  if (name == "fast") return KernelChoice::fast;
+  if (name == "literal") return KernelChoice::literal;
+  return std::nullopt;
+}
+
+std::unique_ptr<BlockKernel> make_kernel(KernelChoice choice) {
+  if (choice == KernelChoice::literal) return std::make_unique<LiteralKernel>();
+  return std::make_unique<FastKernel>();
 }
 
 }  // namespace gridscan

@@ -1,20 +1,44 @@
-// The accumulation of one test sample over every grid point of a pass: the inner loop of the
-// search, kept apart so that a faster kernel can replace it and be checked against this one.
+// The accumulation of test samples over every grid point of a pass: the inner loop of the
+// search, kept apart so that a faster kernel can replace it and be checked against the literal
+// one. Every grid point's sums take the samples in file order, whatever the kernel.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
 
 #include "gridscan/grids.hpp"
 
 namespace gridscan {
 
-// Adds test sample s of layer line l to acc at every radial scale, rotation and axial shift of
-// grid g. A kernel must give the same bits as accumulate_sample_literal.
-using SampleKernel = void (*)(const ReferenceGrid& ref, std::int32_t l, const PassGrid& g, float fmean,
-                              const TestSample& s, Accumulators& acc);
+// Adds test samples to the accumulators of a pass. A kernel must give the same bits as
+// LiteralKernel on any input.
+class BlockKernel {
+ public:
+  virtual ~BlockKernel() = default;
+  // Adds samples (in file order, all of layer line l) to acc at every radial scale, rotation and
+  // axial shift of grid g.
+  virtual void accumulate(const ReferenceGrid& ref, std::int32_t l, const PassGrid& g, float fmean,
+                          std::span<const TestSample> samples, Accumulators& acc) = 0;
+};
 
-// The accumulation written out step by step, in the order of its sums.
+// The accumulation of one sample written out step by step, in the order of its sums.
 void accumulate_sample_literal(const ReferenceGrid& ref, std::int32_t l, const PassGrid& g, float fmean,
                                const TestSample& s, Accumulators& acc);
+
+// accumulate_sample_literal for each sample in turn.
+class LiteralKernel final : public BlockKernel {
+ public:
+  void accumulate(const ReferenceGrid& ref, std::int32_t l, const PassGrid& g, float fmean,
+                  std::span<const TestSample> samples, Accumulators& acc) override;
+};
+
+enum class KernelChoice { fast, literal };
+
+// "fast" or "literal"; nothing for any other name.
+std::optional<KernelChoice> kernel_by_name(std::string_view name);
+std::unique_ptr<BlockKernel> make_kernel(KernelChoice choice);
 
 }  // namespace gridscan

@@ -89,8 +89,12 @@ void add_uncovered(const ReferenceGrid& ref, std::int32_t l, std::int32_t irlast
 }
 
 void read_test_pass(records::LineSource& test, const Control& c, const ReferenceGrid& ref, const PassGrid& g,
-                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, SampleKernel kernel) {
+                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, BlockKernel& kernel) {
   layerline::PointListReader reader(test, layerline::EndOfBlockRule::RadiusZero);
+  // Samples wait here until their block ends, at most block_batch of them.
+  constexpr std::size_t block_batch = 1024;
+  std::vector<TestSample> samples;
+  samples.reserve(block_batch);
   for (std::int32_t l = 1; l <= c.llmax; ++l) {
     for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
       acc.f1sum(l, irs) = 0.0f;
@@ -109,17 +113,26 @@ void read_test_pass(records::LineSource& test, const Control& c, const Reference
       st.illdiff = true;
       nl = ref.nl1[static_cast<std::size_t>(l - 1)];
     }
+    // The block's samples go to the kernel together, in file order, before its penalty step.
+    samples.clear();
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
       // The end of the file inside a block ends the pass's reading, without the penalty step.
-      if (pr.kind == layerline::PointKind::EndOfFile) return;
+      if (pr.kind == layerline::PointKind::EndOfFile) {
+        kernel.accumulate(ref, l, g, fmean, samples, acc);
+        return;
+      }
       if (pr.kind == layerline::PointKind::EndOfBlock && ir != 0) break;
       if (c.iprint == 1) report.echo(pr.point);
       ir = truncate_index(pr.point.r / c.delbr + 1.1f);
       if (ir > nrmax || !compared) continue;
-      const TestSample s = prepare_test_sample(pr.point, h->scale, c.wt(l), h->nn, nl, c.iside, c.ipole);
-      kernel(ref, l, g, fmean, s, acc);
+      samples.push_back(prepare_test_sample(pr.point, h->scale, c.wt(l), h->nn, nl, c.iside, c.ipole));
+      if (samples.size() == block_batch) {
+        kernel.accumulate(ref, l, g, fmean, samples, acc);
+        samples.clear();
+      }
     }
+    kernel.accumulate(ref, l, g, fmean, samples, acc);
     add_uncovered(ref, l, ir, c.wt(l), g, fmean, acc);
   }
 }
@@ -182,7 +195,7 @@ bool needs_another_pass(const SearchState& st, const PassGrid& g) {
 }
 
 int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& test, ReportWriter& report,
-               std::ostream& out, std::ostream& err, SampleKernel kernel) {
+               std::ostream& out, std::ostream& err, BlockKernel& kernel) {
   SearchState st;
   Accumulators acc;
   int status = 0;

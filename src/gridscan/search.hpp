@@ -46,10 +46,10 @@ void add_uncovered(const ReferenceGrid& ref, std::int32_t l, std::int32_t irlast
                    float fmean, Accumulators& acc);
 
 // Reads the llmax blocks of the test file once, from where it stands, adding every usable
-// sample to acc through kernel. The end of the file inside a run of point records ends the
-// reading; where a label or parameter record is expected it throws ReadError.
+// sample to acc through kernel (a block's samples together, in file order). The end of the file inside a run of point
+// records ends the reading; where a label or parameter record is expected it throws ReadError.
 void read_test_pass(records::LineSource& test, const Control& c, const ReferenceGrid& ref, const PassGrid& g,
-                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, SampleKernel kernel);
+                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, BlockKernel& kernel);
 
 struct PassResult {
   bool phase_found = false;   // some radial scale had points(irs) != 0
@@ -79,6 +79,6 @@ inline constexpr std::int32_t max_passes = 50;
 
 // Runs the passes on an open test file and writes the report; returns the exit status.
 int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& test, ReportWriter& report,
-               std::ostream& out, std::ostream& err, SampleKernel kernel = accumulate_sample_literal);
+               std::ostream& out, std::ostream& err, BlockKernel& kernel);
 
 }  // namespace gridscan

@@ -160,16 +160,19 @@ TEST(Search, ARunThatCannotEndIsStoppedAfterItsPassBound) {
 }
 
 TEST(Search, TheKernelIsSelectable) {
-  static int calls = 0;
+  struct Counting final : ScaleKernel {
+    int calls = 0;
+    TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
+                           std::span<float> res) override {
+      ++calls;
+      return score_scale_literal(d, phis, zetas, res);
+    }
+  } counting;
   SearchOptions options;
-  options.kernel = [](const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
-                      std::span<float> res) {
-    ++calls;
-    return score_scale_literal(d, phis, zetas, res);
-  };
+  options.own_kernel = &counting;
   DataSets d = pair_of({{1, 1}}, 10, [](std::int32_t, std::int32_t) { return 0.0f; });
   Search s(d, grid_of(-2.0f, 2.0f, 3, -1.5f, 1.0f, 4, 0.99f, 0.01f, 3), 3.6f, options);
   std::ostringstream out;
   s.pass(out);
-  EXPECT_EQ(calls, 3);  // once per radial scale
+  EXPECT_EQ(counting.calls, 3);  // once per radial scale
 }

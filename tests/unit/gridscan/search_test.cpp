@@ -279,10 +279,13 @@ TEST(GridscanPasses, GridsAndPassControl) {
 namespace {
 
 // A kernel that only records which samples reach it.
-std::vector<TestSample> seen;
-void recording_kernel(const ReferenceGrid&, std::int32_t, const PassGrid&, float, const TestSample& s, Accumulators&) {
-  seen.push_back(s);
-}
+struct RecordingKernel final : BlockKernel {
+  std::vector<TestSample> seen;
+  void accumulate(const ReferenceGrid&, std::int32_t, const PassGrid&, float, std::span<const TestSample> samples,
+                  Accumulators&) override {
+    seen.insert(seen.end(), samples.begin(), samples.end());
+  }
+};
 
 std::string test_point(float r, float amp, float phase) {
   return layerline::point_record(layerline::Point{r, amp, phase}) + "\n";
@@ -316,8 +319,9 @@ TEST(GridscanTestPass, WhichSamplesReachTheKernel) {
   const PassGrid g = first_pass_grid(c.recc, c.delbr);
   auto acc = std::make_unique<Accumulators>();
   SearchState st;
-  seen.clear();
-  read_test_pass(src, c, *ref, g, 1.0f, *acc, st, report, recording_kernel);
+  RecordingKernel kernel;
+  read_test_pass(src, c, *ref, g, 1.0f, *acc, st, report, kernel);
+  const std::vector<TestSample>& seen = kernel.seen;
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0].r, 0.0f);  // a first record at R = 0 is a sample
   EXPECT_EQ(seen[0].f, 2.0f);  // amplitude times the block weight and the layer line's weight

@@ -1,0 +1,67 @@
+// The two curvematch scoring kernels on one radial scale of the realistic case (100 layer lines x
+// 200 samples, 8 x 26 trials: izl = 25 recounts to 26) and of the large case (1000 x 512). The
+// counter "evals" is the rate of sample evaluations (one compared sample in one trial).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "curvematch/fastkernel.hpp"
+#include "curvematch/search.hpp"
+
+using namespace curvematch;
+
+namespace {
+
+DataSets make_case(std::int32_t lines, std::int32_t samples) {
+  DataSets d;
+  d.llmax = lines;
+  d.ismin = 1;
+  d.ismax = samples;
+  for (Table* t : {&d.a, &d.p, &d.a1, &d.p1, &d.a2, &d.p2}) t->reset(lines, samples + 2);
+  for (std::int32_t l = 1; l <= lines; ++l) {
+    d.in[static_cast<std::size_t>(l)] = (l * 7) % 17 - 8;
+    d.inl[static_cast<std::size_t>(l)] = (l * 13) % 61;
+    for (std::int32_t j = 1; j <= samples; ++j) {
+      const float r = static_cast<float>(j - 1);
+      d.a.at(l, j) = 1.0f + 40.0f * std::exp(-std::pow((r - static_cast<float>((l * 37) % samples)) / 9.0f, 2.0f));
+      d.p.at(l, j) = std::fmod(2.5f * r + 40.0f * static_cast<float>(l), 360.0f) - 180.0f;
+      d.a2.at(l, j) = d.a.at(l, j);
+      d.p2.at(l, j) = d.p.at(l, j) + 3.0f;
+    }
+  }
+  d.amin = 0.05f * 41.0f;
+  return d;
+}
+
+void run_scale(benchmark::State& state, ScaleKernel& kernel) {
+  const DataSets d = make_case(static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)));
+  std::vector<float> phis(8), zetas(26), res(8 * 26);
+  for (std::size_t i = 0; i < phis.size(); ++i) phis[i] = -2.0f + 0.5f * static_cast<float>(i);
+  for (std::size_t i = 0; i < zetas.size(); ++i) zetas[i] = -45.0f + 3.6f * static_cast<float>(i);
+  double evals = 0.0;
+  for (auto _ : state) {
+    const TrialScore s = kernel.score_scale(d, phis, zetas, res);
+    benchmark::DoNotOptimize(res.data());
+    evals += static_cast<double>(s.npts) * static_cast<double>(res.size());
+  }
+  state.counters["evals"] = benchmark::Counter(evals, benchmark::Counter::kIsRate);
+}
+
+void BM_curvematch_literal(benchmark::State& state) {
+  LiteralScaleKernel k;
+  run_scale(state, k);
+}
+
+void BM_curvematch_fast(benchmark::State& state) {
+  FastScaleKernel k;
+  run_scale(state, k);
+}
+
+}  // namespace
+
+BENCHMARK(BM_curvematch_literal)->Args({100, 200})->Args({1000, 512})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_curvematch_fast)->Args({100, 200})->Args({1000, 512})->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,59 @@
+// The fast scoring kernel of one radial scale. Every trial gets the same sums, in the same
+// order, as the literal kernel; only the work around them changes:
+// - the compared samples, and the sums that depend only on the radial scale (npts, fsum, f2sum,
+//   sf, the R factor), are gathered and summed once per scale instead of once per trial;
+// - the phase difference p - p2 of every compared sample is formed once per scale;
+// - trials are taken side by side, each lane of a vector keeping its own sum over the samples
+//   in their order, so that the compiler vectorises across trials;
+// - the cosines and sines of the test phases that the rescaling interpolates are tabled once;
+// - the reduction modulo 360 is done exactly in single precision, without a library call, when
+//   the phase differences are small enough for that to be exact.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "curvematch/search.hpp"
+
+namespace curvematch {
+
+// The smallest single-precision value not below 1/360: the quotient below is never too small
+// and too large by at most one.
+inline constexpr float inv360 = 0.0027777778f;
+// Below this bound the single-precision reduction is exact.
+inline constexpr float mod360_exact_below = 4194304.0f;  // 2^22
+
+// The remainder of d (0 <= d < mod360_exact_below) after division by 360: the double-precision
+// fmod rounded to single precision, which is exact.
+inline float mod360_small(float d) {
+  const float q = static_cast<float>(static_cast<std::int32_t>(d * inv360));
+  const float r = d - q * 360.0f;  // exact, in -360..360
+  return r < 0.0f ? r + 360.0f : r;
+}
+
+class FastScaleKernel final : public ScaleKernel {
+ public:
+  TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
+                         std::span<float> res) override;
+  // The rescaling with the cosines and sines of the test phases tabled at the first call.
+  void rescale(DataSets& d, float rsc) override;
+
+  static constexpr std::int32_t lanes = 16;  // trials side by side
+
+  // A layer line with compared samples: their range in the gathered arrays, and N and L.
+  struct Line {
+    std::int32_t begin = 0, end = 0;
+    float n = 0.0f, l = 0.0f;
+  };
+
+ private:
+  // The compared samples of the scale in the order of the sums: reference amplitude, p - p2,
+  // rescaled test amplitude.
+  std::vector<float> a_, diff_, a2_;
+  std::vector<Line> lines_;
+  std::vector<float> phi_, zeta_, fdsum_;  // per trial, padded to whole vectors
+  bool tabled_ = false;
+  Table cos1_, sin1_;
+};
+
+}  // namespace curvematch
