@@ -1,0 +1,212 @@
+#include "curvematch/curvematch.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
+
+#include "curvematch/report.hpp"
+#include "records/error.hpp"
+#include "records/forms.hpp"
+#include "records/free.hpp"
+
+namespace curvematch {
+
+const char* const help_text =
+    "usage: curvematch < answers\n"
+    "\n"
+    "Aligns a test layer-line data set to a reference data set, both gridded layer-line files,\n"
+    "by a grid search over rotation phi (degrees), axial shift z (Angstroms) and radial scale,\n"
+    "refined until the phi and z steps are 0.01, and writes the test data moved to the best\n"
+    "point as a new gridded layer-line file.\n"
+    "\n"
+    "Standard input, one record a line:\n"
+    "  1  the control file name (40 characters)\n"
+    "  2  the results file name (40 characters); created, or overwritten at the end of the run\n"
+    "  3  the fitted test file name (40 characters), after the prompt \"new file : \";\n"
+    "     it must not exist\n"
+    "  4  irmin, irmax: the radial window, samples (irmin/2 + 1) to (irmax/2 + 1) are kept\n"
+    "\n"
+    "Control file, eleven records (free format where values are read):\n"
+    "  1 title   2 reference file name   3 (unused), rep_dis, delr1, delr2   4 acut (percent)\n"
+    "  5 llspec, wtspec (no effect)   6 test file name   7 iside, ipole\n"
+    "  8 phimid, dphi, ipl   9 zmid, delz, izl   10 rscmid, drsc, irl   11 (unused)\n"
+    "\n"
+    "Writes the report on standard output, one record to the results file, and the fitted test\n"
+    "file. Exit status 0 on success, 2 on unreadable or unusable input, 1 when the search\n"
+    "cannot end.\n";
+
+namespace {
+
+std::string system_error() { return std::strerror(errno); }
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int f = fd_;
+    fd_ = -1;
+    return f;
+  }
+
+ private:
+  int fd_;
+};
+
+// The results file, opened as a file of unknown status: created when missing, otherwise left as
+// it is until the end of the run overwrites it with the one record.
+void open_results_file(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0666);
+  if (fd < 0) throw records::ReadError(name, "cannot open the results file (" + system_error() + ")");
+  ::close(fd);
+}
+
+// The fitted test file, created as a new file: an existing file of that name ends the run.
+int create_new_file(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (fd < 0 && errno == EEXIST)
+    throw records::ReadError(name, "the fitted test file already exists; it must be a new file");
+  if (fd < 0) throw records::ReadError(name, "cannot create the fitted test file (" + system_error() + ")");
+  return fd;
+}
+
+std::optional<std::pair<dev_t, ino_t>> identity(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return std::nullopt;
+  return std::make_pair(st.st_dev, st.st_ino);
+}
+
+// The results record at the end overwrites the results file: refuse a results file that is one
+// of the input files, before anything is read from them.
+void check_not_input(const std::string& results, const std::string& input, const char* what) {
+  const auto r = identity(results);
+  const auto i = identity(input);
+  if (r && i && *r == *i)
+    throw records::ReadError(
+        results, std::string("the results file is the ") + what + "; writing the results record would destroy it");
+}
+
+void write_all(int fd, const std::string& text, const std::string& name) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw records::ReadError(name, "cannot write the fitted test file (" + system_error() + ")");
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void write_results_file(const std::string& name, const std::string& record) {
+  std::ofstream f(name, std::ios::out | std::ios::trunc);
+  if (f) f << record << '\n';
+  f.close();
+  if (!f) throw records::ReadError(name, "cannot write the results file");
+}
+
+}  // namespace
+
+int run(progmain::Streams streams, SearchOptions options) {
+  std::ostream& out = streams.out;
+  records::LineSource input(streams.in, "standard input");
+  RunInput in;
+
+  // 1-2: control file and results file
+  in.cntfile = name_field(input.expect("the control file name"), "control file name");
+  records::LineSource control = records::LineSource::open_file(file_name(in.cntfile));
+  in.rdlfile = name_field(input.expect("the results file name"), "results file name");
+  const std::string results_name = file_name(in.rdlfile);
+  open_results_file(results_name);
+
+  // 3: the eleven control records; a grid the refinement could never finish is refused here
+  read_control(control, in);
+  const Grid grid = normalised_grid(in);
+
+  // 4: the data files
+  const std::string refile = file_name(in.refile);
+  const std::string tfile = file_name(in.tfile);
+  check_not_input(results_name, file_name(in.cntfile), "control file");
+  records::LineSource ref = records::LineSource::open_file(refile);
+  check_not_input(results_name, refile, "reference file");
+  records::LineSource test = records::LineSource::open_file(tfile);
+  check_not_input(results_name, tfile, "test file");
+
+  // 5: the fitted test file, created new before any data are read
+  out << "  new file : " << std::endl;
+  in.newfile = name_field(input.expect("the fitted test file name"), "fitted test file name");
+  const std::string newname = file_name(in.newfile);
+  Fd fitted(create_new_file(newname));
+
+  // 6-7: the radial window and the start echo
+  {
+    records::FreeRecord r(input);
+    in.irmin = r.integer("irmin");
+    in.irmax = r.integer("irmax");
+  }
+  const Window window{window_index(in.irmin), window_index(in.irmax)};
+  write_start(out, in);
+
+  // 8: derived values and the normalised grid
+  const float convd = 360.0f / in.rep_dis;
+  SearchGrid g;
+  g.phimin = grid.phi.first;
+  g.dphi = grid.phi.step;
+  g.ipl = grid.phi.count;
+  g.zmin = grid.z.first;
+  g.delz = grid.z.step;
+  g.izl = grid.z.count;
+  g.rscmin = grid.rsc.first;
+  g.drsc = grid.rsc.step;
+  g.irl = grid.rsc.count;
+
+  // 9: both data sets and their summary
+  DataSets d;
+  load_reference(ref, in.refile, window, in.acut, d, out);
+  load_test(test, in.tfile, window, in.iside, in.ipole, d, out);
+  write_data_summary(out, in, d);
+
+  try {
+    // With no reference amplitude compared, or only zero ones, every residual is 0/0 and no
+    // pass could ever find a minimum.
+    float compared = 0.0f;
+    for (std::int32_t l = 1; l <= d.llmax; ++l)
+      for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir)
+        if (d.a.at(l, ir) >= d.amin) compared += d.a.at(l, ir);
+    if (!(compared > 0.0f))
+      throw RunStop{"no reference amplitude above zero reaches the cut-off amplitude (acut = " +
+                    records::free_real(in.acut) + " percent, window " + std::to_string(window.isminext) + " to " +
+                    std::to_string(window.ismaxext) + "): every residual would be undefined"};
+
+    // 10-11: search passes, then the final pass at the radial scale of the global minimum
+    Search search(d, g, convd, options);
+    search.run(out);
+    const SearchGrid& best = search.grid();
+    write_final_report(out, d, search, convd, in.rep_dis);
+    write_results_file(results_name,
+                       results_record(search.rfmin(), best.phimin, best.zmin, best.rscmin, search.gmin()));
+    out << "  --- now writing fitted test file: " << in.newfile << '\n';
+    out << (records::FreeLine() << search.gmin() << best.phimin << best.zmin << best.rscmin << search.rfmin()).str()
+        << '\n';
+    fit_test_data(d, best.phimin, best.zmin, convd);
+    write_all(fitted.get(), fitted_file_text(d), newname);
+    if (::close(fitted.release()) != 0)
+      throw records::ReadError(newname, "cannot write the fitted test file (" + system_error() + ")");
+  } catch (const RunStop& stop) {
+    out.flush();
+    streams.err << "curvematch: " << stop.message << '\n';
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace curvematch

@@ -1,0 +1,208 @@
+#include "curvematch/datasets.hpp"
+
+#include <cmath>
+
+#include "layerline/gridded.hpp"
+#include "records/error.hpp"
+#include "records/forms.hpp"
+
+namespace curvematch {
+
+namespace {
+
+// Trigonometric functions and square roots of the rescaling: evaluated in double precision on
+// single-precision arguments, the result stored in single precision.
+float cos_d(float x) { return static_cast<float>(std::cos(static_cast<double>(x))); }
+float sin_d(float x) { return static_cast<float>(std::sin(static_cast<double>(x))); }
+float sqrt_d(float x) { return static_cast<float>(std::sqrt(static_cast<double>(x))); }
+float atan2_d(float y, float x) {
+  return static_cast<float>(std::atan2(static_cast<double>(y), static_cast<double>(x)));
+}
+
+std::string show_int(std::int32_t v) { return std::to_string(v); }
+
+// Refuses header values the arrays cannot hold, before anything of the file is stored.
+void check_header(const records::LineSource& src, const layerline::GriddedHeader& h, bool reference) {
+  const int line = src.line();
+  if (h.llmax < 0 || h.llmax > max_layer_lines)
+    throw records::ReadError(
+        src.name(), line, 1, 10,
+        show_int(h.llmax) + " layer lines, at most " + show_int(max_layer_lines) + " are supported");
+  if (h.ismin < 1 || h.ismin > max_sample_index)
+    throw records::ReadError(src.name(), line, 11, 20,
+                             "first sample index " + show_int(h.ismin) + ", sample indices 1 to " +
+                                 show_int(max_sample_index) + " are supported");
+  if (h.ismax < 1 || h.ismax > max_sample_index)
+    throw records::ReadError(src.name(), line, 21, 30,
+                             "last sample index " + show_int(h.ismax) + ", sample indices 1 to " +
+                                 show_int(max_sample_index) + " are supported");
+  if (h.ismax < h.ismin)
+    throw records::ReadError(src.name(), line, 11, 30,
+                             "last sample index " + show_int(h.ismax) + " is below the first " + show_int(h.ismin) +
+                                 ": the layer lines hold no samples");
+  if (reference && !(h.dsr > 0.0f))
+    throw records::ReadError(src.name(), line, 31, 40,
+                             "radial sampling interval " + records::free_real(h.dsr) +
+                                 " is not positive; the radial rescaling divides by it");
+}
+
+// Reads title, header and the value groups the header announces into ltlga, ltlgb, in, inl,
+// applying the radial window to each layer line as soon as it is read.
+layerline::GriddedHeader read_file(records::LineSource& src, Window w, bool reference, DataSets& d) {
+  layerline::GriddedHeader h = layerline::read_gridded_header(src);
+  check_header(src, h, reference);
+  for (std::int32_t l = 1; l <= h.llmax; ++l)
+    for (std::int32_t j = h.ismin; j <= h.ismax; ++j) {
+      d.ltlga.at(l, j) = 0.0f;
+      d.ltlgb.at(l, j) = 0.0f;
+    }
+  for (std::int32_t l = 1; l <= h.llmax; ++l) {
+    const layerline::ValueGroup re = layerline::read_value_group(src, h.ismin, h.ismax);
+    d.in[static_cast<std::size_t>(l)] = re.n;
+    d.inl[static_cast<std::size_t>(l)] = re.l;
+    for (std::int32_t j = h.ismin; j <= h.ismax; ++j)
+      d.ltlga.at(l, j) = re.values[static_cast<std::size_t>(j - h.ismin)];
+    const layerline::ValueGroup im = layerline::read_value_group(src, h.ismin, h.ismax);
+    d.in[static_cast<std::size_t>(l)] = im.n;  // the second group's n and l are the ones kept
+    d.inl[static_cast<std::size_t>(l)] = im.l;
+    for (std::int32_t j = h.ismin; j <= h.ismax; ++j)
+      d.ltlgb.at(l, j) = im.values[static_cast<std::size_t>(j - h.ismin)];
+    for (std::int32_t j = h.ismin; j <= h.ismax; ++j)
+      if (j < w.isminext || j > w.ismaxext) {
+        d.ltlga.at(l, j) = 0.0f;
+        d.ltlgb.at(l, j) = 0.0f;
+      }
+  }
+  return h;
+}
+
+// An amplitude beyond the single-precision range would make every sum infinite or undefined.
+void check_amplitude(const records::LineSource& src, float amp, std::int32_t l, std::int32_t j) {
+  if (!std::isfinite(amp))
+    throw records::ReadError(src.name(), "layer line " + show_int(l) + ", sample " + show_int(j) +
+                                             ": the amplitude of the sample is beyond the single-precision range");
+}
+
+}  // namespace
+
+float dratan2d(float i, float r) {
+  if (r != 0.0f && i != 0.0f) return atan2_d(i, r) * 57.295776f;
+  float result = 0.0f;
+  if (i > 0.0f) result = 90.0f;
+  if (i < 0.0f) result = -90.0f;
+  if (r < 0.0f) result = 180.0f;
+  return result;
+}
+
+DataSets::DataSets() : in(max_layer_lines + 1, 0), inl(max_layer_lines + 1, 0) {
+  ltlga.reset(max_layer_lines, max_sample_index + 2);
+  ltlgb.reset(max_layer_lines, max_sample_index + 2);
+}
+
+void load_reference(records::LineSource& src, const std::string& refile40, Window w, float acut, DataSets& d,
+                    std::ostream& out) {
+  const layerline::GriddedHeader h = read_file(src, w, true, d);
+  d.lgtitle = h.title;
+  d.llmax = h.llmax;
+  d.ismin = h.ismin;
+  d.ismax = h.ismax;
+  d.dsr = h.dsr;
+
+  const std::int32_t cols = d.ismax + 2;
+  for (Table* t : {&d.a, &d.p, &d.a1, &d.p1, &d.a2, &d.p2}) t->reset(d.llmax, cols);
+
+  out << "  --- reading in reference data : " << refile40 << '\n';
+  out << (records::FreeLine() << "llmax = " << d.llmax).str() << '\n';
+
+  for (std::int32_t l = 1; l <= d.llmax; ++l)
+    for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+      const float re = d.ltlga.at(l, ir);
+      const float im = d.ltlgb.at(l, ir);
+      const float amp = std::sqrt(re * re + im * im);
+      check_amplitude(src, amp, l, ir);
+      d.a.at(l, ir) = amp;
+      d.p.at(l, ir) = dratan2d(im, re);
+      d.asum += amp;
+      d.ncount += 1;
+      if (amp > d.amax) d.amax = amp;
+    }
+  d.amin = acut * d.amax / 100.0f;
+}
+
+void load_test(records::LineSource& src, const std::string& tfile40, Window w, std::int32_t iside, std::int32_t ipole,
+               DataSets& d, std::ostream& out) {
+  const layerline::GriddedHeader h = read_file(src, w, false, d);
+  d.lgtitle2 = h.title;
+  d.llmax2 = h.llmax;
+  d.ismin2 = h.ismin;
+  d.ismax2 = h.ismax;
+  d.dsr2 = h.dsr;
+
+  out << "  --- reading in test data : " << tfile40 << "\n\n\n";
+  out << (records::FreeLine() << "llmax = " << d.llmax).str() << '\n';
+
+  for (std::int32_t l = 1; l <= d.llmax; ++l) {
+    // 180*N in integer arithmetic, then as a real
+    const float side_turn = static_cast<float>(std::int64_t{180} * d.in[static_cast<std::size_t>(l)]);
+    for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+      const float re = d.ltlga.at(l, ir);
+      const float im = d.ltlgb.at(l, ir);
+      const float amp = std::sqrt(re * re + im * im);
+      check_amplitude(src, amp, l, ir);
+      float phase = dratan2d(im, re);
+      if (ipole == 1) phase = -phase;
+      if (iside == 1) phase = phase + side_turn;
+      d.a1.at(l, ir) = amp;
+      d.p1.at(l, ir) = phase;
+      d.a1sum += amp;
+      d.ncount1 += 1;
+    }
+  }
+}
+
+void rescale_test(DataSets& d, float rsc) {
+  if (!(rsc > 0.0f) || !std::isfinite(rsc))
+    throw RunStop{"radial scale " + records::free_real(rsc) +
+                  " is not positive: the radial-scale grid has moved out of the range the rescaling can use"};
+  for (std::int32_t l = 1; l <= d.llmax; ++l)
+    for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+      d.a2.at(l, ir) = 0.0f;
+      d.p2.at(l, ir) = 0.0f;
+    }
+  const float dsr = d.dsr;
+  const float ds = dsr / rsc;
+  const float beyond = static_cast<float>(d.ismax) + 1.0f;  // first index past the samples
+  for (std::int32_t l = 1; l <= d.llmax; ++l) {
+    const float* a1 = d.a1.row(l);
+    const float* p1 = d.p1.row(l);
+    float* a2 = d.a2.row(l);
+    float* p2 = d.p2.row(l);
+    // The walk starts at the radius value ismin, i.e. at the fractional sample index ismin/dsr + 1.
+    float rs = static_cast<float>(d.ismin);
+    for (;;) {
+      const float rrs = rs / dsr + 1.0f;  // fractional sample index in the test data
+      const float irf = rrs + 0.1f;
+      if (!(irf < beyond)) break;  // ir = integer part of irf would exceed ismax: the layer line is done
+      const std::int32_t ir = static_cast<std::int32_t>(irf);
+      const float rbit = rrs - static_cast<float>(ir);
+      const float rbar = 1.0f - rbit;
+      const float ap = a1[ir] * cos_d(p1[ir] / deg) * rbar + a1[ir + 1] * cos_d(p1[ir + 1] / deg) * rbit;
+      const float bp = a1[ir] * sin_d(p1[ir] / deg) * rbar + a1[ir + 1] * sin_d(p1[ir + 1] / deg) * rbit;
+      // The target index comes from the integer ir, not from rrs. Targets never decrease along
+      // the walk, so once one lies above ismax every later one does too.
+      const float target = static_cast<float>(ir - 1) * dsr * rsc / dsr + 1.1f;
+      if (!(target < beyond)) break;
+      const std::int32_t irs = static_cast<std::int32_t>(target);
+      a2[irs] = sqrt_d(ap * ap + bp * bp);
+      p2[irs] = atan2_d(bp, ap) * deg;
+      const float next = rs + ds;
+      if (!(next > rs))
+        throw RunStop{"radial scale " + records::free_real(rsc) + " is too large for the sampling interval " +
+                      records::free_real(dsr) + ": the rescaling walk along layer line " + std::to_string(l) +
+                      " cannot advance"};
+      rs = next;
+    }
+  }
+}
+
+}  // namespace curvematch
