@@ -27,6 +27,23 @@ std::string put_file(const std::string& name, const std::uint8_t* data, std::siz
   return path;
 }
 
+std::vector<std::string> parts(const std::uint8_t* data, std::size_t size, std::size_t count) {
+  const std::string all(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string> out;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t cut = all.find("\n%%\n", at);
+    if (cut == std::string::npos) break;
+    out.push_back(all.substr(at, cut + 1 - at));
+    at = cut + 4;
+  }
+  out.push_back(all.substr(at));
+  while (out.size() < count) out.emplace_back();
+  return out;
+}
+
+void enter_scratch() { std::filesystem::current_path(scratch()); }
+
 void remove_file(const std::string& name) { std::remove((scratch() + "/" + name).c_str()); }
 
 int run_program(int (*run)(const std::vector<std::string>&, progmain::Streams), const std::string& stdin_text,
