@@ -412,6 +412,19 @@ std::vector<Case> all_cases() {
                    any_failure,
                    {"out.map"}});
 
+  // found by fuzzing: sizes near 2^31 in every dimension overflowed the size sum
+  std::string huge = example("mapflat/density.map");
+  for (int w = 0; w < 3; ++w) huge.replace(4 * w, 4, std::string("\xff\xff\xff\x7f", 4));
+  cases.push_back({"mapconvert.size_2e31_cubed",
+                   "mapconvert",
+                   {"in.map", "out.map"},
+                   std::nullopt,
+                   {},
+                   {{"in.map", huge}},
+                   any_failure,
+                   {"in.map", "2147483647 x 2147483647 x 2147483647"},
+                   {"out.map"}});
+
   const std::string density = example("mapflat/density.map");
   cases.push_back(
       {"mapflat.missing_input", "mapflat", {}, "nowhere.map\nflat.map\n", {}, {}, any_failure, {"nowhere.map"}});
