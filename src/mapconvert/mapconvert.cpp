@@ -130,7 +130,14 @@ void convert_through_library(const RawHeader& raw, const std::string& input, con
   imagefile::itrhdr(out_stream, in_stream);
   carry_symmetry(out, raw.i32(23), raw.i32(24));
   imagefile::iwrhdr(out_stream, "", -1, dmin, dmax, dmean);
-  std::vector<float> section(static_cast<std::size_t>(section_numbers(in)));
+  // the library's reading of the header may differ from the raw look taken first (a machine
+  // stamp changes the number format): a section can never hold more numbers than the file
+  // has bytes
+  const std::int64_t numbers = section_numbers(in);
+  if (numbers < 1 || numbers > raw.size)
+    throw records::ReadError(raw.file, "its header asks for sections of " + std::to_string(numbers) +
+                                           " numbers, the file has " + std::to_string(raw.size) + " bytes");
+  std::vector<float> section(static_cast<std::size_t>(numbers));
   for (std::int32_t iz = 0; iz < nxyz[2]; ++iz) {
     if (!imagefile::irdsec(in_stream, section))
       throw records::ReadError(raw.file,

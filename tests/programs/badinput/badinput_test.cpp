@@ -425,6 +425,18 @@ std::vector<Case> all_cases() {
                    {"in.map", "2147483647 x 2147483647 x 2147483647"},
                    {"out.map"}});
 
+  // found by fuzzing: a stamped map whose sizes, as the library reads them, ask for a section
+  // far beyond the file
+  cases.push_back({"mapconvert.section_beyond_file",
+                   "mapconvert",
+                   {"in.map", "out.map"},
+                   std::nullopt,
+                   {},
+                   {{"in.map", read_file(fs::path(QUORVAN_BADINPUT_DATA) / "stamped_sizes_differ.map")}},
+                   any_failure,
+                   {"in.map"},
+                   {"out.map"}});
+
   const std::string density = example("mapflat/density.map");
   cases.push_back(
       {"mapflat.missing_input", "mapflat", {}, "nowhere.map\nflat.map\n", {}, {}, any_failure, {"nowhere.map"}});
