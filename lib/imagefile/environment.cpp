@@ -159,10 +159,17 @@ void getelapsed() {
   env.timer_started = true;
 }
 
+namespace {
+EndRunHandler end_run_handler = nullptr;
+}
+
+void set_end_run_handler(EndRunHandler handler) { end_run_handler = handler; }
+
 void end_run(int status) {
   report_stream().flush();
   std::cout.flush();
   std::cerr.flush();
+  if (end_run_handler) end_run_handler(status);
   std::exit(status);
 }
 

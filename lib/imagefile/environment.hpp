@@ -68,6 +68,10 @@ void getelapsed();
 
 // Ends the run now with `status`, flushing standard output and standard error first.
 [[noreturn]] void end_run(int status);
+// An in-process caller (a fuzz target) may have end_run call this instead of ending the
+// process; the handler must not return (it throws). nullptr restores the plain exit.
+using EndRunHandler = void (*)(int status);
+void set_end_run_handler(EndRunHandler handler);
 // A stop after an error: the stop text (if any) on standard error, then exit status 1.
 [[noreturn]] void stop_run(std::string_view stop_text = {});
 

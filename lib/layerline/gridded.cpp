@@ -1,5 +1,7 @@
 #include "layerline/gridded.hpp"
 
+#include <algorithm>
+
 #include "records/error.hpp"
 #include "records/forms.hpp"
 
@@ -25,7 +27,9 @@ ValueGroup read_value_group(records::LineSource& src, std::int32_t ismin, std::i
   g.n = head.integer(1, 10);
   g.l = head.integer(11, 10);
   const std::int64_t count = std::int64_t{ismax} - ismin + 1;
-  g.values.reserve(static_cast<std::size_t>(count));
+  // storage grows with the records actually read: a header that claims 2^31 samples over a short
+  // file ends at the end of the input, not in a multi-gigabyte allocation first
+  g.values.reserve(static_cast<std::size_t>(std::min<std::int64_t>(count, 1000)));
   while (static_cast<std::int64_t>(g.values.size()) < count) {
     records::Record rec = src.expect("a value record of the group that begins at line " + std::to_string(head.line()));
     for (int k = 0; k < 10 && static_cast<std::int64_t>(g.values.size()) < count; ++k)

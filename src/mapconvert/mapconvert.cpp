@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <ostream>
 
 #include "imagefile/environment.hpp"
@@ -88,7 +89,14 @@ RawHeader inspect(const std::string& logical) {
   if (nlabl < 0 || nlabl > imagefile::max_labels)
     not_a_map(h, std::to_string(nlabl) + " labels in word 56, at most 10 are possible");
   const std::int64_t symmetry = h.i32(23) >= 1 && h.i32(24) >= 1 ? h.i32(24) : 0;
-  const std::int64_t need = imagefile::header_bytes + symmetry + nx * ny * nz * imagefile::bytes_per_item(mode);
+  // nx*ny stays below 2^62; the whole size is formed only when it fits in 64 bits (sizes near
+  // 2^31 in every dimension would overflow it), and is then compared with the file
+  const std::int64_t item = imagefile::bytes_per_item(mode);
+  const std::int64_t room = std::numeric_limits<std::int64_t>::max() - imagefile::header_bytes - symmetry;
+  if (nx * ny > room / (nz * item))
+    not_a_map(h, "its header asks for " + std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz) +
+                     " items, far more than the file's " + std::to_string(h.size) + " bytes");
+  const std::int64_t need = imagefile::header_bytes + symmetry + nx * ny * nz * item;
   if (need > h.size)
     not_a_map(h, "its header asks for " + std::to_string(need) + " bytes, the file has " + std::to_string(h.size));
   return h;
@@ -122,7 +130,14 @@ void convert_through_library(const RawHeader& raw, const std::string& input, con
   imagefile::itrhdr(out_stream, in_stream);
   carry_symmetry(out, raw.i32(23), raw.i32(24));
   imagefile::iwrhdr(out_stream, "", -1, dmin, dmax, dmean);
-  std::vector<float> section(static_cast<std::size_t>(section_numbers(in)));
+  // the library's reading of the header may differ from the raw look taken first (a machine
+  // stamp changes the number format): a section can never hold more numbers than the file
+  // has bytes
+  const std::int64_t numbers = section_numbers(in);
+  if (numbers < 1 || numbers > raw.size)
+    throw records::ReadError(raw.file, "its header asks for sections of " + std::to_string(numbers) +
+                                           " numbers, the file has " + std::to_string(raw.size) + " bytes");
+  std::vector<float> section(static_cast<std::size_t>(numbers));
   for (std::int32_t iz = 0; iz < nxyz[2]; ++iz) {
     if (!imagefile::irdsec(in_stream, section))
       throw records::ReadError(raw.file,
