@@ -58,15 +58,15 @@ int main(int argc, char** argv) {
   TempDir dir;
   if (fs::exists(cs / "in")) fs::copy(cs / "in", dir.path(), fs::copy_options::recursive);
 
-  RunSpec spec;
-  spec.exe = exe.string();
-  spec.args = lines_of(cs / "args");
-  if (fs::exists(cs / "stdin")) spec.stdin_text = read_file(cs / "stdin");
+  RunSpec job;
+  job.exe = exe.string();
+  job.args = lines_of(cs / "args");
+  if (fs::exists(cs / "stdin")) job.stdin_text = read_file(cs / "stdin");
   for (const auto& line : lines_of(cs / "env")) {
     auto eq = line.find('=');
-    if (eq != std::string::npos) spec.env.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    if (eq != std::string::npos) job.env.emplace_back(line.substr(0, eq), line.substr(eq + 1));
   }
-  RunResult r = run_in(dir.path(), spec);
+  RunResult r = run_in(dir.path(), job);
 
   bool ok = true;
   if (r.timed_out || r.signal != 0) {

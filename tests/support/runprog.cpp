@@ -59,29 +59,29 @@ double now_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-std::vector<std::string> child_environment(const RunSpec& spec) {
+std::vector<std::string> child_environment(const RunSpec& job) {
   std::vector<std::string> env;
   for (const char* keep : {"PATH", "HOME", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TMPDIR"}) {
     if (const char* v = std::getenv(keep)) env.push_back(std::string(keep) + "=" + v);
   }
-  for (const auto& [k, v] : spec.env) env.push_back(k + "=" + v);
+  for (const auto& [k, v] : job.env) env.push_back(k + "=" + v);
   return env;
 }
 
 }  // namespace
 
-RunResult run_in(const fs::path& dir, const RunSpec& spec) {
+RunResult run_in(const fs::path& dir, const RunSpec& job) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
     throw std::runtime_error("pipe failed");
 
   std::vector<std::string> argv_s;
-  argv_s.push_back(spec.argv0 ? *spec.argv0 : spec.exe);
-  argv_s.insert(argv_s.end(), spec.args.begin(), spec.args.end());
+  argv_s.push_back(job.argv0 ? *job.argv0 : job.exe);
+  argv_s.insert(argv_s.end(), job.args.begin(), job.args.end());
   std::vector<char*> argv;
   for (auto& a : argv_s) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> env_s = child_environment(spec);
+  std::vector<std::string> env_s = child_environment(job);
   std::vector<char*> envp;
   for (auto& e : env_s) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -90,7 +90,7 @@ RunResult run_in(const fs::path& dir, const RunSpec& spec) {
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
-    if (spec.stdin_text) {
+    if (job.stdin_text) {
       dup2(in_pipe[0], 0);
     } else {
       int nul = open("/dev/null", O_RDONLY);
@@ -99,7 +99,7 @@ RunResult run_in(const fs::path& dir, const RunSpec& spec) {
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
-    execve(spec.exe.c_str(), argv.data(), envp.data());
+    execve(job.exe.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in_pipe[0]);
@@ -108,17 +108,17 @@ RunResult run_in(const fs::path& dir, const RunSpec& spec) {
   signal(SIGPIPE, SIG_IGN);
 
   RunResult r;
-  std::string to_write = spec.stdin_text.value_or("");
+  std::string to_write = job.stdin_text.value_or("");
   std::size_t written = 0;
   int in_fd = in_pipe[1];
-  if (!spec.stdin_text || to_write.empty()) {
+  if (!job.stdin_text || to_write.empty()) {
     close(in_fd);
     in_fd = -1;
   } else {
     fcntl(in_fd, F_SETFL, O_NONBLOCK);
   }
   bool out_open = true, err_open = true;
-  const double deadline = now_seconds() + spec.timeout_seconds;
+  const double deadline = now_seconds() + job.timeout_seconds;
   char buf[65536];
   while (out_open || err_open) {
     pollfd fds[3];

@@ -44,9 +44,9 @@ struct RunResult {
   std::string err;       // standard error
 };
 
-// Runs spec in dir. The environment holds only PATH, HOME, the sanitizer options of the caller
-// and spec.env, so a developer's own logical names never leak into a case.
-RunResult run_in(const std::filesystem::path& dir, const RunSpec& spec);
+// Runs job in dir. The environment holds only PATH, HOME, the sanitizer options of the caller
+// and job.env, so a developer's own logical names never leak into a case.
+RunResult run_in(const std::filesystem::path& dir, const RunSpec& job);
 
 // build/bin/<name>: from QUORVAN_BIN when set, else the build tree this was compiled in.
 std::string program_path(const std::string& name);

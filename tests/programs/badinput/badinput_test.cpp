@@ -55,24 +55,24 @@ void run_case(const Case& c) {
   SCOPED_TRACE(c.name);
   TempDir dir;
   for (const auto& [name, bytes] : c.files) dir.write(name, bytes);
-  RunSpec spec;
+  RunSpec job;
   // a memory bound of 1 GiB: through ulimit in the normal build; the sanitizer build reserves
   // shadow memory beyond any address-space limit, so there its allocator enforces the bound
 #if defined(__SANITIZE_ADDRESS__)
-  spec.exe = program_path(c.program);
-  spec.args = c.args;
+  job.exe = program_path(c.program);
+  job.args = c.args;
   const char* asan = std::getenv("ASAN_OPTIONS");
-  spec.env.emplace_back("ASAN_OPTIONS",
+  job.env.emplace_back("ASAN_OPTIONS",
                         std::string(asan ? asan : "") + ":max_allocation_size_mb=1024:allocator_may_return_null=0");
 #else
-  spec.exe = "/bin/sh";
-  spec.args = {"-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"", program_path(c.program)};
-  spec.args.insert(spec.args.end(), c.args.begin(), c.args.end());
+  job.exe = "/bin/sh";
+  job.args = {"-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"", program_path(c.program)};
+  job.args.insert(job.args.end(), c.args.begin(), c.args.end());
 #endif
-  spec.stdin_text = c.stdin_text;
-  for (const auto& e : c.env) spec.env.push_back(e);
-  spec.timeout_seconds = 20;
-  const RunResult r = run_in(dir.path(), spec);
+  job.stdin_text = c.stdin_text;
+  for (const auto& e : c.env) job.env.push_back(e);
+  job.timeout_seconds = 20;
+  const RunResult r = run_in(dir.path(), job);
   const std::string said = r.err + r.out;
   ASSERT_FALSE(r.timed_out) << said;
   ASSERT_EQ(r.signal, 0) << said;

@@ -14,11 +14,11 @@ const std::string kParam = "     1.000    0    1\n";
 const std::string kTerm = " 0.000E+00 0.000E+00 0.000E+00\n";
 
 RunResult crestfind(const TempDir& dir, const std::string& dialogue) {
-  RunSpec spec;
-  spec.exe = program_path("crestfind");
-  spec.stdin_text = dialogue;
-  spec.timeout_seconds = 20;
-  return run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("crestfind");
+  job.stdin_text = dialogue;
+  job.timeout_seconds = 20;
+  return run_in(dir.path(), job);
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -121,14 +121,14 @@ TEST(Crestfind, HandlesMoreBlocksThanTwoHundred) {
 
 TEST(Crestfind, RefusesCommandLineArguments) {
   TempDir dir;
-  RunSpec spec;
-  spec.exe = program_path("crestfind");
-  spec.args = {"in.dat"};
-  RunResult r = run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("crestfind");
+  job.args = {"in.dat"};
+  RunResult r = run_in(dir.path(), job);
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(contains(r.err, "crestfind: unexpected argument")) << r.err;
-  spec.args = {"--help"};
-  RunResult h = run_in(dir.path(), spec);
+  job.args = {"--help"};
+  RunResult h = run_in(dir.path(), job);
   EXPECT_EQ(h.status, 0);
   EXPECT_TRUE(contains(h.out, "Input file ? :")) << h.out;
   EXPECT_TRUE(contains(h.out, "Output file ? :")) << h.out;

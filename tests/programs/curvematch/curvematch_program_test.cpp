@@ -80,11 +80,11 @@ std::string control(const Control& c) {
 const std::string answers = "ctl.dat\nres.dat\nfit.dat\n2 198\n";
 
 RunResult run_curvematch(const TempDir& dir, const std::string& stdin_text = answers) {
-  RunSpec spec;
-  spec.exe = program_path("curvematch");
-  spec.stdin_text = stdin_text;
-  spec.timeout_seconds = 60;
-  return run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("curvematch");
+  job.stdin_text = stdin_text;
+  job.timeout_seconds = 60;
+  return run_in(dir.path(), job);
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

@@ -58,11 +58,11 @@ RunResult run(const TempDir& d, const Case& c, const std::string& kernel) {
   d.write("case.ctl", c.control);
   d.write("ref.dat", c.reference);
   d.write("test.dat", c.test);
-  RunSpec spec;
-  spec.exe = program_path("curvematch");
-  if (!kernel.empty()) spec.args = {"--kernel=" + kernel};
-  spec.stdin_text = c.answers;
-  return run_in(d.path(), spec);
+  RunSpec job;
+  job.exe = program_path("curvematch");
+  if (!kernel.empty()) job.args = {"--kernel=" + kernel};
+  job.stdin_text = c.answers;
+  return run_in(d.path(), job);
 }
 
 }  // namespace
@@ -88,12 +88,12 @@ TEST(CurvematchKernels, SameReportAndFilesOnRandomFiles) {
 
 TEST(CurvematchKernels, KernelOption) {
   TempDir d;
-  RunSpec spec;
-  spec.exe = program_path("curvematch");
-  spec.args = {"--kernel=quick"};
-  const RunResult r = run_in(d.path(), spec);
+  RunSpec job;
+  job.exe = program_path("curvematch");
+  job.args = {"--kernel=quick"};
+  const RunResult r = run_in(d.path(), job);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "curvematch: command line: --kernel is fast or literal, not \"quick\"\n");
-  spec.args = {"--help"};
-  EXPECT_NE(run_in(d.path(), spec).out.find("--kernel literal"), std::string::npos);
+  job.args = {"--help"};
+  EXPECT_NE(run_in(d.path(), job).out.find("--kernel literal"), std::string::npos);
 }

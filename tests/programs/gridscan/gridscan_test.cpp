@@ -83,10 +83,10 @@ struct Synthetic {
 };
 
 RunResult run(const TempDir& d, std::vector<std::string> args = {}) {
-  RunSpec spec;
-  spec.exe = program_path("gridscan");
-  spec.args = std::move(args);
-  return run_in(d.path(), spec);
+  RunSpec job;
+  job.exe = program_path("gridscan");
+  job.args = std::move(args);
+  return run_in(d.path(), job);
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

@@ -66,10 +66,10 @@ RunResult run(const TempDir& d, const Files& f, const std::string& kernel) {
   d.write("fort.2", f.control);
   d.write("fort.3", f.reference);
   d.write("fort.1", f.test);
-  RunSpec spec;
-  spec.exe = program_path("gridscan");
-  if (!kernel.empty()) spec.args = {"--kernel=" + kernel};
-  return run_in(d.path(), spec);
+  RunSpec job;
+  job.exe = program_path("gridscan");
+  if (!kernel.empty()) job.args = {"--kernel=" + kernel};
+  return run_in(d.path(), job);
 }
 
 }  // namespace
@@ -91,12 +91,12 @@ TEST(GridscanKernels, SameReportOnRandomFiles) {
 
 TEST(GridscanKernels, KernelOption) {
   TempDir d;
-  RunSpec spec;
-  spec.exe = program_path("gridscan");
-  spec.args = {"--kernel", "quick"};
-  const RunResult r = run_in(d.path(), spec);
+  RunSpec job;
+  job.exe = program_path("gridscan");
+  job.args = {"--kernel", "quick"};
+  const RunResult r = run_in(d.path(), job);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "gridscan: command line: --kernel is fast or literal, not \"quick\"\n");
-  spec.args = {"--help"};
-  EXPECT_NE(run_in(d.path(), spec).out.find("--kernel fast|literal"), std::string::npos);
+  job.args = {"--help"};
+  EXPECT_NE(run_in(d.path(), job).out.find("--kernel fast|literal"), std::string::npos);
 }

@@ -14,11 +14,11 @@ namespace {
 
 RunResult jtable_run(const std::string& input) {
   TempDir dir;
-  RunSpec spec;
-  spec.exe = program_path("jtable");
-  spec.stdin_text = input;
-  spec.timeout_seconds = 20;
-  return run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("jtable");
+  job.stdin_text = input;
+  job.timeout_seconds = 20;
+  return run_in(dir.path(), job);
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -20,12 +20,12 @@ const std::string kListed = "LAYER LINE   0" + std::string(79, ' ') + std::strin
 
 RunResult filter(const std::string& input, std::vector<std::string> args = {}) {
   TempDir dir;
-  RunSpec spec;
-  spec.exe = program_path("linerecast");
-  spec.args = std::move(args);
-  spec.stdin_text = input;
-  spec.timeout_seconds = 20;
-  return run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("linerecast");
+  job.args = std::move(args);
+  job.stdin_text = input;
+  job.timeout_seconds = 20;
+  return run_in(dir.path(), job);
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -15,11 +15,11 @@ class MapconvertTest : public imagetest::ImageFileTest {
  protected:
   testsupport::RunResult convert(const std::string& in, const std::string& out,
                                  std::vector<std::pair<std::string, std::string>> env = {}) {
-    testsupport::RunSpec spec;
-    spec.exe = testsupport::program_path("mapconvert");
-    spec.args = {in, out};
-    spec.env = std::move(env);
-    return testsupport::run_in(dir_->path(), spec);
+    testsupport::RunSpec job;
+    job.exe = testsupport::program_path("mapconvert");
+    job.args = {in, out};
+    job.env = std::move(env);
+    return testsupport::run_in(dir_->path(), job);
   }
 
   // Opens a converted map with the library in this process and reads all its numbers.
@@ -173,11 +173,11 @@ TEST_F(MapconvertTest, RefusesFilesThatAreNotMaps) {
 TEST_F(MapconvertTest, AnExistingOutputIsKeptAndTheProgramNameIsReported) {
   write("in.map", with_data(sample(false, 2, true), 2).str());
   write("out.map", "precious");
-  testsupport::RunSpec spec;
-  spec.exe = testsupport::program_path("mapconvert");
-  spec.argv0 = "/usr/local/bin/sidesplit";
-  spec.args = {"in.map", "out.map"};
-  const auto r = testsupport::run_in(dir_->path(), spec);
+  testsupport::RunSpec job;
+  job.exe = testsupport::program_path("mapconvert");
+  job.argv0 = "/usr/local/bin/sidesplit";
+  job.args = {"in.map", "out.map"};
+  const auto r = testsupport::run_in(dir_->path(), job);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, " sides:   (Q)QOPEN NEW file already exists: out.map\n");
   EXPECT_EQ(read("out.map"), "precious");

@@ -41,13 +41,13 @@ FlatRun run_mapflat(const MapSpec& in, const std::string& input = "in.map\nout.m
                     std::vector<std::pair<std::string, std::string>> env = {}, std::string* input_after = nullptr) {
   TempDir dir;
   dir.write("in.map", maptest::map_bytes(in));
-  RunSpec spec;
-  spec.exe = program_path("mapflat");
-  spec.stdin_text = input;
-  spec.env = std::move(env);
-  spec.timeout_seconds = 20;
+  RunSpec job;
+  job.exe = program_path("mapflat");
+  job.stdin_text = input;
+  job.env = std::move(env);
+  job.timeout_seconds = 20;
   FlatRun run;
-  run.r = run_in(dir.path(), spec);
+  run.r = run_in(dir.path(), job);
   run.written = dir.exists("out.map");
   if (run.written) run.flat = dir.read("out.map");
   if (input_after != nullptr) *input_after = dir.read("in.map");

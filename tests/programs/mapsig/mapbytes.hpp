@@ -26,8 +26,8 @@ struct MapSpec {
   std::vector<float> values;        // written in the data mode: bytes, 16-bit integers or reals
 };
 
-// The file bytes of spec.
-std::string map_bytes(const MapSpec& spec);
+// The file bytes of job.
+std::string map_bytes(const MapSpec& job);
 
 // A map file as this machine's library writes it (little-endian), decoded.
 class MapFile {

@@ -48,13 +48,13 @@ SigRun run_mapsig(const std::vector<MapSpec>& maps, const std::string& input,
   TempDir dir;
   const char* names[4] = {"av1.map", "sd1.map", "av2.map", "sd2.map"};
   for (std::size_t k = 0; k < maps.size(); ++k) dir.write(names[k], maptest::map_bytes(maps[k]));
-  RunSpec spec;
-  spec.exe = program_path("mapsig");
-  spec.stdin_text = input;
-  spec.env = std::move(env);
-  spec.timeout_seconds = 20;
+  RunSpec job;
+  job.exe = program_path("mapsig");
+  job.stdin_text = input;
+  job.env = std::move(env);
+  job.timeout_seconds = 20;
   SigRun run;
-  run.r = run_in(dir.path(), spec);
+  run.r = run_in(dir.path(), job);
   if (!maps.empty()) run.first_after = dir.read(names[0]);
   run.written = dir.exists("TSTAT");
   if (run.written) run.tstat = dir.read("TSTAT");
@@ -280,17 +280,17 @@ TEST(Mapsig, OutputThroughTheLogicalNameTstat) {
   const MapSpec one = map_of(1, 1, 1, 2, {3.0f});
   TempDir dir;
   for (const char* n : {"av1.map", "sd1.map", "av2.map", "sd2.map"}) dir.write(n, maptest::map_bytes(one));
-  RunSpec spec;
-  spec.exe = program_path("mapsig");
-  spec.stdin_text = dialogue(2, 2);
-  spec.env = {{"TSTAT", "result.map"}};
-  const RunResult r = run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("mapsig");
+  job.stdin_text = dialogue(2, 2);
+  job.env = {{"TSTAT", "result.map"}};
+  const RunResult r = run_in(dir.path(), job);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(dir.exists("result.map"));
   EXPECT_FALSE(dir.exists("TSTAT"));
   // An existing output is not overwritten.
   const std::string before = dir.read("result.map");
-  const RunResult again = run_in(dir.path(), spec);
+  const RunResult again = run_in(dir.path(), job);
   EXPECT_NE(again.status, 0);
   EXPECT_EQ(dir.read("result.map"), before);
 }

@@ -22,12 +22,12 @@ const std::string kShifted = kLabel +
 
 RunResult filter(const std::string& input, std::vector<std::string> args = {}) {
   TempDir dir;
-  RunSpec spec;
-  spec.exe = program_path("recode");
-  spec.args = std::move(args);
-  spec.stdin_text = input;
-  spec.timeout_seconds = 20;
-  return run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("recode");
+  job.args = std::move(args);
+  job.stdin_text = input;
+  job.timeout_seconds = 20;
+  return run_in(dir.path(), job);
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

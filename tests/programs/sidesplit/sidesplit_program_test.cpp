@@ -70,11 +70,11 @@ const std::string deck =
     "3 0 3.0\n0 4 1 4\n";
 
 RunResult run_sidesplit(const TempDir& dir, std::vector<std::pair<std::string, std::string>> env) {
-  RunSpec spec;
-  spec.exe = testsupport::program_path("sidesplit");
-  spec.env = std::move(env);
-  spec.timeout_seconds = 30;
-  return testsupport::run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = testsupport::program_path("sidesplit");
+  job.env = std::move(env);
+  job.timeout_seconds = 30;
+  return testsupport::run_in(dir.path(), job);
 }
 
 std::vector<layerline::Block> blocks_of(const fs::path& path) {
@@ -280,10 +280,10 @@ TEST(SidesplitProgram, GridscanRecoversAnAxialShiftFromSidesplitFiles) {
   for (const char* run : {"ref", "test"}) {
     fs::create_directory(dir / run);
     testsupport::write_file(dir / run / "sidesplit.dek", wide_deck(std::string(run) == "ref" ? "0" : "2"));
-    RunSpec spec;
-    spec.exe = testsupport::program_path("sidesplit");
-    spec.env = {{"IN", (dir / "wide.map").string()}};
-    const RunResult r = testsupport::run_in(dir / run, spec);
+    RunSpec job;
+    job.exe = testsupport::program_path("sidesplit");
+    job.env = {{"IN", (dir / "wide.map").string()}};
+    const RunResult r = testsupport::run_in(dir / run, job);
     ASSERT_EQ(r.status, 0) << run << r.out << r.err;
   }
   // gridscan: reference on unit 3, test on unit 1, control on unit 2, report on unit 7. Three
@@ -291,9 +291,9 @@ TEST(SidesplitProgram, GridscanRecoversAnAxialShiftFromSidesplitFiles) {
   fs::copy_file(dir / "ref" / "near.dat", dir / "fort.3");
   fs::copy_file(dir / "test" / "near.dat", dir / "fort.1");
   dir.write("fort.2", "3 0.0125 0.003125 0\n1 1 1\nsidesplit files\n0 0\n");
-  RunSpec spec;
-  spec.exe = gridscan;
-  const RunResult g = testsupport::run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = gridscan;
+  const RunResult g = testsupport::run_in(dir.path(), job);
   ASSERT_EQ(g.status, 0) << g.out << g.err;
   const std::string report = dir.read("fort.7");
   const std::size_t last = report.rfind("0PHASE MINIMUM ");

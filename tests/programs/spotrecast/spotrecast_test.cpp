@@ -13,11 +13,11 @@ const std::string kPrompts = "$FILE NAME TO BE CONVERTED : \n$OUTPUT FILE : \n";
 const std::string kList = "title\n   1   2   123.4    45.6\n";
 
 RunResult spotrecast(const TempDir& dir, const std::string& dialogue) {
-  RunSpec spec;
-  spec.exe = program_path("spotrecast");
-  spec.stdin_text = dialogue;
-  spec.timeout_seconds = 20;
-  return run_in(dir.path(), spec);
+  RunSpec job;
+  job.exe = program_path("spotrecast");
+  job.stdin_text = dialogue;
+  job.timeout_seconds = 20;
+  return run_in(dir.path(), job);
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
