@@ -63,7 +63,7 @@ void run_case(const Case& c) {
   job.args = c.args;
   const char* asan = std::getenv("ASAN_OPTIONS");
   job.env.emplace_back("ASAN_OPTIONS",
-                        std::string(asan ? asan : "") + ":max_allocation_size_mb=1024:allocator_may_return_null=0");
+                       std::string(asan ? asan : "") + ":max_allocation_size_mb=1024:allocator_may_return_null=0");
 #else
   job.exe = "/bin/sh";
   job.args = {"-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"", program_path(c.program)};
