@@ -24,6 +24,32 @@ std::string release_line() {
   return "Quorvan " + r.processor + " " + r.release + " (" + r.date + ")";
 }
 
+void bind_options(const std::vector<std::string>& args, std::initializer_list<Option> options,
+                  std::string_view program) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool has_value = false;
+    if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      has_value = true;
+    }
+    const Option* opt = nullptr;
+    for (const Option& o : options)
+      if (o.name == name) opt = &o;
+    if (opt == nullptr)
+      throw records::ReadError("command line",
+                               "unknown argument \"" + args[i] + "\" (see " + std::string(program) + " --help)");
+    if (!has_value && i + 1 < args.size()) {
+      value = args[++i];
+      has_value = true;
+    }
+    if (value.empty()) throw records::ReadError("command line", name + " needs " + std::string(opt->needs));
+    *opt->value = value;
+  }
+}
+
 int run_main(int argc, char** argv, const ProgramInfo& info, const RunFunction& run) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
   if (args.size() == 1 && args[0] == "--help") {

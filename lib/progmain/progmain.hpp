@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -34,6 +35,19 @@ struct ProgramInfo {
   std::string_view name;  // used in error messages: "<name>: <message>"
   std::string_view help;  // the text --help prints: what the program reads and writes
 };
+
+// A command-line option that takes a value: "--name value" or "--name=value".
+struct Option {
+  std::string_view name;   // "--control"
+  std::string* value;      // where the value goes
+  std::string_view needs;  // what the value is, for the message: "a file name"
+};
+
+// Sets each option's value from the arguments. An argument that is no option throws
+// records::ReadError on "command line": unknown argument "x" (see <program> --help); a missing
+// or empty value: "--name needs <needs>".
+void bind_options(const std::vector<std::string>& args, std::initializer_list<Option> options,
+                  std::string_view program);
 
 using RunFunction = std::function<int(const std::vector<std::string>& args, Streams streams)>;
 

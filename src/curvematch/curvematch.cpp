@@ -122,19 +122,11 @@ void write_results_file(const std::string& name, const std::string& record) {
 
 SearchOptions parse_arguments(const std::vector<std::string>& args) {
   SearchOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string value;
-    if (args[i] == "--kernel" && i + 1 < args.size()) {
-      value = args[++i];
-    } else if (args[i].rfind("--kernel=", 0) == 0) {
-      value = args[i].substr(9);
-    } else if (args[i] == "--kernel") {
-      throw records::ReadError("command line", "--kernel needs fast or literal");
-    } else {
-      throw records::ReadError("command line", "unknown argument \"" + args[i] + "\" (see curvematch --help)");
-    }
-    const std::optional<KernelChoice> k = kernel_by_name(value);
-    if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + value + "\"");
+  std::string kernel_name;
+  progmain::bind_options(args, {{"--kernel", &kernel_name, "fast or literal"}}, "curvematch");
+  if (!kernel_name.empty()) {
+    const std::optional<KernelChoice> k = kernel_by_name(kernel_name);
+    if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
     options.kernel = *k;
   }
   return options;

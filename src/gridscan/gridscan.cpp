@@ -38,38 +38,18 @@ const std::string_view help_text =
 
 Files parse_arguments(const std::vector<std::string>& args) {
   Files f;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool has_value = false;
-    if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      has_value = true;
-    }
-    std::string kernel_name;
-    std::string* target = nullptr;
-    if (name == "--kernel") target = &kernel_name;
-    if (name == "--control") target = &f.control;
-    if (name == "--reference") target = &f.reference;
-    if (name == "--test") target = &f.test;
-    if (name == "--report") target = &f.report;
-    if (target == nullptr)
-      throw records::ReadError("command line", "unknown argument \"" + args[i] + "\" (see gridscan --help)");
-    if (!has_value) {
-      if (i + 1 >= args.size())
-        throw records::ReadError("command line",
-                                 name + (target == &kernel_name ? " needs fast or literal" : " needs a file name"));
-      value = args[++i];
-    }
-    if (target == &kernel_name) {
-      const std::optional<KernelChoice> k = kernel_by_name(value);
-      if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + value + "\"");
-      f.kernel = *k;
-      continue;
-    }
-    if (value.empty()) throw records::ReadError("command line", name + " needs a file name");
-    *target = value;
+  std::string kernel_name;
+  progmain::bind_options(args,
+                         {{"--kernel", &kernel_name, "fast or literal"},
+                          {"--control", &f.control, "a file name"},
+                          {"--reference", &f.reference, "a file name"},
+                          {"--test", &f.test, "a file name"},
+                          {"--report", &f.report, "a file name"}},
+                         "gridscan");
+  if (!kernel_name.empty()) {
+    const std::optional<KernelChoice> k = kernel_by_name(kernel_name);
+    if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
+    f.kernel = *k;
   }
   return f;
 }

@@ -57,29 +57,12 @@ const char* const help =
 
 Files parse_arguments(const std::vector<std::string>& args) {
   Files f;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool has_value = false;
-    if (const std::size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      has_value = true;
-    }
-    std::string* target = nullptr;
-    if (name == "--control") target = &f.control;
-    if (name == "--transform") target = &f.transform;
-    if (name == "--deck") target = &f.deck;
-    if (name == "--gridded") target = &f.gridded;
-    if (target == nullptr)
-      throw records::ReadError("command line", "unknown argument \"" + args[i] + "\" (see helixsim --help)");
-    if (!has_value) {
-      if (i + 1 >= args.size()) throw records::ReadError("command line", name + " needs a file name");
-      value = args[++i];
-    }
-    if (value.empty()) throw records::ReadError("command line", name + " needs a file name");
-    *target = value;
-  }
+  progmain::bind_options(args,
+                         {{"--control", &f.control, "a file name"},
+                          {"--transform", &f.transform, "a file name"},
+                          {"--deck", &f.deck, "a file name"},
+                          {"--gridded", &f.gridded, "a file name"}},
+                         "helixsim");
   if (f.transform == f.deck || f.transform == f.gridded || f.deck == f.gridded)
     throw records::ReadError("command line", "the transform, deck and gridded files need three different names");
   return f;

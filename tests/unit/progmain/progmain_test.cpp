@@ -1,9 +1,10 @@
+#include "progmain/progmain.hpp"
+
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <sstream>
 
-#include "progmain/progmain.hpp"
 #include "records/error.hpp"
 
 namespace {
@@ -66,4 +67,23 @@ TEST(RunMain, ReadErrorsEndWithTheProgramNameAndStatusTwo) {
   EXPECT_EQ(c.err, "prog: standard input, line 7, columns 11-20: \"1.2.3\" is not a number\n");
   Captured e = call({}, [](const std::vector<std::string>&, progmain::Streams) -> int { throw progmain::Exit{1}; });
   EXPECT_EQ(e.status, 1);
+}
+
+TEST(BindOptions, BothFormsUnknownArgumentsAndMissingValues) {
+  std::string control, report;
+  progmain::bind_options({"--control", "ctl.dat", "--report=out.txt"},
+                         {{"--control", &control, "a file name"}, {"--report", &report, "a file name"}}, "prog");
+  EXPECT_EQ(control, "ctl.dat");
+  EXPECT_EQ(report, "out.txt");
+  auto message = [&](std::vector<std::string> args) {
+    try {
+      progmain::bind_options(args, {{"--control", &control, "a file name"}}, "prog");
+    } catch (const records::ReadError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message({"ctl.dat"}), "command line: unknown argument \"ctl.dat\" (see prog --help)");
+  EXPECT_EQ(message({"--control"}), "command line: --control needs a file name");
+  EXPECT_EQ(message({"--control="}), "command line: --control needs a file name");
 }
