@@ -37,22 +37,8 @@ std::string cut(std::string s, std::size_t n) {
 }
 
 int item_size(int mode) {
-  switch (mode) {
-    case 0:
-      return 1;
-    case 1:
-      return 2;
-    case 2:
-      return 4;
-    case 3:
-      return 4;
-    case 4:
-      return 8;
-    case 6:
-      return 4;
-    default:
-      return 0;
-  }
+  // mode 6 is the disk layer's own 4-byte integer item; 0-4 are the data modes
+  return mode == 6 ? 4 : bytes_per_item(mode);
 }
 
 // The open stream iunit for routine `routine` (upper-case name for the messages).
