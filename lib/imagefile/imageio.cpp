@@ -204,69 +204,48 @@ void check_line_range(const char* routine, const Header& h, int nx1, int nx2) {
            " are not within a line of " + std::to_string(h.nxyz[0]));
 }
 
-// Header groups in file order, each read in its own file mode so that foreign numbers convert
-// per type. False when a read meets the end of the file.
-bool read_header_groups(int unit, Header& h) {
+// The header groups in file order, each moved in its own file mode (6 integers, 2 reals,
+// 0 bytes) so that foreign numbers convert per type. `move` is called once a group and says
+// whether the group was moved; the walk ends after the first group if that one was not.
+template <class H, class Move>
+bool walk_header_groups(H& h, Move move) {
+  if (!move(6, h.nxyz.data(), 3)) return false;
   bool ok = true;
-  auto ints = [&](std::int32_t* p, int n) {
-    qmode(unit, 6);
-    ok = qread(unit, p, n) == 0 && ok;
-  };
-  auto reals = [&](void* p, int n) {
-    qmode(unit, 2);
-    ok = qread(unit, p, n) == 0 && ok;
-  };
-  ints(h.nxyz.data(), 3);
-  if (!ok) return false;
-  ints(&h.mode, 1);
-  ints(h.nxyzstart.data(), 3);
-  ints(h.mxyz.data(), 3);
-  reals(h.cella.data(), 3);
-  reals(h.cellb.data(), 3);
-  ints(h.mapcrs.data(), 3);
-  reals(&h.dmin, 1);
-  reals(&h.dmax, 1);
-  reals(&h.dmean, 1);
-  ints(&h.ispg, 1);
-  ints(&h.nsymbt, 1);
-  ints(h.extra.data(), extra_words);
-  reals(h.origin.data(), 3);
-  reals(h.map_stamp.data(), 2);
-  reals(&h.rms, 1);
-  ints(&h.nlabl, 1);
-  qmode(unit, 0);
-  ok = qread(unit, h.labels.data(), label_bytes) == 0 && ok;
+  auto group = [&](int mode, auto* p, int n) { ok = move(mode, p, n) && ok; };
+  group(6, &h.mode, 1);
+  group(6, h.nxyzstart.data(), 3);
+  group(6, h.mxyz.data(), 3);
+  group(2, h.cella.data(), 3);
+  group(2, h.cellb.data(), 3);
+  group(6, h.mapcrs.data(), 3);
+  group(2, &h.dmin, 1);
+  group(2, &h.dmax, 1);
+  group(2, &h.dmean, 1);
+  group(6, &h.ispg, 1);
+  group(6, &h.nsymbt, 1);
+  group(6, h.extra.data(), extra_words);
+  group(2, h.origin.data(), 3);
+  group(2, h.map_stamp.data(), 2);
+  group(2, &h.rms, 1);
+  group(6, &h.nlabl, 1);
+  group(0, h.labels.data(), label_bytes);
   return ok;
 }
 
+// False when a read meets the end of the file.
+bool read_header_groups(int unit, Header& h) {
+  return walk_header_groups(h, [unit](int mode, void* p, int n) {
+    qmode(unit, mode);
+    return qread(unit, p, n) == 0;
+  });
+}
+
 void write_header_groups(int unit, const Header& h) {
-  auto ints = [&](const std::int32_t* p, int n) {
-    qmode(unit, 6);
+  walk_header_groups(h, [unit](int mode, const void* p, int n) {
+    qmode(unit, mode);
     qwrite(unit, p, n);
-  };
-  auto reals = [&](const void* p, int n) {
-    qmode(unit, 2);
-    qwrite(unit, p, n);
-  };
-  ints(h.nxyz.data(), 3);
-  ints(&h.mode, 1);
-  ints(h.nxyzstart.data(), 3);
-  ints(h.mxyz.data(), 3);
-  reals(h.cella.data(), 3);
-  reals(h.cellb.data(), 3);
-  ints(h.mapcrs.data(), 3);
-  reals(&h.dmin, 1);
-  reals(&h.dmax, 1);
-  reals(&h.dmean, 1);
-  ints(&h.ispg, 1);
-  ints(&h.nsymbt, 1);
-  ints(h.extra.data(), extra_words);
-  reals(h.origin.data(), 3);
-  reals(h.map_stamp.data(), 2);
-  reals(&h.rms, 1);
-  ints(&h.nlabl, 1);
-  qmode(unit, 0);
-  qwrite(unit, h.labels.data(), label_bytes);
+    return true;
+  });
 }
 
 std::string caption(std::string_view text) { return "       " + padded(text, 43); }
