@@ -4,15 +4,9 @@
 
 #include <cstdlib>
 
-#include "fuzzsupport.hpp"
-#include "imagefile/environment.hpp"
-#include "imagefile/state.hpp"
+#include "imagesupport.hpp"
 
 namespace {
-struct RunEnded {
-  int status;
-};
-[[noreturn]] void throw_end(int status) { throw RunEnded{status}; }
 int run_sidesplit(const std::vector<std::string>& args, progmain::Streams streams) {
   sidesplit::ImageTransformSource transform;
   return sidesplit::run(args, streams, transform, fuzzsupport::scratch());
@@ -20,8 +14,6 @@ int run_sidesplit(const std::vector<std::string>& args, progmain::Streams stream
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  imagefile::reset_for_tests();
-  imagefile::set_end_run_handler(throw_end);
   const auto p = fuzzsupport::parts(data, size, 2);
   fuzzsupport::put_file("sidesplit.dek", reinterpret_cast<const std::uint8_t*>(p[0].data()), p[0].size());
   const std::string map =
@@ -29,9 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   setenv("IN", map.c_str(), 1);
   fuzzsupport::remove_file("near.dat");
   fuzzsupport::remove_file("far.dat");
-  try {
-    fuzzsupport::run_program(run_sidesplit, "");
-  } catch (const RunEnded&) {
-  }
+  fuzzsupport::run_image_program(run_sidesplit, "");
   return 0;
 }
