@@ -40,10 +40,13 @@ std::optional<TransformImage> ImageTransformSource::load() {
     throw records::ReadError(filename, std::to_string(nxyz[0]) + " columns and " + std::to_string(nxyz[1]) +
                                            " rows: a transform needs at least 2 columns and 1 row");
   }
-  // A file too short for one section cannot be read: say so before storage is set aside.
+  // A file too short for one section cannot be read: say so before storage is set aside. The
+  // sizes may claim up to (2^31-1)^2 items, so the bytes the file holds are counted in items.
   const std::int64_t items = static_cast<std::int64_t>(nxyz[0]) * nxyz[1];
   const std::int64_t data_start = imagefile::header_bytes + imagefile::header_of(in_stream).nsymbt;
-  if (length >= 0 && items * imagefile::bytes_per_item(mode) > length - data_start) return std::nullopt;
+  if (length >= 0 && (length < data_start || items > (length - data_start) / imagefile::bytes_per_item(mode))) {
+    return std::nullopt;
+  }
 
   TransformImage t;
   t.nx = nxyz[0];

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "imagefile/environment.hpp"
@@ -179,6 +180,22 @@ TEST(SidesplitProgram, TransformsThatCannotBeUsed) {
     const RunResult r = run_sidesplit(dir, {{"IN", (dir / "cut.map").string()}});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.ends_with("\n\n\n\n\n  End of data on stream 1\n")) << r.out;
+    EXPECT_FALSE(dir.exists("near.dat"));
+  }
+  {
+    // A header claiming 2^31-1 columns and rows over a file of a header alone: the same message,
+    // with nothing set aside for the claimed section.
+    TempDir dir;
+    write_image(dir / "huge.map", 4, 0.0f, {});
+    {
+      std::fstream f(dir / "huge.map", std::ios::in | std::ios::out | std::ios::binary);
+      const unsigned char most[8] = {0xff, 0xff, 0xff, 0x7f, 0xff, 0xff, 0xff, 0x7f};  // NX, NY
+      f.write(reinterpret_cast<const char*>(most), sizeof most);
+    }
+    dir.write("sidesplit.dek", deck);
+    const RunResult r = run_sidesplit(dir, {{"IN", (dir / "huge.map").string()}});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(r.out.ends_with("  End of data on stream 1\n")) << r.out;
     EXPECT_FALSE(dir.exists("near.dat"));
   }
   {
