@@ -1,17 +1,24 @@
 # Helpers shared by every folder of the suite.
 
-# quorvan_library(<name> SOURCES ... [DEPS ...])
-# A static library of lib/<name>; its headers are included as "<name>/<header>.hpp".
+# quorvan_library(<name> [SOURCES ...] [DEPS ...])
+# A static library of lib/<name> (header-only without SOURCES); its headers are included as
+# "<name>/<header>.hpp".
 function(quorvan_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  add_library(${name} STATIC ${ARG_SOURCES})
+  if(ARG_SOURCES)
+    add_library(${name} STATIC ${ARG_SOURCES})
+    set(scope PUBLIC)
+  else()
+    add_library(${name} INTERFACE)
+    set(scope INTERFACE)
+  endif()
   add_library(quorvan::${name} ALIAS ${name})
-  target_compile_features(${name} PUBLIC cxx_std_20)
-  target_include_directories(${name} PUBLIC
+  target_compile_features(${name} ${scope} cxx_std_20)
+  target_include_directories(${name} ${scope}
     $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/lib>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quorvan>)
   if(ARG_DEPS)
-    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    target_link_libraries(${name} ${scope} ${ARG_DEPS})
   endif()
   install(TARGETS ${name} EXPORT quorvanTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvan/${name}

@@ -1,40 +1,26 @@
 #include "curvematch/fastkernel.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 namespace curvematch {
 
 namespace {
 
-// Trials side by side in vectors of four lanes (GNU vector extension), which the compiler maps
-// to SSE2 or NEON registers on the baseline targets.
-using vfloat = float __attribute__((vector_size(16)));
-using vint = std::int32_t __attribute__((vector_size(16)));
-constexpr std::int32_t vlanes = 4;
+// Trials side by side in vectors of four lanes.
+using phaselanes::abs_lanes;
+using phaselanes::load;
+using phaselanes::splat;
+using phaselanes::store;
+using phaselanes::vfloat;
+using phaselanes::vlanes;
 static_assert(FastScaleKernel::lanes % vlanes == 0);
 
-vfloat load(const float* p) {
-  vfloat v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void store(float* p, vfloat v) { __builtin_memcpy(p, &v, sizeof v); }
-
-vfloat splat(float x) { return vfloat{x, x, x, x}; }
-
-vfloat abs_lanes(vfloat x) { return std::bit_cast<vfloat>(std::bit_cast<vint>(x) & 0x7fffffff); }
-
-// The square of the reduced phase difference of x: with r = |x| mod 360 (mod360_small; r is
-// never -0, so adding 0 leaves it as it is), the difference is r, or 360 - r when r > 180, and
-// its sign does not matter once squared. 360 - r is below r exactly when r > 180.
+// The square of the reduced phase difference of x: with r = |x| mod 360, the difference is r,
+// or 360 - r when r > 180, and its sign does not matter once squared. 360 - r is below r
+// exactly when r > 180.
 vfloat reduced_square(vfloat x) {
-  const vfloat d = abs_lanes(x);
-  const vfloat q = __builtin_convertvector(__builtin_convertvector(d * inv360, vint), vfloat);
-  const vfloat r0 = d - q * 360.0f;
-  const vfloat r = r0 + std::bit_cast<vfloat>((r0 < 0.0f) & std::bit_cast<std::int32_t>(360.0f));
+  const vfloat r = phaselanes::mod360_lanes(abs_lanes(x));
   const vfloat other = 360.0f - r;
   const vfloat dp = other < r ? other : r;
   return dp * dp;

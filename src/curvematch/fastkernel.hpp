@@ -14,22 +14,13 @@
 #include <vector>
 
 #include "curvematch/search.hpp"
+#include "phaselanes/phaselanes.hpp"
 
 namespace curvematch {
 
-// The smallest single-precision value not below 1/360: the quotient below is never too small
-// and too large by at most one.
-inline constexpr float inv360 = 0.0027777778f;
-// Below this bound the single-precision reduction is exact.
-inline constexpr float mod360_exact_below = 4194304.0f;  // 2^22
-
-// The remainder of d (0 <= d < mod360_exact_below) after division by 360: the double-precision
-// fmod rounded to single precision, which is exact.
-inline float mod360_small(float d) {
-  const float q = static_cast<float>(static_cast<std::int32_t>(d * inv360));
-  const float r = d - q * 360.0f;  // exact, in -360..360
-  return r < 0.0f ? r + 360.0f : r;
-}
+using phaselanes::inv360;
+using phaselanes::mod360_exact_below;
+using phaselanes::mod360_small;
 
 class FastScaleKernel final : public ScaleKernel {
  public:

@@ -1,7 +1,6 @@
 #include "gridscan/fastkernel.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 namespace gridscan {
@@ -61,40 +60,15 @@ void FastKernel::set_tables(const PassGrid& g, std::int32_t nn, std::int32_t nl)
 
 namespace {
 
-// Grid points side by side in vectors of four lanes (GNU vector extension), which the compiler
-// maps to SSE2 or NEON registers on the baseline targets; every lane keeps its own sums.
-using vfloat = float __attribute__((vector_size(16)));
-using vint = std::int32_t __attribute__((vector_size(16)));
-constexpr std::int32_t vlanes = 4;
+// Grid points side by side in vectors of four lanes; every lane keeps its own sums.
+using phaselanes::abs_lanes;
+using phaselanes::load;
+using phaselanes::mod360_lanes;
+using phaselanes::splat;
+using phaselanes::store;
+using phaselanes::vfloat;
+using phaselanes::vlanes;
 static_assert(FastKernel::lanes % vlanes == 0);
-
-vfloat load(const float* p) {
-  vfloat v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
-}
-
-void store(float* p, vfloat v) { __builtin_memcpy(p, &v, sizeof v); }
-
-vfloat splat(float x) { return vfloat{x, x, x, x}; }
-
-// mod360_small on every lane (d >= 0, below mod360_exact_below). The correction adds 360 or 0
-// (r is never -0, so adding 0 leaves it as it is).
-vfloat mod360_lanes(vfloat d) {
-  const vfloat q = __builtin_convertvector(__builtin_convertvector(d * inv360, vint), vfloat);
-  const vfloat r = d - q * 360.0f;
-  const vint turn = (r < 0.0f) & std::bit_cast<std::int32_t>(360.0f);
-  return r + std::bit_cast<vfloat>(turn);
-}
-
-vfloat abs_lanes(vfloat x) {
-  vint bits;
-  __builtin_memcpy(&bits, &x, sizeof x);
-  bits &= 0x7fffffff;
-  vfloat r;
-  __builtin_memcpy(&r, &bits, sizeof r);
-  return r;
-}
 
 // The sums of one run of grid points of phi (one z, one radial scale; nv vectors of them) over
 // the samples of a scale, with the phase difference reduced in single precision.
