@@ -54,4 +54,7 @@ std::string program_path(const std::string& name);
 std::string read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::string& bytes);
 
+// Whether part stands anywhere in text (output and messages are checked for their lines).
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 }  // namespace testsupport

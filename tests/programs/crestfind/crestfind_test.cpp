@@ -21,8 +21,6 @@ RunResult crestfind(const TempDir& dir, const std::string& dialogue) {
   return run_in(dir.path(), job);
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 }  // namespace
 
 TEST(Crestfind, BadRecordsStopTheRunAndKeepWhatWasWritten) {

@@ -21,8 +21,6 @@ RunResult jtable_run(const std::string& input) {
   return run_in(dir.path(), job);
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 std::string line(int l, int n) {
   std::string a = std::to_string(l), b = std::to_string(n);
   return " " + std::string(4 - a.size(), ' ') + a + " " + std::string(4 - b.size(), ' ') + b + "\n";

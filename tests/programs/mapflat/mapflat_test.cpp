@@ -15,19 +15,12 @@ using maptest::MapSpec;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
+// A map with a label and an origin.
 MapSpec map_of(std::int32_t nx, std::int32_t ny, std::int32_t nz, std::int32_t mode, std::vector<float> values,
                bool big = false) {
-  MapSpec s;
-  s.nx = nx;
-  s.ny = ny;
-  s.nz = nz;
-  s.mode = mode;
-  s.big_endian = big;
+  MapSpec s = maptest::map_of(nx, ny, nz, mode, std::move(values), big);
   s.labels = {"a label of the input"};
   s.origin = {1.0f, 2.0f, 3.0f};
-  s.values = std::move(values);
   return s;
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace maptest {
@@ -25,6 +26,19 @@ struct MapSpec {
   std::vector<std::string> labels;  // up to 10, each cut or padded to 80 characters
   std::vector<float> values;        // written in the data mode: bytes, 16-bit integers or reals
 };
+
+// A map of nx x ny x nz items in the given mode holding values, the other fields as above.
+inline MapSpec map_of(std::int32_t nx, std::int32_t ny, std::int32_t nz, std::int32_t mode, std::vector<float> values,
+                      bool big = false) {
+  MapSpec s;
+  s.nx = nx;
+  s.ny = ny;
+  s.nz = nz;
+  s.mode = mode;
+  s.big_endian = big;
+  s.values = std::move(values);
+  return s;
+}
 
 // The file bytes of job.
 std::string map_bytes(const MapSpec& job);

@@ -11,28 +11,15 @@
 
 using namespace testsupport;
 using maptest::MapFile;
+using maptest::map_of;
 using maptest::MapSpec;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string dialogue(int n1, int n2, const std::string& a1 = "av1.map", const std::string& s1 = "sd1.map",
                      const std::string& a2 = "av2.map", const std::string& s2 = "sd2.map") {
   return "a title for the run\n" + std::to_string(n1) + "\n" + a1 + "\n" + s1 + "\n" + std::to_string(n2) + "\n" + a2 +
          "\n" + s2 + "\n";
-}
-
-MapSpec map_of(std::int32_t nx, std::int32_t ny, std::int32_t nz, std::int32_t mode, std::vector<float> values,
-               bool big = false) {
-  MapSpec s;
-  s.nx = nx;
-  s.ny = ny;
-  s.nz = nz;
-  s.mode = mode;
-  s.big_endian = big;
-  s.values = std::move(values);
-  return s;
 }
 
 struct SigRun {

@@ -30,8 +30,6 @@ RunResult filter(const std::string& input, std::vector<std::string> args = {}) {
   return run_in(dir.path(), job);
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 }  // namespace
 
 TEST(Recode, BadInputStopsWithAMessageAfterWhatWasWritten) {
