@@ -127,8 +127,8 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
     double num = 0.0, den = 0.0;
     for (std::size_t j = 0; j < total_; ++j) {
       if (!present(c.value[j]) || all_[j].weight == 0.0) continue;
-      const double g = std::abs(std::complex<double>(c.value[j]));
-      num += std::abs(all_[j].sum) / all_[j].weight * g;
+      const double g = magnitude(std::complex<double>(c.value[j]));
+      num += magnitude(all_[j].sum) / all_[j].weight * g;
       den += g * g;
     }
     if (num > 0.0 && den > 0.0) c.scale = static_cast<float>(num / den);
@@ -141,7 +141,7 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
     for (SampleSums* s : {&all_[j], &half[j]}) {
       s->sum += wc * g;
       s->weight += double(p.weight);
-      s->amp += wc * std::abs(g);
+      s->amp += wc * magnitude(g);
       s->count += 1;
     }
   }
@@ -159,7 +159,11 @@ std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums) {
 }
 
 double phase_difference(std::complex<double> a, std::complex<double> b) {
-  return std::remainder((std::arg(a) - std::arg(b)) * 180.0 / pi, 360.0);
+  // The phase of a conj(b), in -180..180: one arc tangent.
+  const std::complex<double> q = a * std::conj(b);
+  return std::atan2(q.imag(), q.real()) * 180.0 / pi;
 }
+
+double magnitude(std::complex<double> v) { return std::sqrt(std::norm(v)); }
 
 }  // namespace layermean

@@ -97,4 +97,7 @@ std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums);
 // Phase difference a - b in degrees, reduced to -180..180.
 double phase_difference(std::complex<double> a, std::complex<double> b);
 
+// |v|, without the care for overflow that std::abs takes (the values are far from it).
+double magnitude(std::complex<double> v);
+
 }  // namespace layermean

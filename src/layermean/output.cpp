@@ -84,7 +84,7 @@ void write_stats(std::ostream& out, const Averager& avg, const std::vector<std::
     for (std::size_t j = 0; j < c.value.size(); ++j) {
       if (!present(c.value[j]) || !present(mean[j])) continue;
       const double d = phase_difference(std::complex<double>(c.value[j]), std::complex<double>(mean[j]));
-      spread[j] += wc * std::abs(std::complex<double>(c.value[j])) * d * d;
+      spread[j] += wc * magnitude(std::complex<double>(c.value[j])) * d * d;
     }
   }
   out << "block\tn\tl\tR\tamplitude\tphase\tfom\tcount\tspread\n";
@@ -108,7 +108,7 @@ double phase_residual(const std::vector<std::complex<float>>& values,
   double num = 0.0, den = 0.0;
   for (std::size_t j = 0; j < values.size() && j < reference.size(); ++j) {
     if (!present(values[j]) || !present(reference[j])) continue;
-    const double a = std::abs(std::complex<double>(reference[j]));
+    const double a = magnitude(std::complex<double>(reference[j]));
     const double d = phase_difference(std::complex<double>(values[j]), std::complex<double>(reference[j]));
     num += a * d * d;
     den += a;
