@@ -12,6 +12,8 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 constexpr float flagged = -999.0f;  // an amplitude within a CTF zero band
+// Most radii a layer line's grid may have with --delr.
+constexpr double max_grid = 100000.0;
 const std::complex<float> absent{std::numeric_limits<float>::quiet_NaN(), 0.0f};
 
 bool present(std::complex<float> v) { return !std::isnan(v.real()); }
@@ -31,7 +33,7 @@ float label_height(const std::string& label) {
 
 Averager::Averager(float repeat, float delr) : repeat_(repeat), delr_(delr) {}
 
-void Averager::extend_grid(const std::vector<layerline::Block>& blocks) {
+void Averager::extend_grid(const std::string& name, const std::vector<layerline::Block>& blocks) {
   for (std::size_t k = grid_.size(); k < blocks.size(); ++k) {
     const layerline::Block& b = blocks[k];
     LayerLineGrid g;
@@ -45,7 +47,11 @@ void Averager::extend_grid(const std::vector<layerline::Block>& blocks) {
         // radius within a thousandth of a step of a grid point counts as reaching it.
         const double lo = std::ceil(double(b.points.front().r) / double(delr_) - 1e-3);
         const double hi = std::floor(double(b.points.back().r) / double(delr_) + 1e-3);
-        for (double j = lo; j <= hi && g.r.size() < 100000; j += 1.0) g.r.push_back(static_cast<float>(j) * delr_);
+        if (hi - lo >= double(max_grid))
+          throw records::ReadError(name, b.header.label_line, 0, 0,
+                                   "the radii of layer line " + std::to_string(k + 1) + " span more than " +
+                                       std::to_string(max_grid) + " steps of --delr");
+        for (double j = lo; j <= hi; j += 1.0) g.r.push_back(static_cast<float>(j) * delr_);
       }
     } else {
       for (const layerline::Point& p : b.points) g.r.push_back(p.r);
@@ -115,7 +121,7 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
                                    std::to_string(grid_[k].nl) +
                                    ") there: every data set must hold the same layer lines in the same order");
   }
-  extend_grid(blocks);
+  extend_grid(name, blocks);
   Contribution c;
   c.name = name;
   c.place = p;

@@ -68,7 +68,8 @@ class Averager {
   Averager(float repeat, float delr);
 
   // Adds one data set (the blocks of its file, named `name` in messages). Throws
-  // records::ReadError when its layer lines differ from those seen before.
+  // records::ReadError when its layer lines differ from those seen before, or when --delr
+  // would give a layer line more than 100000 radii.
   void add(const std::string& name, const std::vector<layerline::Block>& blocks, const Placement& p);
 
   const std::vector<LayerLineGrid>& grid() const { return grid_; }
@@ -79,7 +80,7 @@ class Averager {
   const std::vector<SampleSums>& half_sums(std::int32_t half) const { return half == 1 ? half1_ : half2_; }
 
  private:
-  void extend_grid(const std::vector<layerline::Block>& blocks);
+  void extend_grid(const std::string& name, const std::vector<layerline::Block>& blocks);
   std::vector<std::complex<float>> in_frame(const std::vector<layerline::Block>& blocks, const Placement& p) const;
 
   float repeat_;

@@ -22,7 +22,7 @@ float degrees(std::complex<float> v) {
   return static_cast<float>(std::atan2(double(v.imag()), double(v.real())) * 180.0 / 3.14159265358979323846);
 }
 
-std::string tab_real(double v) { return "\t" + records::free_real(static_cast<float>(v)); }
+std::string tab_real(float v) { return "\t" + records::free_real(v); }
 
 }  // namespace
 
@@ -97,8 +97,8 @@ void write_stats(std::ostream& out, const Averager& avg, const std::vector<std::
       const double fom = sums[at].amp > 0.0 ? std::abs(sums[at].sum) / sums[at].amp : 0.0;
       const double sp = sums[at].amp > 0.0 ? std::sqrt(spread[at] / sums[at].amp) : 0.0;
       out << (k + 1) << '\t' << g.nn << '\t' << g.nl << '\t' << records::free_real(g.r[j])
-          << tab_real(std::abs(mean[at])) << tab_real(degrees(mean[at])) << tab_real(fom) << '\t' << sums[at].count
-          << tab_real(sp) << '\n';
+          << tab_real(std::abs(mean[at])) << tab_real(degrees(mean[at])) << tab_real(static_cast<float>(fom)) << '\t'
+          << sums[at].count << tab_real(static_cast<float>(sp)) << '\n';
     }
   }
 }
