@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iostream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -210,6 +211,7 @@ TEST(LayermeanProgram, NoiseFallsAsOneOverRootN) {
       err[k] = weighted_phase_error(d.read("s.tsv"), d / "ref/near.dat", 0.1);
     }
     SCOPED_TRACE("seed " + std::to_string(seed) + ": " + std::to_string(err[0]) + " -> " + std::to_string(err[1]));
+    std::cout << "seed " << seed << ": phase error " << err[0] << " (N = 4), " << err[1] << " (N = 16)\n";
     EXPECT_GT(err[0] / err[1], 2.0 * 0.75);
     EXPECT_LT(err[0] / err[1], 2.0 * 1.25);
   }
@@ -235,6 +237,7 @@ TEST(LayermeanProgram, GridscanFitsGiveAnAverageCloserThanAnyParticle) {
   const auto r = run_in(d.path(), job(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100"}));
   ASSERT_EQ(r.status, 0) << r.err;
   const Fit avg = run_gridscan(d, "average.dat");
+  std::cout << "gridscan residual: best particle " << best_single << ", average " << avg.residual << "\n";
   EXPECT_LT(avg.residual, best_single) << r.out;
   // The average lies in the reference frame.
   EXPECT_NEAR(avg.phi, 0.0, 1.0);
