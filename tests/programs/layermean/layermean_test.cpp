@@ -3,6 +3,7 @@
 // an average closer to the reference than any particle, a large batch is fast, and bad input
 // is refused without leaving an output file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -262,19 +263,28 @@ TEST(LayermeanProgram, AThousandDataSetsAverageQuickly) {
   t << "file\tphi\tz\trscale\n";
   for (int i = 0; i < 1000; ++i) t << "d.dat\t" << 20.0f * u(gen) << '\t' << 50.0f * u(gen) << "\t1\n";
   d.write("t.tsv", t.str());
-  std::vector<double> seconds;
+  // The whole program's time is taken as the processor time of the finished child (user and
+  // system, from getrusage), which other work on a shared machine disturbs far less than the
+  // wall clock; both are printed.
+  auto child_cpu = [] {
+    rusage use{};
+    getrusage(RUSAGE_CHILDREN, &use);
+    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+           double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
+  };
+  std::vector<double> seconds, wall;
   for (int run = 0; run < 5; ++run) {
+    const double cpu0 = child_cpu();
     const auto start = std::chrono::steady_clock::now();
     const auto r = run_in(d.path(), job(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100"}));
-    seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    seconds.push_back(child_cpu() - cpu0);
     ASSERT_EQ(r.status, 0) << r.err;
   }
   std::sort(seconds.begin(), seconds.end());
-  std::cout << "layermean, 1000 x 40 x 200: median " << seconds[2] << " s\n";
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__OPTIMIZE__)
-  GTEST_SKIP() << "timing is checked in an optimised build without sanitizers";
-#endif
-#if defined(__SANITIZE_ADDRESS__)
+  std::sort(wall.begin(), wall.end());
+  std::cout << "layermean, 1000 x 40 x 200: median " << seconds[2] << " s processor time, " << wall[2] << " s wall\n";
+#if !defined(__OPTIMIZE__) || defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "timing is checked in an optimised build without sanitizers";
 #endif
   EXPECT_LT(seconds[2], 2.0);
