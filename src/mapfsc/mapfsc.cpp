@@ -163,8 +163,9 @@ std::vector<Shell> fsc_curve(const Map& a, const Map& b) {
       const double fy = signed_index(ky, ny) / (ny * py);
       for (std::int32_t kx = 0; kx < h; ++kx, at += 2) {
         const double fx = kx / (nx * px);
-        const auto k = static_cast<std::int64_t>(std::floor(std::sqrt(fx * fx + fy * fy + fz * fz) / width + 0.5));
-        if (k > shells) continue;
+        const double q = std::floor(std::sqrt(fx * fx + fy * fy + fz * fz) / width + 0.5);
+        if (!(q <= double(shells))) continue;
+        const auto k = static_cast<std::int64_t>(q);
         // Columns other than 0 and nx/2 stand for themselves and their conjugate mates.
         const int mult = (kx == 0 || (nx % 2 == 0 && kx == nx / 2)) ? 1 : 2;
         const double ar = fa[at], ai = fa[at + 1], br = fb[at], bi = fb[at + 1];
@@ -261,6 +262,16 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
         throw records::ReadError(names[1], "voxel size " + records::free_real(b.voxel[i]) + " A differs from " +
                                                records::free_real(a.voxel[i]) + " A of " + names[0]);
     }
+  }
+  for (std::size_t i = 0; i < 3; ++i)
+    if (!(a.voxel[i] >= 1e-4f && a.voxel[i] <= 1e5f))
+      throw records::ReadError(
+          names[0], "voxel size " + records::free_real(a.voxel[i]) + " A: mapfsc takes voxels of 1e-4 to 1e5 A");
+  {
+    const double longest = std::max({a.nx * double(a.voxel[0]), a.ny * double(a.voxel[1]), a.nz * double(a.voxel[2])});
+    const double nyquist = std::min({0.5 / double(a.voxel[0]), 0.5 / double(a.voxel[1]), 0.5 / double(a.voxel[2])});
+    if (nyquist * longest > 2.0 * std::max({a.nx, a.ny, a.nz}))
+      throw records::ReadError(names[0], "its voxel sizes differ too much between the axes for Fourier shells");
   }
   const double edge_width = edge.empty() ? 3.0 * double(a.voxel[0]) : parse_positive(edge, "--edge");
   if (radius > 0.0) {
