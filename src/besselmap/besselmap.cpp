@@ -10,6 +10,7 @@
 
 #include "imagefile/imageio.hpp"
 #include "layerline/pointlist.hpp"
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 #include "records/numbers.hpp"
@@ -55,7 +56,8 @@ const char* const help =
     "\n"
     "The map is built on a polar grid (the azimuthal sums by FFT) and interpolated onto the\n"
     "voxels. Bad input (no layer lines, a layer line above the resolution limit, sizes that do\n"
-    "not fit, bad options): a message on standard error and exit status 2, and no output file.\n";
+    "not fit, bad options): a message on standard error and exit status 2; a failed run leaves\n"
+    "neither the map nor the radial table.\n";
 
 namespace {
 
@@ -74,27 +76,17 @@ std::int32_t size_value(const std::string& text) {
   return p.value;
 }
 
-// Written next to its name and renamed when complete, so a failed run leaves nothing.
 void write_text(const std::string& path, const std::string& text) {
-  const std::string part = path + ".part";
-  std::ofstream out(part, std::ios::binary | std::ios::trunc);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw records::ReadError(path, "cannot be created");
   out << text;
   out.close();
-  std::error_code ec;
-  if (out) std::filesystem::rename(part, path, ec);
-  if (!out || ec) {
-    std::filesystem::remove(part, ec);
-    throw records::ReadError(path, "could not be written in full");
-  }
+  if (!out) throw records::ReadError(path, "could not be written in full");
 }
 
 void write_map(const std::string& path, const Setup& s, const std::vector<float>& map, const std::string& title) {
-  const std::string part = path + ".part";
-  std::error_code ec;
-  std::filesystem::remove(part, ec);
   constexpr int stream = 1;
-  imagefile::imopen(stream, part, "NEW");
+  imagefile::imopen(stream, path, "NEW");
   const imagefile::Int3 size{s.nx, s.nx, s.nz};
   imagefile::icrhdr(stream, size, size, 2, {}, 0);
   const auto p = static_cast<float>(s.voxel);
@@ -117,11 +109,6 @@ void write_map(const std::string& path, const Setup& s, const std::vector<float>
   for (std::int32_t iz = 0; iz < s.nz; ++iz)
     imagefile::iwrsec(stream, std::span<const float>(map).subspan(static_cast<std::size_t>(iz) * section, section));
   imagefile::imclose(stream);
-  std::filesystem::rename(part, path, ec);
-  if (ec) {
-    std::filesystem::remove(part, ec);
-    throw records::ReadError(path, "cannot be written: " + ec.message());
-  }
 }
 
 }  // namespace
@@ -223,6 +210,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   const std::vector<LayerLine> lines = read_layer_lines(src, s);
 
   const std::vector<float> map = synthesize(lines, s);
+  // The map and the radial table stand or fall together: a failed run leaves neither.
+  progmain::begin_output(map_file);
+  if (!gfile.empty()) progmain::begin_output(gfile);
   if (!gfile.empty()) {
     const RadialTable t = radial_table(lines, s);
     std::ostringstream g;
@@ -236,6 +226,8 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     write_text(gfile, g.str());
   }
   write_map(map_file, s, map, "besselmap: " + input);
+  progmain::finish_output(map_file);
+  if (!gfile.empty()) progmain::finish_output(gfile);
   streams.out << " besselmap: " << lines.size() << " layer lines from " << input << " -> " << map_file << ", " << s.nx
               << " x " << s.nx << " x " << s.nz << " voxels of "
               << records::fixed_form(static_cast<float>(s.voxel), 7, 3) << " A, resolution "

@@ -13,6 +13,7 @@
 #include "imagefile/diskio.hpp"
 #include "imagefile/header.hpp"
 #include "imagefile/imageio.hpp"
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 #include "records/numbers.hpp"
@@ -118,25 +119,14 @@ std::string crossing_line(const std::vector<Shell>& curve, double threshold, con
   return s + ": not reached up to the last shell";
 }
 
-// The table goes to a neighbour file first and takes its name only when complete.
 void write_table(const std::string& path, const std::string& text) {
-  const std::string part = path + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!out) throw records::ReadError(path, "cannot be created");
-    out << text;
-    out.close();
-    if (!out) {
-      std::filesystem::remove(part);
-      throw records::ReadError(path, "could not be written in full");
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(part, path, ec);
-  if (ec) {
-    std::filesystem::remove(part);
-    throw records::ReadError(path, "cannot be written: " + ec.message());
-  }
+  progmain::begin_output(path);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw records::ReadError(path, "cannot be created");
+  out << text;
+  out.close();
+  if (!out) throw records::ReadError(path, "could not be written in full");
+  progmain::finish_output(path);
 }
 
 }  // namespace
