@@ -65,7 +65,9 @@ Map read_map(int stream, const std::string& name) {
   if (m.nx < 1 || m.ny < 1 || m.nz < 1)
     throw records::ReadError(name, "a map of " + std::to_string(m.nx) + " x " + std::to_string(m.ny) + " x " +
                                        std::to_string(m.nz) + " holds no data");
-  if (static_cast<std::int64_t>(m.nx) * m.ny * m.nz > (std::int64_t{1} << 30))
+  if (m.nx > (1 << 20) || m.ny > (1 << 20) || m.nz > (1 << 20) ||
+      static_cast<std::int64_t>(m.nx) * m.ny > (std::int64_t{1} << 30) ||
+      static_cast<std::int64_t>(m.nx) * m.ny * m.nz > (std::int64_t{1} << 30))
     throw records::ReadError(name, "more than 2^30 voxels are not supported");
   const imagefile::Header& h = imagefile::header_of(stream);
   // The data must be there before room is made for them.
@@ -158,7 +160,7 @@ std::vector<Shell> fsc_curve(const Map& a, const Map& b) {
         const auto k = static_cast<std::int64_t>(q);
         // Columns other than 0 and nx/2 stand for themselves and their conjugate mates.
         const int mult = (kx == 0 || (nx % 2 == 0 && kx == nx / 2)) ? 1 : 2;
-        const double ar = fa[at], ai = fa[at + 1], br = fb[at], bi = fb[at + 1];
+        const double ar = double(fa[at]), ai = double(fa[at + 1]), br = double(fb[at]), bi = double(fb[at + 1]);
         const auto s = static_cast<std::size_t>(k);
         cross[s] += mult * (ar * br + ai * bi);
         pa[s] += mult * (ar * ar + ai * ai);
