@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "adapters/fft.hpp"
 #include "besselmap/bessel.hpp"
 #include "besselmap/synthesis.hpp"
 #include "layerline/pointlist.hpp"
@@ -249,4 +250,75 @@ TEST(Besselmap, BadInputIsRefusedAndLeavesNoMap) {
     EXPECT_FALSE(dir.exists("helix.map")) << c.message;
     EXPECT_FALSE(dir.exists("g.txt")) << c.message;
   }
+}
+
+TEST(Besselmap, HelixsimsAnalyticLayerLinesGiveItsDensityWithItsHand) {
+  // 40 subunits in one turn of 80 A at radius 12 A: on each layer line l <= 9 the order -l
+  // carries the data, the next order (|n| >= 31) is negligible within 8 A.
+  TempDir dir;
+  dir.write("h.sim", "model real\nrepeat 80\nradius 12\npixel 2\nbox 64 80\nrule 40 1 9 9\n");
+  RunSpec sim;
+  sim.exe = program_path("helixsim");
+  sim.args = {"--control", "h.sim", "--density", "density.map", "--near", "near.dat", "--far", "far.dat"};
+  const RunResult s = run_in(dir.path(), sim);
+  ASSERT_EQ(s.status, 0) << s.err;
+  const RunResult r = run_besselmap(dir, {"--input", "near.dat", "--map", "bm.map", "--repeat", "80", "--resolution",
+                                          "8", "--voxel", "2", "--size", "64", "80"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<float> truth = maptest::MapFile(dir.read("density.map")).values();
+  const std::vector<float> got = maptest::MapFile(dir.read("bm.map")).values();
+  const int nx = 64, nz = 80;
+  ASSERT_EQ(truth.size(), got.size());
+
+  // helixsim's density limited by the same soft edge, through the 3-D transform.
+  besselmap::Setup setup;
+  setup.smax = 0.125;
+  setup.edge = 0.0125;
+  const int h = nx / 2 + 1;
+  std::vector<float> spectrum(2 * static_cast<std::size_t>(h * nx * nz)), limited(truth.size());
+  adapters::rfft3d_forward(truth.data(), spectrum.data(), nx, nx, nz);
+  for (int kz = 0; kz < nz; ++kz)
+    for (int ky = 0; ky < nx; ++ky)
+      for (int kx = 0; kx < h; ++kx) {
+        const double fz = (kz <= nz / 2 ? kz : kz - nz) / (nz * 2.0), fy = (ky <= nx / 2 ? ky : ky - nx) / (nx * 2.0),
+                     fx = kx / (nx * 2.0);
+        const auto w = static_cast<float>(besselmap::resolution_weight(setup, std::sqrt(fx * fx + fy * fy + fz * fz)));
+        const std::size_t at = 2 * static_cast<std::size_t>((kz * nx + ky) * h + kx);
+        spectrum[at] *= w;
+        spectrum[at + 1] *= w;
+      }
+  adapters::rfft3d_inverse(spectrum.data(), limited.data(), nx, nx, nz);
+
+  // Inside the helix's outer radius: the map and the mirror image (x -> -x about the axis).
+  std::vector<double> a, b, m;
+  for (int iz = 0; iz < nz; ++iz)
+    for (int iy = 0; iy < nx; ++iy)
+      for (int ix = 1; ix < nx; ++ix) {
+        if (2.0 * std::hypot(ix - nx / 2, iy - nx / 2) > 26.0) continue;
+        const std::size_t at = static_cast<std::size_t>((iz * nx + iy) * nx + ix);
+        a.push_back(got[at]);
+        b.push_back(limited[at]);
+        m.push_back(limited[static_cast<std::size_t>((iz * nx + iy) * nx + (nx - ix))]);
+      }
+  EXPECT_GT(correlation(a, b), 0.99);
+  EXPECT_LT(correlation(a, m), 0.5);
+
+  RunSpec fsc;
+  fsc.exe = program_path("mapfsc");
+  fsc.args = {"bm.map", "density.map", "--mask", "26"};
+  const RunResult f = run_in(dir.path(), fsc);
+  ASSERT_EQ(f.status, 0) << f.err;
+  std::istringstream rows(f.out.substr(f.out.find("voxels\n") + 7));
+  int shells = 0;
+  for (std::string line; std::getline(rows, line) && !line.empty();) {
+    std::istringstream in(line);
+    int k = 0;
+    double freq = 0, res = 0, value = 0;
+    in >> k >> freq >> res >> value;
+    if (freq <= 0.9 * 0.125) {
+      EXPECT_GT(value, 0.5) << line;
+      ++shells;
+    }
+  }
+  EXPECT_GE(shells, 10);
 }
