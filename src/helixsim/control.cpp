@@ -136,7 +136,7 @@ Particle read_control(records::LineSource& src) {
   Particle p;
   bool have_repeat = false, have_radius = false, have_pixel = false, have_box = false;
   std::optional<records::Record> last;
-  int rule_line = 0, layer_line = 0;
+  int rule_line = 0, layer_line = 0, subunit_line = 0;
   std::vector<int> line_of;  // control line of each layer line, for messages
   while (auto rec = src.next()) {
     last = rec;
@@ -193,6 +193,8 @@ Particle read_control(records::LineSource& src) {
       if (lmax < 0 || lmax >= max_layer_lines) ln.fail("the highest layer line must be 0 to 999");
       if (nmax < 0 || nmax > 1000) ln.fail("the largest Bessel order must be 0 to 1000");
       p.lines = rule_layer_lines(i, j, lmax, nmax);
+      p.rule_u = i;
+      p.rule_t = j;
       line_of.assign(p.lines.size(), rec->line());
       rule_line = rec->line();
     } else if (key == "samples") {
@@ -220,6 +222,21 @@ Particle read_control(records::LineSource& src) {
       const std::int32_t seed = ln.integer(2, "the seed");
       if (seed < 0) ln.fail("the seed must not be negative");
       p.seed = static_cast<std::uint32_t>(seed);
+    } else if (key == "model") {
+      ln.expect_count(1, "\"real\" or \"fourier\"");
+      const std::string v = lower(toks[1].text);
+      if (v != "real" && v != "fourier") ln.fail("the model is \"real\" or \"fourier\", not \"" + toks[1].text + "\"");
+      p.real_model = v == "real";
+    } else if (key == "subunit") {
+      ln.expect_count(5, "a blob's radial, azimuthal and axial offsets, its width and its weight");
+      Blob b;
+      b.dr = ln.real(1, "the radial offset");
+      b.dphi = ln.real(2, "the azimuthal offset");
+      b.dz = ln.real(3, "the axial offset");
+      b.width = ln.positive(4, "the blob width");
+      b.weight = ln.positive(5, "the blob weight");
+      p.blobs.push_back(b);
+      subunit_line = rec->line();
     } else if (key == "gridded") {
       if (toks.size() != 2 && toks.size() != 3) ln.expect_count(1, "\"near\" or \"far\" and samples per column");
       const std::string v = lower(toks[1].text);
@@ -251,6 +268,27 @@ Particle read_control(records::LineSource& src) {
     throw records::ReadError(src.name(), "the image height (" + std::to_string(p.height) +
                                              " pixels) times the pixel size must be a whole multiple of the repeat "
                                              "distance, so that every layer line falls on a transform row");
+  if (!p.real_model && subunit_line != 0)
+    throw records::ReadError(src.name(), subunit_line, 0, 0,
+                             "subunit blobs belong to the real-space model: add \"model real\"");
+  if (p.real_model) {
+    if (rule_line == 0)
+      throw records::ReadError(src.name(), "the real-space model places its subunits by a \"rule\" line");
+    if (p.rule_u < 0) throw records::ReadError(src.name(), rule_line, 0, 0, "the real-space model needs i above 0");
+    const std::int64_t voxels = std::int64_t(p.width) * p.width * p.height;
+    if (voxels > max_voxels)
+      throw records::ReadError(src.name(), "the density map would hold " + std::to_string(voxels) +
+                                               " voxels, at most " + std::to_string(max_voxels) + " are supported");
+    // Every blob, out to four widths, inside the box across the axis.
+    const double room = (double(p.width) / 2.0 - 1.0) * double(p.pixel);
+    for (const Blob& b : subunit_of(p)) {
+      const double r = std::abs(double(p.scale) * (double(p.radius) + double(b.dr)));
+      if (r + 4.0 * double(b.width) > room)
+        throw records::ReadError(src.name(), "a blob at radius " + std::to_string(r) + " A of width " +
+                                                 std::to_string(b.width) + " A does not fit in the box (" +
+                                                 std::to_string(room) + " A from the axis to the edge)");
+    }
+  }
   const Geometry g = geometry_of(p);
   if (g.samples > g.nx - 2)
     throw records::ReadError(src.name(), std::to_string(g.samples) + " radial samples a side, the transform's " +

@@ -1,13 +1,17 @@
 #include "helixsim/helixsim.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "imagefile/imageio.hpp"
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 
@@ -15,6 +19,7 @@ namespace helixsim {
 
 const char* const help =
     "usage: helixsim [--control FILE] [--transform FILE] [--deck FILE] [--gridded FILE]\n"
+    "                [--density FILE] [--projection FILE] [--near FILE --far FILE]\n"
     "\n"
     "Simulates a helical particle whose alignment is known: on layer line (n, l) at height l/c\n"
     "the transform at radius R is A * i^n * J_n(2 pi R s r0) turned by n*phi0 - 360*l*z0/c\n"
@@ -41,6 +46,19 @@ const char* const help =
     "                      imaginary part (default 0)\n"
     "  gridded SIDE [K]    near or far: the side the gridded file holds (default near), with\n"
     "                      K samples a transform column (1 to 8, default 1)\n"
+    "  model MODEL         fourier (default: the layer lines above) or real: a helix of\n"
+    "                      subunits of Gaussian blobs, u = I subunits in t = J turns of the\n"
+    "                      rule a repeat, subunit k at azimuth 360*t*k/u degrees and height\n"
+    "                      k*C/u; the layer lines of the rule are those sampled\n"
+    "  subunit DR DPHI DZ W WEIGHT\n"
+    "                      real model: one blob of the subunit (one line each) at radius\n"
+    "                      R0+DR, azimuth +DPHI degrees, height +DZ Angstroms, of standard\n"
+    "                      deviation W Angstroms and peak density WEIGHT; without such lines\n"
+    "                      the subunit is three blobs of no two-fold symmetry (a polar helix)\n"
+    "In the real model the particle moves as rho'(r, phi, z) = rho(r/S, phi + PHI0, z - Z0);\n"
+    "the opposite polarity turns it by 180 degrees about the viewing axis y; the noise is\n"
+    "added to the projection only, of standard deviation LEVEL times that of the projection;\n"
+    "the transform and gridded files hold the analytic transform, noise-free.\n"
     "\n"
     "Output files (none of them may exist beforehand):\n"
     "  --transform FILE    the transform of the projection (default transform.map): a complex\n"
@@ -51,6 +69,13 @@ const char* const help =
     "  --gridded FILE      the same layer lines of one side as a gridded layer-line file for\n"
     "                      curvematch (default layerlines.dat): sample j at R = (j-1)*delr/K,\n"
     "                      j = 1..K*M+1, dsr 1.0 (the radial unit is delr/K)\n"
+    "Real model only, each written when named:\n"
+    "  --density FILE      the 3-D density (mode 2), W x W x H voxels of P Angstroms, the axis\n"
+    "                      through column W/2, row W/2 along z, z = 0 at section H/2\n"
+    "  --projection FILE   its sum along y (mode 2, W x H), the axis along column W/2, with noise\n"
+    "  --near FILE, --far FILE\n"
+    "                      the analytic transform of the noise-free projection as sidesplit\n"
+    "                      samples it with the deck: point-list files of amplitude and phase\n"
     "\n"
     "Standard output: the image library's report and a summary of the particle.\n"
     "Exit status 0, or 2 on unusable input or an output file that exists.\n";
@@ -61,10 +86,21 @@ Files parse_arguments(const std::vector<std::string>& args) {
                          {{"--control", &f.control, "a file name"},
                           {"--transform", &f.transform, "a file name"},
                           {"--deck", &f.deck, "a file name"},
-                          {"--gridded", &f.gridded, "a file name"}},
+                          {"--gridded", &f.gridded, "a file name"},
+                          {"--density", &f.density, "a file name"},
+                          {"--projection", &f.projection, "a file name"},
+                          {"--near", &f.near, "a file name"},
+                          {"--far", &f.far, "a file name"}},
                          "helixsim");
-  if (f.transform == f.deck || f.transform == f.gridded || f.deck == f.gridded)
-    throw records::ReadError("command line", "the transform, deck and gridded files need three different names");
+  std::vector<const std::string*> names{&f.transform, &f.deck, &f.gridded};
+  for (const std::string* o : {&f.density, &f.projection, &f.near, &f.far})
+    if (!o->empty()) names.push_back(o);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    for (std::size_t j = 0; j < i; ++j)
+      if (*names[i] == *names[j])
+        throw records::ReadError("command line", "the output files need different names (\"" + *names[i] + "\" twice)");
+  if (f.near.empty() != f.far.empty())
+    throw records::ReadError("command line", "--near and --far name the two sides together");
   return f;
 }
 
@@ -91,6 +127,28 @@ void write_transform(const std::string& path, const Particle& p, const Geometry&
   imagefile::imclose(stream);
 }
 
+// A real image (mode 2) of nz sections of nx by ny values, cubic pixels of size a.
+void write_real_map(const std::string& path, const std::string& title, std::int32_t nx, std::int32_t ny,
+                    std::int32_t nz, float a, const std::vector<float>& v) {
+  constexpr int stream = 1;
+  imagefile::imopen(stream, path, "NEW");
+  imagefile::icrhdr(stream, imagefile::Int3{nx, ny, nz}, imagefile::Int3{nx, ny, nz}, 2, {}, 0);
+  imagefile::ialcel(stream, {static_cast<float>(nx) * a, static_cast<float>(ny) * a, static_cast<float>(nz) * a, 90.0f,
+                             90.0f, 90.0f});
+  const std::size_t sec = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny);
+  float dmin = v[0], dmax = v[0];
+  double sum = 0.0;
+  for (float x : v) {
+    dmin = std::min(dmin, x);
+    dmax = std::max(dmax, x);
+    sum += double(x);
+  }
+  imagefile::iwrhdr(stream, "helixsim: " + title, 0, dmin, dmax, static_cast<float>(sum / double(v.size())));
+  for (std::int32_t z = 0; z < nz; ++z)
+    imagefile::iwrsec(stream, std::span<const float>(v).subspan(static_cast<std::size_t>(z) * sec, sec));
+  imagefile::imclose(stream);
+}
+
 std::string side_name(Side s) { return s == Side::Near ? "near" : "far"; }
 
 }  // namespace
@@ -107,18 +165,52 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   }
   const Geometry g = geometry_of(p);
 
-  // Nothing is written unless all three files can be new.
-  for (const std::string* f : {&files.transform, &files.deck, &files.gridded})
-    if (std::filesystem::exists(*f)) throw records::ReadError(*f, "exists already; helixsim never overwrites a file");
+  const bool real_out = !files.density.empty() || !files.projection.empty() || !files.near.empty();
+  if (real_out && !p.real_model)
+    throw records::ReadError("command line", "--density, --projection, --near and --far need \"model real\"");
+  // Nothing is written unless every file can be new.
+  for (const std::string* f :
+       {&files.transform, &files.deck, &files.gridded, &files.density, &files.projection, &files.near, &files.far})
+    if (!f->empty() && std::filesystem::exists(*f))
+      throw records::ReadError(*f, "exists already; helixsim never overwrites a file");
 
-  Noise noise(p.seed, double(p.noise) * double(p.amplitude));
+  // The real model's noise lies in the projection alone.
+  Noise noise(p.seed, p.real_model ? 0.0 : double(p.noise) * double(p.amplitude));
   const std::vector<float> section = transform_section(p, g, noise);
   std::ostringstream gridded;
   write_gridded(gridded, p, g, noise);
 
+  // The three files stand or fall together: a failure before all are written removes them all.
+  for (const std::string* f : {&files.transform, &files.deck, &files.gridded}) progmain::begin_output(*f);
   write_transform(files.transform, p, g, section);
   write_text_file(files.deck, deck_text(p, g));
   write_text_file(files.gridded, gridded.str());
+  if (p.real_model) {
+    if (!files.near.empty()) {
+      std::ostringstream near, far;
+      write_sides(near, far, p, g);
+      write_text_file(files.near, near.str());
+      write_text_file(files.far, far.str());
+    }
+    if (!files.density.empty() || !files.projection.empty()) {
+      const std::vector<float> rho = density_map(p, placed_blobs(p));
+      if (!files.density.empty()) write_real_map(files.density, p.title, p.width, p.width, p.height, p.pixel, rho);
+      if (!files.projection.empty()) {
+        std::vector<float> proj = project_map(p, rho);
+        double s = 0.0, s2 = 0.0;
+        for (float v : proj) {
+          s += double(v);
+          s2 += double(v) * double(v);
+        }
+        const double n = double(proj.size());
+        const double sd = std::sqrt(std::max(0.0, s2 / n - (s / n) * (s / n)));
+        Noise real_noise(p.seed, double(p.noise) * sd);
+        for (float& v : proj) v = static_cast<float>(double(v) + real_noise.next());
+        write_real_map(files.projection, p.title, p.width, p.height, 1, p.pixel, proj);
+      }
+    }
+  }
+  for (const std::string* f : {&files.transform, &files.deck, &files.gridded}) progmain::finish_output(*f);
 
   std::ostream& out = streams.out;
   out << " helixsim: " << p.title << "\n";

@@ -33,11 +33,21 @@ struct LayerLine {
 
 enum class Side { Near, Far };
 
+// One Gaussian blob of the real-space subunit: its offsets from the subunit's place on the
+// helix (radius r0 + dr, azimuth + dphi degrees, height + dz Angstroms), its width (standard
+// deviation, Angstroms) and its peak density.
+struct Blob {
+  float dr = 0.0f, dphi = 0.0f, dz = 0.0f;
+  float width = 0.0f;
+  float weight = 1.0f;
+};
+
 // Largest sizes accepted: the transform that sidesplit holds, the layer lines and radial
 // samples of a gridded layer-line file.
 inline constexpr std::int64_t max_complex_values = 2549600;
 inline constexpr std::int32_t max_layer_lines = 1000;
 inline constexpr std::int32_t max_samples = 511;
+inline constexpr std::int64_t max_voxels = std::int64_t(1) << 25;  // of the real-space density map
 
 // Everything the control input says, checked.
 struct Particle {
@@ -58,6 +68,11 @@ struct Particle {
   std::uint32_t seed = 1;                   // seed of the noise
   Side gridded_side = Side::Near;           // which side the gridded file holds
   std::int32_t gridded_fine = 1;            // gridded samples per transform column
+  // The real-space model ("model real"): subunits of Gaussian blobs on the helix of the rule.
+  bool real_model = false;
+  std::vector<Blob> blobs;  // empty: the default polar subunit
+  std::int32_t rule_u = 0;  // subunits per repeat (the rule's i)
+  std::int32_t rule_t = 0;  // turns per repeat (the rule's j)
 };
 
 // Derived sizes of the transform and of the sampling.
@@ -120,12 +135,38 @@ std::string deck_text(const Particle& p, const Geometry& g);
 // The gridded layer-line file (title, header with dsr = 1.0, two value groups a layer line).
 void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, Noise& noise);
 
-// --control FILE (default standard input), --transform, --deck, --gridded FILE.
+// The real-space model. A blob placed in the box: centre (x, y, z) in Angstroms from the axis
+// and from z = 0, width and peak density.
+struct PlacedBlob {
+  double x = 0.0, y = 0.0, z = 0.0;
+  double width = 0.0, weight = 0.0;
+};
+// The subunit used: the control's blobs, or the default polar subunit of three blobs.
+std::vector<Blob> subunit_of(const Particle& p);
+// Every blob of every subunit in the box (u subunits a repeat, height*pixel/c repeats), moved,
+// scaled and turned over as the control says: rho'(r, phi, z) = rho(r/s, phi + phi0, z - z0),
+// then (x, y, z) -> (-x, y, -z) for the opposite polarity.
+std::vector<PlacedBlob> placed_blobs(const Particle& p);
+// The transform of the box's voxel sums at (X, 0, Z): each blob's continuous transform over the
+// voxel volume, weight (2 pi w^2)^(3/2) / p^3 exp(-2 pi^2 w^2 (X^2 + Z^2)) exp(-2 pi i (X x + Z z)).
+std::complex<double> real_transform(const Particle& p, const std::vector<PlacedBlob>& blobs, double x, double z);
+// The density map: width x width x height voxels (x fastest, then y, then z), the axis through
+// column width/2 and row width/2, z = 0 at section height/2, the blobs wrapped around along z.
+std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>& blobs);
+// Its sum along y: height rows of width values.
+std::vector<float> project_map(const Particle& p, const std::vector<float>& density);
+// The near and far point-list files of the analytic transform, sampled as sidesplit samples
+// the transform of the projection with the deck of deck_text().
+void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const Geometry& g);
+
+// --control FILE (default standard input), --transform, --deck, --gridded FILE, and for the
+// real-space model --density, --projection, --near, --far FILE (empty: not written).
 struct Files {
   std::string control;  // empty: standard input
   std::string transform = "transform.map";
   std::string deck = "sidesplit.dek";
   std::string gridded = "layerlines.dat";
+  std::string density, projection, near, far;
 };
 Files parse_arguments(const std::vector<std::string>& args);
 

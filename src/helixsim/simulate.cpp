@@ -42,6 +42,7 @@ double bessel_j(std::int32_t n, double x) {
 }
 
 std::complex<double> layer_value(const Particle& p, const LayerLine& ll, double x) {
+  if (p.real_model) return real_transform(p, placed_blobs(p), x, double(ll.l) / double(p.repeat));
   const double arg = 2.0 * pi * x * double(p.scale) * double(p.radius);
   const double theta_deg = double(ll.n) * double(p.phi0) - 360.0 * double(ll.l) * double(p.z0) / double(p.repeat);
   const std::complex<double> turn = std::polar(1.0, theta_deg * pi / 180.0);

@@ -1,0 +1,149 @@
+// The real-space model of helixsim: a helix of subunits, each a few Gaussian blobs, its density
+// map, projection and analytic transform.
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "helixsim/helixsim.hpp"
+#include "layerline/pointlist.hpp"
+
+namespace helixsim {
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// Blobs are drawn out to this many widths from their centres (exp(-18) of the peak beyond).
+constexpr double reach = 6.0;
+
+}  // namespace
+
+std::vector<Blob> subunit_of(const Particle& p) {
+  if (!p.blobs.empty()) return p.blobs;
+  // Three blobs of different sizes, none related to another by a two-fold axis across the
+  // helix: the outer one above and ahead, the inner one slightly above and behind.
+  const float a = p.pixel;
+  return {Blob{0.0f, 0.0f, 0.0f, 2.0f * a, 1.0f}, Blob{2.5f * a, 6.0f, 3.0f * a, 1.6f * a, 0.7f},
+          Blob{-2.0f * a, -8.0f, 1.0f * a, 1.6f * a, 0.45f}};
+}
+
+std::vector<PlacedBlob> placed_blobs(const Particle& p) {
+  const std::vector<Blob> sub = subunit_of(p);
+  const double c = double(p.repeat);
+  const std::int64_t repeats = std::lround(double(p.height) * double(p.pixel) / c);
+  const std::int64_t count = std::int64_t(p.rule_u < 0 ? -p.rule_u : p.rule_u) * repeats;
+  const double u = double(p.rule_u < 0 ? -p.rule_u : p.rule_u);
+  std::vector<PlacedBlob> out;
+  out.reserve(static_cast<std::size_t>(count) * sub.size());
+  for (std::int64_t k = 0; k < count; ++k) {
+    // Subunit k at phi_k = 360 t k / u degrees, z_k = k c / u.
+    const double phik = 360.0 * double(p.rule_t) * double(k) / u;
+    const double zk = double(k) * c / u;
+    for (const Blob& b : sub) {
+      const double r = double(p.scale) * (double(p.radius) + double(b.dr));
+      const double phi = (phik + double(b.dphi) - double(p.phi0)) * pi / 180.0;
+      PlacedBlob q;
+      q.x = r * std::cos(phi);
+      q.y = r * std::sin(phi);
+      q.z = zk + double(b.dz) + double(p.z0);
+      if (p.flipped) {
+        q.x = -q.x;
+        q.z = -q.z;
+      }
+      q.width = double(b.width);
+      q.weight = double(b.weight);
+      out.push_back(q);
+    }
+  }
+  return out;
+}
+
+std::complex<double> real_transform(const Particle& p, const std::vector<PlacedBlob>& blobs, double x, double z) {
+  const double vox = double(p.pixel) * double(p.pixel) * double(p.pixel);
+  std::complex<double> sum{0.0, 0.0};
+  for (const PlacedBlob& b : blobs) {
+    const double w2 = b.width * b.width;
+    const double amp = b.weight * std::pow(2.0 * pi * w2, 1.5) / vox * std::exp(-2.0 * pi * pi * w2 * (x * x + z * z));
+    sum += std::polar(amp, -2.0 * pi * (x * b.x + z * b.z));
+  }
+  return sum;
+}
+
+std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>& blobs) {
+  const std::int64_t n = p.width, nz = p.height;
+  const double a = double(p.pixel);
+  std::vector<double> rho(static_cast<std::size_t>(n * n * nz), 0.0);
+  std::vector<double> fx, fy, fz;
+  for (const PlacedBlob& b : blobs) {
+    // The Gaussian is separable: one factor a direction over the voxels it reaches.
+    const std::int64_t k = static_cast<std::int64_t>(std::ceil(reach * b.width / a));
+    auto factors = [&](double centre, std::int64_t origin, std::int64_t& first, std::vector<double>& f) {
+      const std::int64_t mid = static_cast<std::int64_t>(std::floor(centre / a)) + origin;
+      first = mid - k;
+      f.clear();
+      for (std::int64_t i = first; i <= mid + k; ++i) {
+        const double d = double(i - origin) * a - centre;
+        f.push_back(std::exp(-d * d / (2.0 * b.width * b.width)));
+      }
+    };
+    std::int64_t x0 = 0, y0 = 0, z0 = 0;
+    factors(b.x, n / 2, x0, fx);
+    factors(b.y, n / 2, y0, fy);
+    factors(b.z, nz / 2, z0, fz);
+    for (std::size_t iz = 0; iz < fz.size(); ++iz) {
+      const std::int64_t sz = (((z0 + std::int64_t(iz)) % nz) + nz) % nz;  // wrapped along the axis
+      for (std::size_t iy = 0; iy < fy.size(); ++iy) {
+        const std::int64_t sy = y0 + std::int64_t(iy);
+        if (sy < 0 || sy >= n) continue;
+        const double wyz = b.weight * fz[iz] * fy[iy];
+        double* row = &rho[static_cast<std::size_t>((sz * n + sy) * n)];
+        for (std::size_t ix = 0; ix < fx.size(); ++ix) {
+          const std::int64_t sx = x0 + std::int64_t(ix);
+          if (sx >= 0 && sx < n) row[sx] += wyz * fx[ix];
+        }
+      }
+    }
+  }
+  return std::vector<float>(rho.begin(), rho.end());
+}
+
+std::vector<float> project_map(const Particle& p, const std::vector<float>& density) {
+  const std::size_t n = static_cast<std::size_t>(p.width), nz = static_cast<std::size_t>(p.height);
+  std::vector<float> out(n * nz, 0.0f);
+  for (std::size_t iz = 0; iz < nz; ++iz)
+    for (std::size_t ix = 0; ix < n; ++ix) {
+      double s = 0.0;
+      for (std::size_t iy = 0; iy < n; ++iy) s += double(density[(iz * n + iy) * n + ix]);
+      out[iz * n + ix] = static_cast<float>(s);
+    }
+  return out;
+}
+
+void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const Geometry& g) {
+  const std::vector<PlacedBlob> blobs = placed_blobs(p);
+  for (const LayerLine& ll : p.lines) {
+    const double z = double(ll.l) / double(p.repeat);
+    const float ysp = static_cast<float>(ll.l * g.rows_per_layer);
+    std::vector<layerline::Point> neg, pos;
+    for (std::int32_t k = 1; k <= g.samples; ++k) {
+      const float r = static_cast<float>(k) * g.delr;  // as sidesplit steps along the layer line
+      for (int side = 0; side < 2; ++side) {
+        const double x = side == 0 ? -double(r) : double(r);
+        const std::complex<double> v = real_transform(p, blobs, x, z);
+        const float phase = std::abs(v) == 0.0 ? 0.0f : static_cast<float>(std::arg(v) * 180.0 / pi);
+        (side == 0 ? neg : pos).push_back(layerline::Point{r, static_cast<float>(std::abs(v)), phase});
+      }
+    }
+    // The negative-X half is the near side when n >= 0.
+    const bool neg_near = ll.n >= 0;
+    layerline::write_block(near, layerline::sidesplit_label(p.title, ll.l, true, ysp), 1.0f, ll.n, ll.l,
+                           neg_near ? neg : pos);
+    layerline::write_block(far, layerline::sidesplit_label(p.title, ll.l, false, ysp), 1.0f, ll.n, ll.l,
+                           neg_near ? pos : neg);
+  }
+}
+
+}  // namespace helixsim
