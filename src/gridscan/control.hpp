@@ -10,6 +10,9 @@
 
 namespace gridscan {
 
+// The amplitude sidesplit writes for a sample inside the exclusion band of a CTF zero.
+inline constexpr float flag_amplitude = -999.0f;
+
 struct Control {
   std::int32_t llmax = 0;          // layer lines compared (at most 40)
   float recc = 0.0f;               // reciprocal of the helical repeat, 1/Angstrom
@@ -19,6 +22,13 @@ struct Control {
   std::string title;               // read and not used
   std::int32_t iside = 0;          // 1: test phases + nn*180 (other side of the helix)
   std::int32_t ipole = 0;          // 1: test phases negated (opposite polarity)
+  // Run option, not from the file: a flagged amplitude (flag_amplitude) is used as a negative
+  // amplitude, as the old rule did, instead of leaving its sample out.
+  bool flags_as_amplitudes = false;
+
+  // Whether a point of amplitude amp (as read) takes part in the sums: a sample flagged by
+  // sidesplit (CTF-zero band) does not.
+  bool uses(float amp) const { return flags_as_amplitudes || amp != flag_amplitude; }
 
   float wt(std::int32_t l) const { return wtv[static_cast<std::size_t>(l - 1)]; }
 };

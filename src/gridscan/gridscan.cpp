@@ -16,7 +16,7 @@ namespace gridscan {
 
 const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
-    "                [--kernel fast|literal]\n"
+    "                [--flags ignored|amplitudes] [--kernel fast|literal]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -32,15 +32,21 @@ const std::string_view help_text =
     "Exit    0 when the search ends inside its grid; 1 when it stops on the radial-scale limit,\n"
     "        without any compared sample, or at its bound of passes; 2 on unreadable input\n"
     "\n"
+    "A sample of amplitude -999.0, the flag sidesplit writes inside the band of a CTF zero,\n"
+    "takes part in no sum, in the reference or the test data (--flags ignored, the default);\n"
+    "its point record still marks where its layer line reaches. --flags amplitudes restores\n"
+    "the old rule, which uses the flag as a negative amplitude, for reproducing old results.\n"
+    "\n"
     "--kernel literal runs the straightforward accumulation of the residuals instead of the\n"
     "fast one (the default); both write the same report, byte for byte. It is there for tests\n"
     "and timings.\n";
 
 Files parse_arguments(const std::vector<std::string>& args) {
   Files f;
-  std::string kernel_name;
+  std::string kernel_name, flags;
   progmain::bind_options(args,
                          {{"--kernel", &kernel_name, "fast or literal"},
+                          {"--flags", &flags, "ignored or amplitudes"},
                           {"--control", &f.control, "a file name"},
                           {"--reference", &f.reference, "a file name"},
                           {"--test", &f.test, "a file name"},
@@ -51,6 +57,10 @@ Files parse_arguments(const std::vector<std::string>& args) {
     if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
     f.kernel = *k;
   }
+  if (flags == "amplitudes")
+    f.flags_as_amplitudes = true;
+  else if (!flags.empty() && flags != "ignored")
+    throw records::ReadError("command line", "--flags is ignored or amplitudes, not \"" + flags + "\"");
   return f;
 }
 
@@ -77,6 +87,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   ReportWriter report(files.report);
 
   Control c;
+  c.flags_as_amplitudes = files.flags_as_amplitudes;
   read_control_head(control, c);
   ReferenceGrid ref;
   load_reference(refsrc, c, ref, report);

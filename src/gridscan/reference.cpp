@@ -36,7 +36,7 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
       }
       if (c.iprint == 1) report.echo(pr.point);
       ir = truncate_index(pr.point.r / c.delbr + 1.1f);
-      if (ir > nrmax || ir < 1) continue;
+      if (ir > nrmax || ir < 1 || !c.uses(pr.point.amp)) continue;
       // A later sample at the same grid point replaces the stored one; the sums keep both.
       ref.f1(l, ir) = pr.point.amp * scale * c.wt(l);
       ref.psi1(l, ir) = pr.point.phase;

@@ -120,12 +120,23 @@ TEST(GridscanReference, PointsBeyondTheGridAndFlaggedAmplitudes) {
   Control c = control(2);
   c.wtv[1] = 0.5f;
   // Block 1 ends with a point at 149.9*delbr (grid index 151): not stored, but it is the
-  // block's last point record. Block 2: a -999.0 amplitude is stored as a negative amplitude.
+  // block's last point record. Block 2: a -999.0 amplitude (a flagged sample) is not stored and
+  // counts in no sum, while its record still counts as the block's last one.
   const std::string b1 = point(0.002f, 10.0f, 0.0f) + "\n" + point(149.9f * 0.002f, 99.0f, 0.0f) + "\n";
-  const std::string b2 = point(0.002f, -999.0f, 12.0f) + "\n" + point(0.004f, 4.0f, 0.0f) + "\n";
+  const std::string b2 = point(0.002f, -999.0f, 12.0f) + "\n" + point(0.004f, 4.0f, 0.0f) + "\n" +
+                         point(0.006f, 4.0f, 0.0f) + "\n" + point(0.006f, -999.0f, 0.0f) + "\n";
+  const ReferenceGrid flagged = load(block(1.0f, 0, 0, b1) + block(1.0f, 2, 1, b2), c);
+  EXPECT_EQ(flagged.f1(2, 2), 0.0f);
+  EXPECT_EQ(flagged.f1(2, 4), 2.0f);  // the flag does not replace the sample before it
+  EXPECT_EQ(flagged.irmax[1], 4);
+  EXPECT_EQ(flagged.sumf1, 10.0f + (2.0f + 2.0f));
+  EXPECT_EQ(flagged.allpts, 1.0f + 2.0f * 0.5f);
+
+  // --flags amplitudes: the old rule stores the flag as a negative amplitude.
+  c.flags_as_amplitudes = true;
   std::string echo;
   c.iprint = 1;
-  const ReferenceGrid ref = load(block(1.0f, 0, 0, b1) + block(1.0f, 2, 1, b2), c, &echo);
+  const ReferenceGrid ref = load(block(1.0f, 0, 0, b1) + block(1.0f, 2, 1, b2.substr(0, 62)), c, &echo);
   EXPECT_EQ(ref.irmax[0], 151);
   EXPECT_EQ(ref.f1(1, 150), 0.0f);
   EXPECT_EQ(ref.f1(2, 2), -499.5f);
