@@ -35,6 +35,8 @@ const char* const help_text =
     "  1 title   2 reference file name   3 (unused), rep_dis, delr1, delr2   4 acut (percent)\n"
     "  5 llspec, wtspec (no effect)   6 test file name   7 iside, ipole\n"
     "  8 phimid, dphi, ipl   9 zmid, delz, izl   10 rscmid, drsc, irl   11 (unused)\n"
+    "A rotation or radial-scale grid of more than 8 points is reduced to its first 8 points,\n"
+    "with a note on standard error naming the record and the points kept.\n"
     "\n"
     "Writes the report on standard output, one record to the results file, and the fitted test\n"
     "file. Exit status 0 on success, 2 on unreadable or unusable input, 1 when the search\n"
@@ -162,6 +164,7 @@ int run(progmain::Streams streams, SearchOptions options) {
   // 3: the eleven control records; a grid the refinement could never finish is refused here
   read_control(control, in);
   const Grid grid = normalised_grid(in);
+  write_grid_reductions(streams.err, in, grid);
 
   // 4: the data files
   const std::string refile = file_name(in.refile);
