@@ -29,6 +29,10 @@ const std::string_view help_text =
     "Writes  the report file (default fort.7): with iprint = 1 every point record read, then per\n"
     "        pass the phase minimum and the mean amplitude scale\n"
     "        standard output: the radial-scale stop and the note on differing layer-line numbers\n"
+    "        standard error: a note when llmax is above 40 (only the first 40 layer lines are\n"
+    "        compared), and a warning when delbr differs by more than 1 percent from the radial\n"
+    "        spacing of the reference's points (the median over its blocks of the mean step\n"
+    "        between successive point records); recc and delbr must be positive\n"
     "Exit    0 when the search ends inside its grid; 1 when it stops on the radial-scale limit,\n"
     "        without any compared sample, or at its bound of passes; 2 on unreadable input\n"
     "\n"
@@ -76,6 +80,17 @@ void refuse_report_over_input(const Files& f) {
   }
 }
 
+// delbr is the step of the grid the samples are filed on: one that does not match the
+// spacing of the data files files several samples at one grid point, or leaves grid points
+// empty, and the search goes wrong without an error.
+void warn_on_spacing(std::ostream& err, const Files& f, const Control& c, const ReferenceGrid& ref) {
+  if (!(ref.spacing > 0.0f)) return;
+  if (std::fabs(c.delbr - ref.spacing) <= 0.01f * ref.spacing) return;
+  err << "gridscan: " << f.control << ", control record 1: delbr = " << records::free_real(c.delbr)
+      << " differs by more than 1 percent from the radial spacing " << records::free_real(ref.spacing)
+      << " of the reference's points (" << f.reference << "); samples will not fall one to a grid point\n";
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, progmain::Streams streams) {
@@ -89,8 +104,13 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   Control c;
   c.flags_as_amplitudes = files.flags_as_amplitudes;
   read_control_head(control, c);
+  if (c.llmax_read > c.llmax)
+    streams.err << "gridscan: " << files.control << ", control record 1: llmax = " << c.llmax_read
+                << "; only the first " << c.llmax << " layer lines are compared, at most " << llcap
+                << " are supported\n";
   ReferenceGrid ref;
   load_reference(refsrc, c, ref, report);
+  warn_on_spacing(streams.err, files, c, ref);
   // The point weights of the search are relative to the mean reference amplitude.
   if (ref.allpts == 0.0f)
     throw records::ReadError(files.reference, "no reference sample was stored in the " + std::to_string(c.llmax) +

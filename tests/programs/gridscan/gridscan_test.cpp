@@ -184,6 +184,53 @@ TEST(Gridscan, FlaggedSamplesTakeNoPartInTheSearch) {
   EXPECT_EQ(r.err, "gridscan: command line: --flags is ignored or amplitudes, not \"negative\"\n");
 }
 
+TEST(Gridscan, ControlValuesThatChangeTheSearchAreSaidOrRefused) {
+  // delbr 0.0025 on data spaced 0.002: a warning on standard error, the run goes on
+  TempDir d;
+  Synthetic s;
+  s.delbr = 0.002f;
+  s.write(d);
+  Synthetic other = s;
+  other.delbr = 0.0025f;
+  d.write("fort.2", other.control());
+  RunResult r = run(d);
+  EXPECT_EQ(r.err,
+            "gridscan: fort.2, control record 1: delbr = 0.0025 differs by more than 1 percent from the radial "
+            "spacing 0.002 of the reference's points (fort.3); samples will not fall one to a grid point\n");
+  // within 1 percent: nothing said
+  other.delbr = 0.00201f;
+  d.write("fort.2", other.control());
+  EXPECT_EQ(run(d).err, "");
+
+  // llmax 55: the first 40 layer lines are compared, and standard error says so once
+  TempDir big;
+  Synthetic forty;
+  forty.lines = 40;
+  forty.write(big);
+  std::string ctl = "55 0.01 0.001 0\n";
+  for (int l = 1; l <= 55; ++l) ctl += " 1.0";
+  big.write("fort.2", ctl + "\nforty layer lines\n0 0\n");
+  r = run(big);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "gridscan: fort.2, control record 1: llmax = 55; only the first 40 layer lines are compared, at most 40 "
+            "are supported\n");
+
+  // recc = 0: refused before any pass, nothing written
+  TempDir zero;
+  s.write(zero);
+  Synthetic norecc = s;
+  norecc.recc = 0.0f;
+  zero.write("fort.2", norecc.control());
+  r = run(zero);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("gridscan: fort.2, line 1: recc = 0.0: the reciprocal of the helical repeat must be positive"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(zero.exists("fort.7") && !zero.read("fort.7").empty());
+}
+
 TEST(Gridscan, SideAndHandSwitchedTestData) {
   TempDir d;
   Synthetic s;
