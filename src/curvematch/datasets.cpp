@@ -138,7 +138,7 @@ void load_reference(records::LineSource& src, const std::string& refile40, Windo
 }
 
 void load_test(records::LineSource& src, const std::string& tfile40, Window w, std::int32_t iside, std::int32_t ipole,
-               DataSets& d, std::ostream& out) {
+               DataSets& d, std::ostream& out, ShortTestRule rule) {
   const layerline::GriddedHeader h = read_file(src, w, false, d);
   d.lgtitle2 = h.title;
   d.llmax2 = h.llmax;
@@ -147,12 +147,26 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
   d.dsr2 = h.dsr;
 
   out << "  --- reading in test data : " << tfile40 << "\n\n\n";
-  out << (records::FreeLine() << "llmax = " << d.llmax).str() << '\n';
+  out << (records::FreeLine() << "llmax = " << (rule == ShortTestRule::absent ? d.llmax2 : d.llmax)).str() << '\n';
 
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
+    const auto ls = static_cast<std::size_t>(l);
+    if (rule == ShortTestRule::absent) {
+      // Only what the test file holds; a layer line beyond its llmax has no sample.
+      d.test_first[ls] = l <= d.llmax2 ? std::max(d.ismin, d.ismin2) : d.ismin;
+      d.test_last[ls] = l <= d.llmax2 ? std::min(d.ismax, d.ismax2) : d.ismin - 1;
+    } else {
+      d.test_first[ls] = d.ismin;
+      d.test_last[ls] = d.ismax;
+    }
     // 180*N in integer arithmetic, then as a real
     const float side_turn = static_cast<float>(std::int64_t{180} * d.in[static_cast<std::size_t>(l)]);
     for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+      if (ir < d.test_first[ls] || ir > d.test_last[ls]) {
+        d.a1.at(l, ir) = 0.0f;
+        d.p1.at(l, ir) = 0.0f;
+        continue;
+      }
       const float re = d.ltlga.at(l, ir);
       const float im = d.ltlgb.at(l, ir);
       const float amp = std::sqrt(re * re + im * im);

@@ -125,9 +125,13 @@ void load_reference(records::LineSource& src, const std::string& refile40, Windo
                     std::ostream& out);
 
 // Reads the test file and converts it with the reference's counts; ipole = 1 negates every
-// phase, then iside = 1 adds 180*N degrees.
+// phase, then iside = 1 adds 180*N degrees. By ShortTestRule::absent only the samples the test
+// file holds (its layer lines 1..llmax2, its samples ismin2..ismax2) are converted and counted
+// (test_first, test_last), the rest of a1, p1 is 0, and the "llmax =" line shows the test's
+// llmax; by ShortTestRule::reference every sample of the reference's range is converted,
+// reference values left in the shared storage included, and that line shows the reference's.
 void load_test(records::LineSource& src, const std::string& tfile40, Window w, std::int32_t iside, std::int32_t ipole,
-               DataSets& d, std::ostream& out);
+               DataSets& d, std::ostream& out, ShortTestRule rule = ShortTestRule::absent);
 
 // Fills a2, p2 (and a2_first, a2_last) from a1, p1 for one radial scale rsc > 0 by the rule.
 // Interpolated: for k = ismin..ismax the source s = (k-1)/rsc + 1 is used when it lies within the

@@ -89,6 +89,8 @@ Refinement refine_grid(SearchGrid& g, bool on_border);
 struct SearchOptions {
   KernelChoice kernel = KernelChoice::fast;
   RescaleRule rescale = RescaleRule::interpolated;
+  // Read with the test file (load_test), kept here with the run's other options.
+  ShortTestRule short_test = ShortTestRule::absent;
   // A kernel of the caller's own, used instead when given (tests).
   ScaleKernel* own_kernel = nullptr;
   // Search passes before the run is stopped as unable to end (a best point that stays on the

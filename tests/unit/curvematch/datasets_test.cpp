@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "curvematch/control.hpp"
+#include "curvematch/search.hpp"
 #include "layerline/gridded.hpp"
 #include "records/error.hpp"
 
@@ -84,14 +85,48 @@ TEST(Load, WindowSwitchesAndTotals) {
   EXPECT_EQ(d.ncount1, 3);
 }
 
-TEST(Load, ATestFileWithFewerLayerLinesLeavesTheReferenceValues) {
+TEST(Load, WhatATestFileDoesNotHoldIsAbsent) {
+  // reference: 3 layer lines, samples 1..4; test: 2 layer lines, samples 2..3
+  std::istringstream reft(gridded(3, 1, 4, 1.0f, {{1.0f, 1.0f}, {2.0f, 0.0f}, {4.0f, 0.0f}, {8.0f, 0.0f}}, -1, 4));
+  std::istringstream testt(gridded(2, 2, 3, 1.0f, {{0.0f, 3.0f}, {0.0f, 5.0f}}, 2, 5));
+  records::LineSource ref(reft, "ref.dat"), test(testt, "test.dat");
+  DataSets d;
+  std::ostringstream out;
+  load_reference(ref, "ref.dat", {1, 4}, 0.0f, d, out);
+  out.str("");
+  load_test(test, "test.dat", {1, 4}, 0, 0, d, out);
+  EXPECT_EQ(out.str(), "  --- reading in test data : test.dat\n\n\n llmax =  2\n");  // the test's llmax
+  EXPECT_EQ(d.a1.at(1, 2), 3.0f);
+  EXPECT_EQ(d.a1.at(1, 3), 5.0f);
+  for (std::int32_t j : {1, 4}) EXPECT_EQ(d.a1.at(1, j), 0.0f) << j;  // not the reference's 1.41, 8
+  for (std::int32_t j = 1; j <= 4; ++j) EXPECT_EQ(d.a1.at(3, j), 0.0f) << j;
+  EXPECT_EQ(d.a1sum, 2.0f * (3.0f + 5.0f));  // only the samples held count
+  EXPECT_EQ(d.ncount1, 4);
+  EXPECT_EQ(d.test_first[1], 2);
+  EXPECT_EQ(d.test_last[2], 3);
+  EXPECT_GT(d.test_first[3], d.test_last[3]);
+
+  // rescaled at 1: targets 2..3 of layer lines 1 and 2 are present, nothing of layer line 3,
+  // so a score compares four samples, all of them the test's own
+  rescale_test(d, 1.0f);
+  EXPECT_EQ(d.first2(1), 2);
+  EXPECT_EQ(d.last2(1), 3);
+  EXPECT_GT(d.first2(3), d.last2(3));
+  const TrialScore s = score_trial(d, 0.0f, 0.0f);
+  EXPECT_EQ(s.npts, 4);
+  EXPECT_EQ(s.fsum, 2.0f * (2.0f + 4.0f));
+  EXPECT_NEAR(s.f2sum, 2.0f * (3.0f + 5.0f), 1e-5f);
+}
+
+TEST(Load, ATestFileWithFewerLayerLinesLeavesTheReferenceValuesByTheOldRule) {
   std::istringstream reft(gridded(2, 1, 2, 1.0f, {{1.0f, 1.0f}, {2.0f, 0.0f}}, -1, 4));
   std::istringstream testt(gridded(1, 1, 2, 1.0f, {{0.0f, 3.0f}, {0.0f, 3.0f}}, 2, 5));
   records::LineSource ref(reft, "ref.dat"), test(testt, "test.dat");
   DataSets d;
   std::ostringstream out;
   load_reference(ref, "ref.dat", {1, 2}, 0.0f, d, out);
-  load_test(test, "test.dat", {1, 2}, 0, 0, d, out);
+  load_test(test, "test.dat", {1, 2}, 0, 0, d, out, ShortTestRule::reference);
+  EXPECT_NE(out.str().find(" llmax =  2\n"), std::string::npos);  // the reference's llmax
   EXPECT_EQ(d.a1.at(1, 1), 3.0f);
   EXPECT_EQ(d.a1.at(2, 2), 2.0f);  // layer line 2 of the test is a copy of the reference
   EXPECT_EQ(d.in[1], 2);
