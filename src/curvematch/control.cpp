@@ -1,6 +1,8 @@
 #include "curvematch/control.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <ostream>
 
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -44,7 +46,8 @@ bool normalise_axis(Axis& axis, std::int32_t cap, std::int32_t limit) {
   if (a.first > a.last) std::swap(a.first, a.last);
   const float x = (a.last - a.first) / a.step + 1.5f;
   if (cap > 0 && x >= static_cast<float>(cap)) {
-    a.count = cap;  // the integer part is at least cap: the count is reduced, without a message
+    a.count = cap;  // the integer part is at least cap: the count is reduced
+    a.reduced = x >= static_cast<float>(cap) + 1.0f;
   } else if (x < static_cast<float>(limit) + 1.0f) {
     a.count = static_cast<std::int32_t>(x);
   } else {
@@ -130,6 +133,19 @@ Grid normalised_grid(const RunInput& in) {
     throw records::ReadError(source, "control record 10: the radial-scale grid starts at " +
                                          records::free_real(g.rsc.first) + "; radial scales must be positive");
   return g;
+}
+
+void write_grid_reductions(std::ostream& err, const RunInput& in, const Grid& g) {
+  const auto note = [&](const Axis& a, const char* record, const char* what) {
+    if (!a.reduced) return;
+    const float kept_last = a.first + static_cast<float>(a.count - 1) * a.step;
+    err << "curvematch: " << file_name(in.cntfile) << ", " << record << ": the " << what << " grid from "
+        << records::free_real(a.first) << " to " << records::free_real(std::max(a.first, a.last)) << " in steps of "
+        << records::free_real(a.step) << " has more than " << a.count << " points; only the first " << a.count << " ("
+        << records::free_real(a.first) << " to " << records::free_real(kept_last) << ") are searched\n";
+  };
+  note(g.phi, "control record 8", "rotation");
+  note(g.rsc, "control record 10", "radial-scale");
 }
 
 std::int32_t window_index(std::int32_t ir) { return static_cast<std::int32_t>(static_cast<float>(ir) / 2.0f + 1.0f); }

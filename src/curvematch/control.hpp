@@ -18,7 +18,8 @@ struct Axis {
   float first = 0.0f;
   float step = 0.0f;
   std::int32_t count = 0;
-  float last = 0.0f;  // the end of the grid as first entered, used only to recompute count
+  float last = 0.0f;     // the end of the grid as first entered, used only to recompute count
+  bool reduced = false;  // the recount gave more than `cap` points and was reduced to cap
 };
 
 // The three search dimensions: rotation phi (degrees), axial shift z (Angstroms), radial scale.
@@ -77,6 +78,10 @@ void read_control(records::LineSource& src, RunInput& in);
 // a step that is not positive, fewer than three points, a first radial scale that is not
 // positive, and a zero repeat distance (every axial phase would be infinite).
 Grid normalised_grid(const RunInput& in);
+
+// One line on `err` for each grid that normalised_grid reduced to 8 points, naming the control
+// file and record, the grid asked for and the points kept: the search never sees the rest.
+void write_grid_reductions(std::ostream& err, const RunInput& in, const Grid& g);
 
 // isminext, ismaxext: integer part of (irmin/2.0 + 1.0) and of (irmax/2.0 + 1.0).
 std::int32_t window_index(std::int32_t ir);

@@ -18,7 +18,8 @@
 namespace curvematch {
 
 const char* const help_text =
-    "usage: curvematch [--kernel fast|literal] < answers\n"
+    "usage: curvematch [--rescale interpolated|truncated] [--short-test absent|reference]\n"
+    "                  [--kernel fast|literal] < answers\n"
     "\n"
     "Aligns a test layer-line data set to a reference data set, both gridded layer-line files,\n"
     "by a grid search over rotation phi (degrees), axial shift z (Angstroms) and radial scale,\n"
@@ -36,10 +37,27 @@ const char* const help_text =
     "  1 title   2 reference file name   3 (unused), rep_dis, delr1, delr2   4 acut (percent)\n"
     "  5 llspec, wtspec (no effect)   6 test file name   7 iside, ipole\n"
     "  8 phimid, dphi, ipl   9 zmid, delz, izl   10 rscmid, drsc, irl   11 (unused)\n"
+    "A rotation or radial-scale grid of more than 8 points is reduced to its first 8 points,\n"
+    "with a note on standard error naming the record and the points kept.\n"
     "\n"
     "Writes the report on standard output, one record to the results file, and the fitted test\n"
     "file. Exit status 0 on success, 2 on unreadable or unusable input, 1 when the search\n"
     "cannot end.\n"
+    "\n"
+    "Radial scale rscale: the test data are resampled so that the test's radius R/rscale comes\n"
+    "to R. --rescale interpolated (the default) gives every sample k of the reference's range the\n"
+    "test's value at index (k-1)/rscale + 1, interpolated between its two neighbouring samples\n"
+    "among those the test holds inside the window; samples whose source lies outside them are\n"
+    "absent, never compared, and written as 0 in the fitted test file. --rescale truncated\n"
+    "restores the old rule: a walk in steps of dsr/rscale from the radius value ismin that puts\n"
+    "each value at the sample of its truncated source index, leaving the samples it skips at 0\n"
+    "and comparing them as such (sample 1 is never filled), for reproducing old results.\n"
+    "\n"
+    "A test file with fewer layer lines or samples than the reference: what it does not hold is\n"
+    "absent, never compared, left out of the test's sums and written as 0 in the fitted test\n"
+    "file (--short-test absent, the default); the report's second \"llmax =\" is the test's.\n"
+    "--short-test reference restores the old rule, which compares the reference's values left\n"
+    "in the storage the two files share there, for reproducing old results.\n"
     "\n"
     "--kernel literal scores the trials with the straightforward kernel instead of the fast one\n"
     "(the default); both write the same report and files, byte for byte. It is there for tests\n"
@@ -125,13 +143,25 @@ void write_results_file(const std::string& name, const std::string& record) {
 
 SearchOptions parse_arguments(const std::vector<std::string>& args) {
   SearchOptions options;
-  std::string kernel_name;
-  progmain::bind_options(args, {{"--kernel", &kernel_name, "fast or literal"}}, "curvematch");
+  std::string kernel_name, rescale_name, short_name;
+  progmain::bind_options(args,
+                         {{"--kernel", &kernel_name, "fast or literal"},
+                          {"--rescale", &rescale_name, "interpolated or truncated"},
+                          {"--short-test", &short_name, "absent or reference"}},
+                         "curvematch");
   if (!kernel_name.empty()) {
     const std::optional<KernelChoice> k = kernel_by_name(kernel_name);
     if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
     options.kernel = *k;
   }
+  if (rescale_name == "truncated")
+    options.rescale = RescaleRule::truncated;
+  else if (!rescale_name.empty() && rescale_name != "interpolated")
+    throw records::ReadError("command line", "--rescale is interpolated or truncated, not \"" + rescale_name + "\"");
+  if (short_name == "reference")
+    options.short_test = ShortTestRule::reference;
+  else if (!short_name.empty() && short_name != "absent")
+    throw records::ReadError("command line", "--short-test is absent or reference, not \"" + short_name + "\"");
   return options;
 }
 
@@ -150,6 +180,7 @@ int run(progmain::Streams streams, SearchOptions options) {
   // 3: the eleven control records; a grid the refinement could never finish is refused here
   read_control(control, in);
   const Grid grid = normalised_grid(in);
+  write_grid_reductions(streams.err, in, grid);
 
   // 4: the data files
   const std::string refile = file_name(in.refile);
@@ -191,7 +222,7 @@ int run(progmain::Streams streams, SearchOptions options) {
   // 9: both data sets and their summary
   DataSets d;
   load_reference(ref, in.refile, window, in.acut, d, out);
-  load_test(test, in.tfile, window, in.iside, in.ipole, d, out);
+  load_test(test, in.tfile, window, in.iside, in.ipole, d, out, options.short_test);
   write_data_summary(out, in, d);
 
   try {

@@ -14,6 +14,7 @@ void read_control_head(records::LineSource& src, Control& c) {
     c.delbr = rec.real("delbr (control record 1)");
     c.iprint = rec.integer("iprint (control record 1)");
   }
+  c.llmax_read = c.llmax;
   if (c.llmax > llcap) c.llmax = llcap;
   if (c.llmax < 1)
     throw records::ReadError(src.name(), src.line(), 0, 0,
@@ -21,6 +22,11 @@ void read_control_head(records::LineSource& src, Control& c) {
   if (!(c.delbr > 0.0f))
     throw records::ReadError(src.name(), src.line(), 0, 0,
                              "delbr = " + records::free_real(c.delbr) + ": the radial grid step must be positive");
+  if (!(c.recc > 0.0f))
+    throw records::ReadError(src.name(), src.line(), 0, 0,
+                             "recc = " + records::free_real(c.recc) +
+                                 ": the reciprocal of the helical repeat must be positive; the axial shift of "
+                                 "every trial is measured in it");
   records::FreeRecord rec(src);
   for (std::int32_t l = 1; l <= c.llmax; ++l)
     c.wtv[static_cast<std::size_t>(l - 1)] =

@@ -10,8 +10,12 @@
 
 namespace gridscan {
 
+// The amplitude sidesplit writes for a sample inside the exclusion band of a CTF zero.
+inline constexpr float flag_amplitude = -999.0f;
+
 struct Control {
   std::int32_t llmax = 0;          // layer lines compared (at most 40)
+  std::int32_t llmax_read = 0;     // llmax as the control file gives it
   float recc = 0.0f;               // reciprocal of the helical repeat, 1/Angstrom
   float delbr = 0.0f;              // step of the radial grid, 1/Angstrom
   std::int32_t iprint = 0;         // 1: echo every point record read to the report
@@ -19,13 +23,21 @@ struct Control {
   std::string title;               // read and not used
   std::int32_t iside = 0;          // 1: test phases + nn*180 (other side of the helix)
   std::int32_t ipole = 0;          // 1: test phases negated (opposite polarity)
+  // Run option, not from the file: a flagged amplitude (flag_amplitude) is used as a negative
+  // amplitude, as the old rule did, instead of leaving its sample out.
+  bool flags_as_amplitudes = false;
+
+  // Whether a point of amplitude amp (as read) takes part in the sums: a sample flagged by
+  // sidesplit (CTF-zero band) does not.
+  bool uses(float amp) const { return flags_as_amplitudes || amp != flag_amplitude; }
 
   float wt(std::int32_t l) const { return wtv[static_cast<std::size_t>(l - 1)]; }
 };
 
 // Records 1 and 2 (free format): llmax recc delbr iprint, then llmax weights. An llmax above 40
-// is taken as 40 before the weights are read. An llmax below 1 and a grid step that is not
-// positive are refused (ReadError), as nothing could be filed on such a grid.
+// is taken as 40 before the weights are read (llmax_read keeps the value read). An llmax below
+// 1, a grid step that is not positive and a recc that is not positive are refused (ReadError),
+// as nothing could be filed on such a grid, or every axial shift would score alike.
 void read_control_head(records::LineSource& src, Control& c);
 // Record 3 (the title, 80 columns) and record 4 (free format): iside ipole.
 void read_control_tail(records::LineSource& src, Control& c);

@@ -35,6 +35,9 @@ struct ReferenceGrid {
   std::array<std::int32_t, llcap> irmax{};                             // grid index of the block's last point record
   float sumf1 = 0.0f;   // sum of the weighted amplitudes of complete blocks
   float allpts = 0.0f;  // sum of the layer-line weights of those samples
+  // The radial spacing of the reference's points: the median over its blocks of two or more
+  // point records of (last R - first R)/(records - 1); 0 when no block has two records.
+  float spacing = 0.0f;
 
   float& f1(std::int32_t l, std::int32_t ir) { return f1v[at(l, ir)]; }
   float f1(std::int32_t l, std::int32_t ir) const { return f1v[at(l, ir)]; }

@@ -16,7 +16,7 @@ namespace gridscan {
 
 const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
-    "                [--kernel fast|literal]\n"
+    "                [--flags ignored|amplitudes] [--kernel fast|literal]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -29,8 +29,17 @@ const std::string_view help_text =
     "Writes  the report file (default fort.7): with iprint = 1 every point record read, then per\n"
     "        pass the phase minimum and the mean amplitude scale\n"
     "        standard output: the radial-scale stop and the note on differing layer-line numbers\n"
+    "        standard error: a note when llmax is above 40 (only the first 40 layer lines are\n"
+    "        compared), and a warning when delbr differs by more than 1 percent from the radial\n"
+    "        spacing of the reference's points (the median over its blocks of the mean step\n"
+    "        between successive point records); recc and delbr must be positive\n"
     "Exit    0 when the search ends inside its grid; 1 when it stops on the radial-scale limit,\n"
     "        without any compared sample, or at its bound of passes; 2 on unreadable input\n"
+    "\n"
+    "A sample of amplitude -999.0, the flag sidesplit writes inside the band of a CTF zero,\n"
+    "takes part in no sum, in the reference or the test data (--flags ignored, the default);\n"
+    "its point record still marks where its layer line reaches. --flags amplitudes restores\n"
+    "the old rule, which uses the flag as a negative amplitude, for reproducing old results.\n"
     "\n"
     "--kernel literal runs the straightforward accumulation of the residuals instead of the\n"
     "fast one (the default); both write the same report, byte for byte. It is there for tests\n"
@@ -38,9 +47,10 @@ const std::string_view help_text =
 
 Files parse_arguments(const std::vector<std::string>& args) {
   Files f;
-  std::string kernel_name;
+  std::string kernel_name, flags;
   progmain::bind_options(args,
                          {{"--kernel", &kernel_name, "fast or literal"},
+                          {"--flags", &flags, "ignored or amplitudes"},
                           {"--control", &f.control, "a file name"},
                           {"--reference", &f.reference, "a file name"},
                           {"--test", &f.test, "a file name"},
@@ -51,6 +61,10 @@ Files parse_arguments(const std::vector<std::string>& args) {
     if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
     f.kernel = *k;
   }
+  if (flags == "amplitudes")
+    f.flags_as_amplitudes = true;
+  else if (!flags.empty() && flags != "ignored")
+    throw records::ReadError("command line", "--flags is ignored or amplitudes, not \"" + flags + "\"");
   return f;
 }
 
@@ -66,6 +80,17 @@ void refuse_report_over_input(const Files& f) {
   }
 }
 
+// delbr is the step of the grid the samples are filed on: one that does not match the
+// spacing of the data files files several samples at one grid point, or leaves grid points
+// empty, and the search goes wrong without an error.
+void warn_on_spacing(std::ostream& err, const Files& f, const Control& c, const ReferenceGrid& ref) {
+  if (!(ref.spacing > 0.0f)) return;
+  if (std::fabs(c.delbr - ref.spacing) <= 0.01f * ref.spacing) return;
+  err << "gridscan: " << f.control << ", control record 1: delbr = " << records::free_real(c.delbr)
+      << " differs by more than 1 percent from the radial spacing " << records::free_real(ref.spacing)
+      << " of the reference's points (" << f.reference << "); samples will not fall one to a grid point\n";
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, progmain::Streams streams) {
@@ -77,9 +102,15 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   ReportWriter report(files.report);
 
   Control c;
+  c.flags_as_amplitudes = files.flags_as_amplitudes;
   read_control_head(control, c);
+  if (c.llmax_read > c.llmax)
+    streams.err << "gridscan: " << files.control << ", control record 1: llmax = " << c.llmax_read
+                << "; only the first " << c.llmax << " layer lines are compared, at most " << llcap
+                << " are supported\n";
   ReferenceGrid ref;
   load_reference(refsrc, c, ref, report);
+  warn_on_spacing(streams.err, files, c, ref);
   // The point weights of the search are relative to the mean reference amplitude.
   if (ref.allpts == 0.0f)
     throw records::ReadError(files.reference, "no reference sample was stored in the " + std::to_string(c.llmax) +

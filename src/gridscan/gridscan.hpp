@@ -22,10 +22,12 @@ struct Files {
   std::string test = "fort.1";
   std::string report = "fort.7";
   KernelChoice kernel = KernelChoice::fast;
+  bool flags_as_amplitudes = false;  // --flags amplitudes
 };
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
-// '='; --kernel fast|literal likewise. Anything else throws ReadError("command line", ...).
+// '='; --kernel fast|literal and --flags ignored|amplitudes likewise. Anything else throws ReadError("command line",
+// ...).
 Files parse_arguments(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

@@ -1,14 +1,35 @@
 #include "gridscan/reference.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "layerline/pointlist.hpp"
 #include "records/error.hpp"
 
 namespace gridscan {
 
+namespace {
+
+// The median of the blocks' mean steps (the upper middle one of an even count): a block with a
+// gap or an odd point moves it no more than one block can.
+float median_step(std::vector<float> steps) {
+  if (steps.empty()) return 0.0f;
+  std::sort(steps.begin(), steps.end());
+  return steps[steps.size() / 2];
+}
+
+}  // namespace
+
 void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& ref, ReportWriter& report) {
   layerline::PointListReader reader(src, layerline::EndOfBlockRule::RadiusZero);
   ref.sumf1 = 0.0f;
   ref.allpts = 0.0f;
+  // Each block's mean step between successive point records: radii are written with three
+  // digits, so single differences can be far off where the mean over a block is not.
+  std::vector<float> steps;
+  const auto block_step = [&steps](float first, float last, std::int32_t records) {
+    if (records >= 2) steps.push_back((last - first) / static_cast<float>(records - 1));
+  };
   for (std::int32_t l = 1; l <= c.llmax; ++l) {
     std::int32_t ir = 0;  // grid index of the latest point record
     std::optional<layerline::BlockHeader> h = reader.next_header();
@@ -23,11 +44,18 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
     f0sum = 0.0f;
     float pts = 0.0f;
     for (std::int32_t j = 1; j <= nrmax; ++j) ref.f1(l, j) = 0.0f;
+    float first_r = 0.0f, last_r = 0.0f;
+    std::int32_t records = 0;
 
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
-      if (pr.kind == layerline::PointKind::EndOfFile) return;  // the rest keeps what it has
+      if (pr.kind == layerline::PointKind::EndOfFile) {
+        block_step(first_r, last_r, records);
+        ref.spacing = median_step(steps);
+        return;  // the rest keeps what it has
+      }
       if (pr.kind == layerline::PointKind::EndOfBlock && ir > 0) {
+        block_step(first_r, last_r, records);
         ref.sumf1 += f0sum;
         ref.allpts += pts;
         if (pts > 0.0f) f0sum = f0sum / pts;
@@ -35,8 +63,11 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
         break;
       }
       if (c.iprint == 1) report.echo(pr.point);
+      if (records == 0) first_r = pr.point.r;
+      last_r = pr.point.r;
+      ++records;
       ir = truncate_index(pr.point.r / c.delbr + 1.1f);
-      if (ir > nrmax || ir < 1) continue;
+      if (ir > nrmax || ir < 1 || !c.uses(pr.point.amp)) continue;
       // A later sample at the same grid point replaces the stored one; the sums keep both.
       ref.f1(l, ir) = pr.point.amp * scale * c.wt(l);
       ref.psi1(l, ir) = pr.point.phase;
@@ -44,6 +75,7 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
       pts += c.wt(l);
     }
   }
+  ref.spacing = median_step(steps);
 }
 
 }  // namespace gridscan

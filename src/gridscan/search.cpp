@@ -125,7 +125,7 @@ void read_test_pass(records::LineSource& test, const Control& c, const Reference
       if (pr.kind == layerline::PointKind::EndOfBlock && ir != 0) break;
       if (c.iprint == 1) report.echo(pr.point);
       ir = truncate_index(pr.point.r / c.delbr + 1.1f);
-      if (ir > nrmax || !compared) continue;
+      if (ir > nrmax || !compared || !c.uses(pr.point.amp)) continue;
       samples.push_back(prepare_test_sample(pr.point, h->scale, c.wt(l), h->nn, nl, c.iside, c.ipole));
       if (samples.size() == block_batch) {
         kernel.accumulate(ref, l, g, fmean, samples, acc);

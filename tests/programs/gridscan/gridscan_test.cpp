@@ -26,14 +26,16 @@ struct Synthetic {
   float recc = 0.01f;
   double phi0 = 0.0, z0 = 0.0, scale = 1.0;
   int iside = 0, ipole = 0, iprint = 0;
-  int differing_nl_block = 0;        // this test block carries another layer-line number
-  bool cut_last_test_block = false;  // the test file ends inside its last block
+  int differing_nl_block = 0;                   // this test block carries another layer-line number
+  bool cut_last_test_block = false;             // the test file ends inside its last block
+  int ref_flag_every = 0, test_flag_every = 0;  // every n-th point written as a flagged sample
   std::vector<int> orders = {0, 1, -2, 3, -1, 2, -3, 4, 1, -4};
 
   int nn(int l) const { return orders[static_cast<std::size_t>(l - 1) % orders.size()]; }
   static double amp(int l, int k) { return 100.0 + 60.0 * std::sin(0.2 * k + l); }
   static double phase(int l, int k) { return std::fmod((4.0 + l % 5) * k + 37.0 * l, 360.0) - 180.0; }
 
+  static bool flagged(int every, int k) { return every > 0 && k % every == 0; }
   static std::string point(double r, double a, double p) {
     return records::fixed_form(static_cast<float>(r), 10, 7) + records::fixed_form(static_cast<float>(a), 10, 4) +
            records::fixed_form(static_cast<float>(p), 10, 4) + "\n";
@@ -46,7 +48,8 @@ struct Synthetic {
     std::string s;
     for (int l = 1; l <= lines; ++l) {
       s += label(l) + layerline::parameter_record(1.0f, nn(l), l) + "\n";
-      for (int k = 2; k <= points; ++k) s += point((k - 1) * double(delbr), amp(l, k), phase(l, k));
+      for (int k = 2; k <= points; ++k)
+        s += point((k - 1) * double(delbr), flagged(ref_flag_every, k + l) ? -999.0 : amp(l, k), phase(l, k));
       s += layerline::terminator_record() + "\n";
     }
     return s;
@@ -62,7 +65,7 @@ struct Synthetic {
         double q = phase(l, k) + nn(l) * phi0 - 360.0 * l * z0 * double(recc);
         if (iside == 1) q -= nn(l) * 180.0;
         if (ipole == 1) q = -q;
-        s += point(r, amp(l, k), std::remainder(q, 360.0));
+        s += point(r, flagged(test_flag_every, k + 2 * l) ? -999.0 : amp(l, k), std::remainder(q, 360.0));
       }
       if (!(cut_last_test_block && l == lines)) s += layerline::terminator_record() + "\n";
     }
@@ -148,6 +151,84 @@ TEST(Gridscan, RecoversRotationShiftAndScale) {
     ASSERT_EQ(lines.size(), 2 * minima(report).size());
     EXPECT_EQ(lines.back(), "0MEAN AMPSCALE =   1.000");
   }
+}
+
+TEST(Gridscan, FlaggedSamplesTakeNoPartInTheSearch) {
+  // Flags (-999.0) at different samples of both files: the known alignment is still found, and
+  // the amplitude scale of the samples compared is 1; the old rule, by --flags amplitudes, uses
+  // the flags as amplitudes and loses it.
+  TempDir d;
+  Synthetic s;
+  s.phi0 = -2.0;
+  s.z0 = 11.0;
+  s.scale = 1.03;
+  s.ref_flag_every = 5;
+  s.test_flag_every = 7;
+  s.write(d);
+  RunResult r = run(d);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::string report = d.read("fort.7");
+  expect_recovered(report, -2.0, 11.0, 1.03);
+  EXPECT_EQ(lines_of(report).back(), "0MEAN AMPSCALE =   1.000");
+
+  TempDir old;
+  s.write(old);
+  r = run(old, {"--flags", "amplitudes"});
+  const std::vector<Minimum> m = minima(old.read("fort.7"));
+  ASSERT_FALSE(m.empty());
+  EXPECT_FALSE(m.back().phi == f1(-2.0) && m.back().z == f1(11.0) && m.back().rsc == f3(1.03)) << old.read("fort.7");
+
+  r = run(old, {"--flags=negative"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "gridscan: command line: --flags is ignored or amplitudes, not \"negative\"\n");
+}
+
+TEST(Gridscan, ControlValuesThatChangeTheSearchAreSaidOrRefused) {
+  // delbr 0.0025 on data spaced 0.002: a warning on standard error, the run goes on
+  TempDir d;
+  Synthetic s;
+  s.delbr = 0.002f;
+  s.write(d);
+  Synthetic other = s;
+  other.delbr = 0.0025f;
+  d.write("fort.2", other.control());
+  RunResult r = run(d);
+  EXPECT_EQ(r.err,
+            "gridscan: fort.2, control record 1: delbr = 0.0025 differs by more than 1 percent from the radial "
+            "spacing 0.002 of the reference's points (fort.3); samples will not fall one to a grid point\n");
+  // within 1 percent: nothing said
+  other.delbr = 0.00201f;
+  d.write("fort.2", other.control());
+  EXPECT_EQ(run(d).err, "");
+
+  // llmax 55: the first 40 layer lines are compared, and standard error says so once
+  TempDir big;
+  Synthetic forty;
+  forty.lines = 40;
+  forty.write(big);
+  std::string ctl = "55 0.01 0.001 0\n";
+  for (int l = 1; l <= 55; ++l) ctl += " 1.0";
+  big.write("fort.2", ctl + "\nforty layer lines\n0 0\n");
+  r = run(big);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "gridscan: fort.2, control record 1: llmax = 55; only the first 40 layer lines are compared, at most 40 "
+            "are supported\n");
+
+  // recc = 0: refused before any pass, nothing written
+  TempDir zero;
+  s.write(zero);
+  Synthetic norecc = s;
+  norecc.recc = 0.0f;
+  zero.write("fort.2", norecc.control());
+  r = run(zero);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("gridscan: fort.2, line 1: recc = 0.0: the reciprocal of the helical repeat must be positive"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(zero.exists("fort.7") && !zero.read("fort.7").empty());
 }
 
 TEST(Gridscan, SideAndHandSwitchedTestData) {

@@ -20,7 +20,7 @@ constexpr double pi = 3.14159265358979323846;
 
 // A run of a program of the suite: its arguments, standard input and added environment.
 RunSpec job(std::string exe, std::vector<std::string> args = {}, std::optional<std::string> in = std::nullopt,
-             std::vector<std::pair<std::string, std::string>> env = {}) {
+            std::vector<std::pair<std::string, std::string>> env = {}) {
   RunSpec r;
   r.exe = std::move(exe);
   r.args = std::move(args);
@@ -70,7 +70,7 @@ Found run_gridscan(const TempDir& d, const std::string& test_file, int iside, in
   std::filesystem::remove(d / "gridscan.txt");
   const auto r =
       run_in(d.path(), job(program_path("gridscan"), {"--control", "gridscan.ctl", "--reference", "ref/near.dat",
-                                                       "--test", test_file, "--report", "gridscan.txt"}));
+                                                      "--test", test_file, "--report", "gridscan.txt"}));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   // The last "0PHASE MINIMUM" line: residual, phi, z, scale.
   std::istringstream rep(d.read("gridscan.txt"));
@@ -178,11 +178,13 @@ TEST(HelixsimPipeline, GridscanRecoversRotationShiftAndScale) {
 }
 
 TEST(HelixsimPipeline, CurvematchRecoversRotationAndShift) {
-  // curvematch refines its steps to 0.01 degree and 0.01 A. At a radial scale of 1 its
-  // rescaling leaves the test samples in place, so noise-free truths are found within a step.
-  // Away from 1 its rescaling moves samples by up to one gridded step and leaves skipped
-  // samples at phase 0; the scaled case checks the scale on its grid and phi and z within
-  // 0.25 (the phase error of the misplaced samples near the Bessel zeros).
+  // curvematch refines its steps to 0.01 degree and 0.01 A; its rescaling interpolates every
+  // sample at radius R/rscale, so noise-free truths are found within a step, scaled or not.
+  // The radial scale is searched on steps of 0.01 and the phase residual hardly tells
+  // neighbouring scales apart on these layer lines: their phases are constant between the
+  // Bessel zeros, and a scale one step off moves each zero by less than a sample, where the
+  // amplitudes are small. So the scale is checked within one step; the R factor, which does
+  // tell them apart, is not what the search minimises.
   struct Case {
     Truth t;
     int iside, ipole;
@@ -193,7 +195,7 @@ TEST(HelixsimPipeline, CurvematchRecoversRotationAndShift) {
       {{7.5, -12.0, 1.0, 0.0, 1, false}, 0, 0, "near", 0.011},
       {{-6.0, 20.0, 1.0, 0.0, 1, true}, 0, 1, "near", 0.011},  // opposite polarity, outside the first grid
       {{3.5, 9.0, 1.0, 0.0, 1, false}, 1, 0, "far", 0.011},    // the other side
-      {{7.5, -12.0, 1.02, 0.0, 1, false}, 0, 0, "near", 0.25},
+      {{7.5, -12.0, 1.02, 0.0, 1, false}, 0, 0, "near", 0.011},
   };
   for (const Case& c : cases) {
     TempDir d;
@@ -206,7 +208,7 @@ TEST(HelixsimPipeline, CurvematchRecoversRotationAndShift) {
     SCOPED_TRACE("truth phi " + std::to_string(c.t.phi0) + " z " + std::to_string(c.t.z0));
     EXPECT_NEAR(f.phi, c.t.phi0, c.tolerance) << f.z << " " << f.scale;
     EXPECT_NEAR(f.z, c.t.z0, c.tolerance);
-    EXPECT_NEAR(f.scale, c.t.scale, 0.0051);
+    EXPECT_NEAR(f.scale, c.t.scale, 0.0101);
   }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "curvematch/control.hpp"
 #include "records/error.hpp"
 
@@ -48,6 +50,19 @@ TEST(Grid, MoreThanEightRotationPointsAreReducedToEightFromTheSameStart) {
   EXPECT_EQ(g.phi.first, 10.0f - 6.0f * 1.5f);
   EXPECT_EQ(g.rsc.count, 8);
   EXPECT_EQ(g.z.count, 6);  // z is not limited: 5 points about 0 become 6
+  // and each reduction is said once, with the record and the points kept
+  std::ostringstream err;
+  write_grid_reductions(err, input_with(10.0f, 1.5f, 12, 0.0f, 1.0f, 5, 1.0f, 0.01f, 12), g);
+  EXPECT_EQ(err.str(),
+            "curvematch: ctl.dat, control record 8: the rotation grid from 1.0 to 17.5 in steps of 1.5 has more than 8 "
+            "points; only the first 8 (1.0 to 11.5) are searched\n"
+            "curvematch: ctl.dat, control record 10: the radial-scale grid from 0.94 to 1.05 in steps of 0.01 has more "
+            "than 8 points; only the first 8 (0.94 to 1.01) are searched\n");
+  // a grid of exactly 8 points is not reduced
+  const RunInput eight = input_with(0.0f, 2.0f, 8, 0.0f, 1.0f, 5, 1.0f, 0.01f, 4);
+  std::ostringstream none;
+  write_grid_reductions(none, eight, normalised_grid(eight));
+  EXPECT_EQ(none.str(), "");
 }
 
 TEST(Grid, ANegativeStepExchangesTheEndsAndLeavesAnEmptyGrid) {

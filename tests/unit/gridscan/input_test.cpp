@@ -60,6 +60,7 @@ TEST(GridscanControl, LlmaxAboveFortyReadsFortyWeights) {
   Control c;
   read_control_head(src, c);
   EXPECT_EQ(c.llmax, 40);
+  EXPECT_EQ(c.llmax_read, 55);  // kept for the note on standard error
   EXPECT_EQ(c.recc, 0.0125f);
   EXPECT_EQ(c.delbr, 0.002f);
   EXPECT_EQ(c.iprint, 1);
@@ -87,6 +88,11 @@ TEST(GridscanControl, RefusesRecordsThatCannotDriveASearch) {
   EXPECT_NE(head_error("0 0.01 0.002 0\n\n").find("llmax = 0"), std::string::npos);
   EXPECT_NE(head_error("2 0.01 0 0\n1 1\n").find("delbr = 0.0"), std::string::npos);
   EXPECT_NE(head_error("2 0.01 -0.002 0\n1 1\n").find("must be positive"), std::string::npos);
+  // recc = 0 would make every axial shift score alike: refused, as is a negative one
+  EXPECT_EQ(head_error("2 0 0.002 0\n1 1\n"),
+            "fort.2, line 1: recc = 0.0: the reciprocal of the helical repeat must be positive; the axial shift of "
+            "every trial is measured in it");
+  EXPECT_NE(head_error("2 -0.01 0.002 0\n1 1\n").find("recc = -0.01"), std::string::npos);
   // A record that ends before all its values: the file, the line and the value expected.
   const std::string shortrec = head_error("3 0.01 0.002 0\n1.0 1.0\n");
   EXPECT_NE(shortrec.find("fort.2, line 3: end of file: weight 3 of 3"), std::string::npos) << shortrec;
@@ -120,12 +126,23 @@ TEST(GridscanReference, PointsBeyondTheGridAndFlaggedAmplitudes) {
   Control c = control(2);
   c.wtv[1] = 0.5f;
   // Block 1 ends with a point at 149.9*delbr (grid index 151): not stored, but it is the
-  // block's last point record. Block 2: a -999.0 amplitude is stored as a negative amplitude.
+  // block's last point record. Block 2: a -999.0 amplitude (a flagged sample) is not stored and
+  // counts in no sum, while its record still counts as the block's last one.
   const std::string b1 = point(0.002f, 10.0f, 0.0f) + "\n" + point(149.9f * 0.002f, 99.0f, 0.0f) + "\n";
-  const std::string b2 = point(0.002f, -999.0f, 12.0f) + "\n" + point(0.004f, 4.0f, 0.0f) + "\n";
+  const std::string b2 = point(0.002f, -999.0f, 12.0f) + "\n" + point(0.004f, 4.0f, 0.0f) + "\n" +
+                         point(0.006f, 4.0f, 0.0f) + "\n" + point(0.006f, -999.0f, 0.0f) + "\n";
+  const ReferenceGrid flagged = load(block(1.0f, 0, 0, b1) + block(1.0f, 2, 1, b2), c);
+  EXPECT_EQ(flagged.f1(2, 2), 0.0f);
+  EXPECT_EQ(flagged.f1(2, 4), 2.0f);  // the flag does not replace the sample before it
+  EXPECT_EQ(flagged.irmax[1], 4);
+  EXPECT_EQ(flagged.sumf1, 10.0f + (2.0f + 2.0f));
+  EXPECT_EQ(flagged.allpts, 1.0f + 2.0f * 0.5f);
+
+  // --flags amplitudes: the old rule stores the flag as a negative amplitude.
+  c.flags_as_amplitudes = true;
   std::string echo;
   c.iprint = 1;
-  const ReferenceGrid ref = load(block(1.0f, 0, 0, b1) + block(1.0f, 2, 1, b2), c, &echo);
+  const ReferenceGrid ref = load(block(1.0f, 0, 0, b1) + block(1.0f, 2, 1, b2.substr(0, 62)), c, &echo);
   EXPECT_EQ(ref.irmax[0], 151);
   EXPECT_EQ(ref.f1(1, 150), 0.0f);
   EXPECT_EQ(ref.f1(2, 2), -499.5f);
@@ -137,6 +154,28 @@ TEST(GridscanReference, PointsBeyondTheGridAndFlaggedAmplitudes) {
             "  0.300E+00 0.990E+02 0.000E+00\n"
             "  0.200E-02-0.999E+03 0.120E+02\n"
             "  0.400E-02 0.400E+01 0.000E+00\n");
+}
+
+TEST(GridscanReference, RadialSpacingOfThePoints) {
+  // Points every 0.0005 written with three digits, as sidesplit writes them (0.105E-01 for
+  // 0.0105 but 0.101E+00 for 0.1005): single differences range from 0 to 0.001, the mean step
+  // of a block is the spacing. One block with a gap and one of a single point do not move the
+  // median over the blocks.
+  const auto block_of = [](float step, std::int32_t first, std::int32_t last, std::int32_t gap) {
+    std::string pts;
+    for (std::int32_t k = first; k <= last; ++k)
+      if (k != gap)
+        pts += records::exp_form(step * static_cast<float>(k), 10, 3) + records::exp_form(5.0f, 10, 3) +
+               records::exp_form(0.0f, 10, 3) + "\n";
+    return block(1.0f, 0, 0, pts);
+  };
+  const Control c = control(4, 0.0005f);
+  const ReferenceGrid ref = load(block_of(0.0005f, 1, 140, 0) + block_of(0.0005f, 3, 120, 0) +
+                                     block_of(0.0005f, 1, 9, 5) + block_of(0.0005f, 7, 7, 0),
+                                 c);
+  EXPECT_NEAR(ref.spacing, 0.0005f, 0.000005f);
+  // no block of two points: no spacing
+  EXPECT_EQ(load(block_of(0.001f, 4, 4, 0), control(1)).spacing, 0.0f);
 }
 
 TEST(GridscanReference, EndsOfTheFile) {
