@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -21,11 +22,11 @@ struct Point {
 };
 
 struct BlockHeader {
-  std::string label;     // the label record as read (readers never interpret it)
-  float scale = 0.0f;    // amplitude weight, columns 1-10
-  std::int32_t nn = 0;   // Bessel order n, columns 11-15
-  std::int32_t nl = 0;   // layer-line number l, columns 16-20
-  int label_line = 0;    // line number of the label record, for messages
+  std::string label;    // the label record as read (readers never interpret it)
+  float scale = 0.0f;   // amplitude weight, columns 1-10
+  std::int32_t nn = 0;  // Bessel order n, columns 11-15
+  std::int32_t nl = 0;  // layer-line number l, columns 16-20
+  int label_line = 0;   // line number of the label record, for messages
 
   // Columns 1-50 of the label, padded with blanks: what gridscan, linerecast and recode keep.
   std::string label50() const;
@@ -62,14 +63,20 @@ struct Block {
 
 // Reads point-list blocks from a line source, record by record or block by block.
 class PointListReader {
-public:
-  PointListReader(records::LineSource& src, EndOfBlockRule rule,
-                  ParameterLayout layout = ParameterLayout::Standard);
+ public:
+  PointListReader(records::LineSource& src, EndOfBlockRule rule, ParameterLayout layout = ParameterLayout::Standard);
 
   // Reads the label and parameter records of the next block. The end of the input where the
   // label is expected returns nothing (each program decides whether that is the normal end);
-  // the end of the input at the parameter record, or a bad field in it, throws ReadError.
+  // so do blank lines from there to the end of the input (the blank line an editor leaves at
+  // the end of a file), while a blank line followed by more records is a blank label. The end
+  // of the input at the parameter record, or a bad field in it, throws ReadError.
   std::optional<BlockHeader> next_header();
+  // The same in two steps, for a writer that copies the label before the parameter record is
+  // read: next_label() reads the label record (nothing at the end, as above), and
+  // parameters() the parameter record that follows it.
+  std::optional<BlockHeader> next_label();
+  void parameters(BlockHeader& h);
   // The next point record of the current block, tested against the end-of-block rule. At the
   // end of the input it returns kind EndOfFile and leaves the decision to the caller.
   PointRead next_point();
@@ -82,8 +89,11 @@ public:
 
   records::LineSource& source() { return src_; }
 
-private:
+ private:
+  // The next record: one read ahead first, then the source.
+  std::optional<records::Record> take();
   records::LineSource& src_;
+  std::deque<records::Record> ahead_;  // blank records read while looking for the end
   EndOfBlockRule rule_;
   ParameterLayout layout_;
   bool first_point_ = true;
