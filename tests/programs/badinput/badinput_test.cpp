@@ -631,6 +631,18 @@ std::vector<Case> all_cases() {
                    any_failure,
                    {"t.map"},
                    swrites});
+  // a symmetry-record length of 2^31 - 1 bytes: the start of the data lies far beyond the file
+  std::string far_data = transform;
+  far_data.replace(88, 8, std::string("\x01\0\0\0\xff\xff\xff\x7f", 8));
+  cases.push_back({"sidesplit.nsymbt_2e31",
+                   "sidesplit",
+                   {},
+                   std::nullopt,
+                   {{"IN", "t.map"}},
+                   {{"sidesplit.dek", deck}, {"t.map", far_data}},
+                   1,
+                   {"End of data on stream 1"},
+                   swrites});
   for (auto& c : full_output_cases()) cases.push_back(std::move(c));
   return cases;
 }
