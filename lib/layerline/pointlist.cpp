@@ -15,15 +15,47 @@ std::string BlockHeader::label50() const {
 PointListReader::PointListReader(records::LineSource& src, EndOfBlockRule rule, ParameterLayout layout)
     : src_(src), rule_(rule), layout_(layout) {}
 
+namespace {
+bool blank(const records::Record& r) { return r.text().find_first_not_of(" \t") == std::string::npos; }
+}  // namespace
+
+std::optional<records::Record> PointListReader::take() {
+  if (ahead_.empty()) return src_.next();
+  records::Record r = std::move(ahead_.front());
+  ahead_.pop_front();
+  return r;
+}
+
 std::optional<BlockHeader> PointListReader::next_header() {
-  std::optional<records::Record> label = src_.next();
+  std::optional<BlockHeader> h = next_label();
+  if (h) parameters(*h);
+  return h;
+}
+
+std::optional<BlockHeader> PointListReader::next_label() {
+  std::optional<records::Record> label = take();
   if (!label) return std::nullopt;
+  if (blank(*label)) {
+    // Blank to the end of the input is the end; anything after makes this a blank label.
+    while (ahead_.empty() || blank(ahead_.back())) {
+      std::optional<records::Record> r = src_.next();
+      if (!r) return std::nullopt;
+      ahead_.push_back(std::move(*r));
+    }
+  }
   BlockHeader h;
   h.label = label->text();
   h.label_line = label->line();
   block_line_ = label->line();
-  records::Record param =
-      src_.expect("the parameter record of the layer-line block that begins at line " + std::to_string(block_line_));
+  return h;
+}
+
+void PointListReader::parameters(BlockHeader& h) {
+  const std::string expected =
+      "the parameter record of the layer-line block that begins at line " + std::to_string(block_line_);
+  std::optional<records::Record> next = take();
+  if (!next) next = src_.expect(expected);
+  const records::Record& param = *next;
   if (layout_ == ParameterLayout::Standard) {
     h.scale = param.real(1, 10, 3);
   } else {
@@ -32,12 +64,11 @@ std::optional<BlockHeader> PointListReader::next_header() {
   h.nn = param.integer(11, 5);
   h.nl = param.integer(16, 5);
   first_point_ = true;
-  return h;
 }
 
 PointRead PointListReader::next_point() {
   PointRead pr;
-  std::optional<records::Record> rec = src_.next();
+  std::optional<records::Record> rec = take();
   if (!rec) {
     pr.kind = PointKind::EndOfFile;
     return pr;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -67,8 +68,15 @@ class PointListReader {
 
   // Reads the label and parameter records of the next block. The end of the input where the
   // label is expected returns nothing (each program decides whether that is the normal end);
-  // the end of the input at the parameter record, or a bad field in it, throws ReadError.
+  // so do blank lines from there to the end of the input (the blank line an editor leaves at
+  // the end of a file), while a blank line followed by more records is a blank label. The end
+  // of the input at the parameter record, or a bad field in it, throws ReadError.
   std::optional<BlockHeader> next_header();
+  // The same in two steps, for a writer that copies the label before the parameter record is
+  // read: next_label() reads the label record (nothing at the end, as above), and
+  // parameters() the parameter record that follows it.
+  std::optional<BlockHeader> next_label();
+  void parameters(BlockHeader& h);
   // The next point record of the current block, tested against the end-of-block rule. At the
   // end of the input it returns kind EndOfFile and leaves the decision to the caller.
   PointRead next_point();
@@ -82,7 +90,10 @@ class PointListReader {
   records::LineSource& source() { return src_; }
 
  private:
+  // The next record: one read ahead first, then the source.
+  std::optional<records::Record> take();
   records::LineSource& src_;
+  std::deque<records::Record> ahead_;  // blank records read while looking for the end
   EndOfBlockRule rule_;
   ParameterLayout layout_;
   bool first_point_ = true;

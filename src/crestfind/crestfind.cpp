@@ -27,8 +27,8 @@ const char* const help =
     "every maximum starts at 0, so a block with no positive amplitude reports 0.0000.\n"
     "\n"
     "Dialogue (standard input and standard output):\n"
-    "   Input file ? :      name of the point-list layer-line file (one line, up to 80\n"
-    "                       characters); asked again after \" No file by that name. \"\n"
+    "   Input file ? :      name of the point-list layer-line file (the whole line,\n"
+    "                       trailing blanks dropped); asked again after \" No file by that name. \"\n"
     "   Output file ? :     name of the summary file to create; it must not exist yet (an\n"
     "                       existing file stops the run and is left untouched)\n"
     "Then \" Reading data file. Please wait...\" and, at the end of the input, \" Completed.\".\n"
@@ -40,13 +40,13 @@ const char* const help =
     "\n"
     "A block ends at the first point record after its first whose R, amplitude and phase are all\n"
     "0. A bad field or an end of file inside a block stops the run with a message naming the\n"
-    "file and line, exit status 2; what was written to the output file stays written.\n";
+    "file and line, exit status 2; the summary this run created is then removed.\n";
 
 namespace {
 
-// A file name as typed: at most 80 characters, trailing blanks dropped.
+// A file name as typed, however long, trailing blanks dropped.
 std::string file_name(const records::Record& rec) {
-  std::string s = rec.text().substr(0, 80);
+  std::string s = rec.text();
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
   return s;
 }

@@ -27,9 +27,9 @@ const char* const help_text =
     "point as a new gridded layer-line file.\n"
     "\n"
     "Standard input, one record a line:\n"
-    "  1  the control file name (40 characters)\n"
-    "  2  the results file name (40 characters); created, or overwritten at the end of the run\n"
-    "  3  the fitted test file name (40 characters), after the prompt \"new file : \";\n"
+    "  1  the control file name (the whole line; the report shows its first 40 characters)\n"
+    "  2  the results file name; created, or overwritten at the end of the run\n"
+    "  3  the fitted test file name, after the prompt \"new file : \";\n"
     "     it must not exist\n"
     "  4  irmin, irmax: the radial window, samples (irmin/2 + 1) to (irmax/2 + 1) are kept\n"
     "\n"
@@ -42,7 +42,8 @@ const char* const help_text =
     "\n"
     "Writes the report on standard output, one record to the results file, and the fitted test\n"
     "file. Exit status 0 on success, 2 on unreadable or unusable input, 1 when the search\n"
-    "cannot end.\n"
+    "cannot end or standard output cannot be written. A run that fails removes the results and\n"
+    "fitted files it created (a results file that was there before is left as it was).\n"
     "\n"
     "Radial scale rscale: the test data are resampled so that the test's radius R/rscale comes\n"
     "to R. --rescale interpolated (the default) gives every sample k of the reference's range the\n"
@@ -66,6 +67,13 @@ const char* const help_text =
 namespace {
 
 std::string system_error() { return std::strerror(errno); }
+
+// A file name typed on standard input: the whole line without its trailing blanks.
+std::string typed_name(const records::Record& rec) {
+  std::string s = rec.text();
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+  return s;
+}
 
 // A file descriptor closed when it goes out of scope.
 class Fd {
@@ -171,10 +179,13 @@ int run(progmain::Streams streams, SearchOptions options) {
   RunInput in;
 
   // 1-2: control file and results file
-  in.cntfile = name_field(input.expect("the control file name"), "control file name");
-  records::LineSource control = records::LineSource::open_file(file_name(in.cntfile));
-  in.rdlfile = name_field(input.expect("the results file name"), "results file name");
-  const std::string results_name = file_name(in.rdlfile);
+  // The names are used whole; the report shows them in their 40-character fields.
+  const records::Record cntrec = input.expect("the control file name");
+  in.cntfile = name_field(cntrec, "control file name");
+  records::LineSource control = records::LineSource::open_file(typed_name(cntrec));
+  const records::Record rdlrec = input.expect("the results file name");
+  in.rdlfile = name_field(rdlrec, "results file name");
+  const std::string results_name = typed_name(rdlrec);
   open_results_file(results_name);
 
   // 3: the eleven control records; a grid the refinement could never finish is refused here
@@ -185,7 +196,7 @@ int run(progmain::Streams streams, SearchOptions options) {
   // 4: the data files
   const std::string refile = file_name(in.refile);
   const std::string tfile = file_name(in.tfile);
-  check_not_input(results_name, file_name(in.cntfile), "control file");
+  check_not_input(results_name, typed_name(cntrec), "control file");
   records::LineSource ref = records::LineSource::open_file(refile);
   check_not_input(results_name, refile, "reference file");
   records::LineSource test = records::LineSource::open_file(tfile);
@@ -193,8 +204,9 @@ int run(progmain::Streams streams, SearchOptions options) {
 
   // 5: the fitted test file, created new before any data are read
   out << "  new file : " << std::endl;
-  in.newfile = name_field(input.expect("the fitted test file name"), "fitted test file name");
-  const std::string newname = file_name(in.newfile);
+  const records::Record newrec = input.expect("the fitted test file name");
+  in.newfile = name_field(newrec, "fitted test file name");
+  const std::string newname = typed_name(newrec);
   Fd fitted(create_new_file(newname));
 
   // 6-7: the radial window and the start echo

@@ -213,6 +213,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     streams.err << "mapconvert: expected two arguments, the input and the output map (see --help)\n";
     return 2;
   }
+  // An empty name would fall through to the image library's default name.
+  for (const std::string& a : args)
+    if (a.find_first_not_of(' ') == std::string::npos)
+      throw records::ReadError("command line", "an empty map name: both the input and the output map must be named");
   const RawHeader raw = inspect(args[0]);
   // A map of the other byte order without "MAP " or without a stamp is one the library would
   // refuse or read unconverted; everything else goes through the library's own conversion.

@@ -1,5 +1,6 @@
 #include "mapflat/mapflat.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <filesystem>
@@ -26,7 +27,7 @@ const char* const help =
     "map cannot hold keep their low bits, with a warning on standard error.\n"
     "\n"
     "Dialogue (standard input and standard output):\n"
-    "   \" 3-D INPUT FILE?  \"          the input map (first 60 characters of the line), opened\n"
+    "   \" 3-D INPUT FILE?  \"          the input map (the whole line), opened\n"
     "                                 read-only; any data mode 0-4 (complex maps are projected\n"
     "                                 number by number), either byte order\n"
     "   \" OUTPUT FILE FOR 2D MAP?  \"  the output map; it must not exist yet (unless\n"
@@ -35,7 +36,8 @@ const char* const help =
     "two questions the number of values, their sum and their minimum, maximum and mean are shown,\n"
     "then the raised minimum, maximum and mean; the image library reports both headers.\n"
     "\n"
-    "Limits: nx * ny at most 16384 and nx at most 256; a larger map is refused with \"Map\n"
+    "An empty name is refused. The header's minimum, maximum and mean are those of the values\n"
+    "written. Limits: nx * ny at most 16384 and nx at most 256; a larger map is refused with \"Map\n"
     "dimensions too large for program, ...\" and exit status 1, and no output is asked for. A map\n"
     "that ends before all its sections are read stops with \" END OF FILE ON MAP INPUT FILE !!!!\"\n"
     "and exit status 1 before any output exists. An empty map or an end of the input stops with a\n"
@@ -50,6 +52,15 @@ constexpr int nout = 2;
 std::string trimmed(const std::string& s) {
   const std::size_t end = s.find_last_not_of(' ');
   return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+// A map name typed at a prompt, whole; an empty answer is refused rather than left to the image
+// library's default name.
+std::string map_name(records::LineSource& src, const std::string& what) {
+  const records::Record rec = src.expect(what);
+  const std::string name = trimmed(rec.text());
+  if (name.empty()) throw records::ReadError(src.name(), rec.line(), 0, 0, "no file name given: " + what + " expected");
+  return name;
 }
 
 std::string statistics_line(float dmin, float dmax, float dmean) {
@@ -94,7 +105,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   out << "\n MAPFLAT, Version 1.0:  PROJECTS 3D MAP ALONG Y  \n";
   out << (records::FreeLine() << "3-D INPUT FILE?  ").str() << '\n';
   out.flush();
-  const std::string infil = src.expect("the name of the 3-D input file").text(1, 60);
+  const std::string infil = map_name(src, "the name of the 3-D input file");
 
   imagefile::imopen(nin, infil, "RO");
   imagefile::Int3 nxyz{}, mxyz{};
@@ -142,7 +153,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
 
   out << (records::FreeLine() << "OUTPUT FILE FOR 2D MAP?  ").str() << '\n';
   out.flush();
-  const std::string outfil = src.expect("the name of the 2-D output file").text(1, 60);
+  const std::string outfil = map_name(src, "the name of the 2-D output file");
 
   // Even where IMAGE_OPEN lets a new file replace an old one, the input is not overwritten.
   int in_unit = imagefile::imunit(nin), unopened = 0;
@@ -158,7 +169,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   const imagefile::Int3 flat{nx, nz, 1};
   imagefile::imopen(nout, outfil, "NEW");
   imagefile::icrhdr(nout, flat, flat, mode, {}, 0);
-  imagefile::iwrhdr(nout, std::string(80, ' '), -1, d.dmin, d.dmax, d.dmean);
+  // The header describes the values written: their own extremes (the shift's starting values
+  // of 2000 and -2000 would hide extremes beyond them) and their mean.
+  const auto [lowest, highest] = std::minmax_element(barray.begin(), barray.end());
+  imagefile::iwrhdr(nout, std::string(80, ' '), -1, *lowest, *highest, d.dmean);
   imagefile::iwrsec(nout, barray);
   if (const std::int64_t wrapped = imagefile::count_unstorable(barray, mode); wrapped > 0)
     streams.err << "mapflat: warning: " << wrapped << " of " << nsize << " values do not fit data mode " << mode

@@ -29,7 +29,7 @@ const char* const help =
     "Standard input, seven records:\n"
     "   1  a title (80 characters; shown nowhere, the output keeps the labels of the first map)\n"
     "   2  n1, the number of maps in set 1 (free format, at least 1)\n"
-    "   3  the mean map of set 1 (first 60 characters of the line)\n"
+    "   3  the mean map of set 1 (the whole line; an empty name is refused)\n"
     "   4  the standard-deviation map of set 1\n"
     "   5  n2, the number of maps in set 2\n"
     "   6  the mean map of set 2\n"
@@ -47,8 +47,8 @@ const char* const help =
     "\n"
     "Standard output: the echo of the set sizes and names, the image library's reports, and the\n"
     "minimum, maximum and mean of the output. A map that ends before all its sections are read\n"
-    "stops the run with \" END OF FILE ON MAP INPUT FILE !!!!\" and exit status 1; the output is\n"
-    "then left without its header. Bad records, set sizes below 1, maps of unequal dimensions\n"
+    "stops the run with \" END OF FILE ON MAP INPUT FILE !!!!\" and exit status 1; the unfinished\n"
+    "output is then removed. Bad records, set sizes below 1, maps of unequal dimensions\n"
     "or empty maps stop the run before the output is created, with a message on standard error\n"
     "and exit status 2. The image library's own failures end the run with its messages.\n";
 
@@ -73,7 +73,15 @@ std::int32_t set_size(records::LineSource& src, std::string_view what, int set) 
   return n;
 }
 
-std::string file_name(records::LineSource& src, std::string_view what) { return src.expect(what).text(1, 60); }
+// A map name typed on standard input, whole; an empty answer is refused rather than left to the
+// image library's default name.
+std::string file_name(records::LineSource& src, std::string_view what) {
+  const records::Record rec = src.expect(what);
+  const std::string name = trimmed(rec.text());
+  if (name.empty())
+    throw records::ReadError(src.name(), rec.line(), 0, 0, "no file name given: " + std::string(what) + " expected");
+  return name;
+}
 
 std::string dims_text(const imagefile::Int3& n) {
   return std::to_string(n[0]) + " x " + std::to_string(n[1]) + " x " + std::to_string(n[2]);

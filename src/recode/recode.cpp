@@ -33,8 +33,11 @@ float shifted_phase(float phi) {
 void recode_file(std::istream& in, std::ostream& out) {
   records::LineSource src(in, "standard input");
   layerline::PointListReader reader(src, layerline::EndOfBlockRule::AllZero);
-  while (std::optional<layerline::BlockHeader> h = reader.next_header()) {
-    out << h->label50() << '\n' << layerline::parameter_record(h->scale, h->nn, h->nl) << '\n';
+  while (std::optional<layerline::BlockHeader> h = reader.next_label()) {
+    // The label is written before its parameter record is read, so a failure there keeps it.
+    out << h->label50() << '\n';
+    reader.parameters(*h);
+    out << layerline::parameter_record(h->scale, h->nn, h->nl) << '\n';
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
       if (pr.kind == layerline::PointKind::EndOfFile) throw reader.end_of_file_in_block();

@@ -104,6 +104,7 @@ void sample_layer_line(const Transform& t, const SamplingParams& p, const Radial
   out.recsp.assign(npts, 0.0f);
   out.arrf.assign(npts, 0.0f);
   out.arrp.assign(npts, 0.0f);
+  out.off_rows = 0;
 
   const float crot = fcos(p.rot);
   const float srot = fsin(p.rot);
@@ -149,6 +150,11 @@ void sample_layer_line(const Transform& t, const SamplingParams& p, const Radial
       }
       const float x = r * crot + cllx;
       const float y = r * srot + clly;
+      if (iyw == 0) {
+        // The row read: a point with x < 0 is taken from its mate at -y.
+        const float row = static_cast<float>(t.ky) + (x >= 0.0f ? y : -y) / t.convy;
+        if (!(row >= 0.0f && row <= static_cast<float>(t.ny - 1))) ++out.off_rows;
+      }
       float a;
       float b;
       interpt(t, x, y, a, b);

@@ -71,6 +71,9 @@ struct LayerLineSamples {
   std::vector<float> recsp;
   std::vector<float> arrf;
   std::vector<float> arrp;
+  // Samples whose point (on the band's centre row) lies on a row outside the transform, so
+  // that only zeros are read there.
+  std::int64_t off_rows = 0;
 };
 
 // Samples the layer line of Bessel order nord at height ysp (rows) on every point of the grid.

@@ -7,6 +7,7 @@
 
 #include "progmain/outputs.hpp"
 #include "records/error.hpp"
+#include "records/forms.hpp"
 #include "records/source.hpp"
 #include "sidesplit/deck.hpp"
 #include "sidesplit/sampling.hpp"
@@ -116,6 +117,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams, Transfo
   std::string far_text;
   for (const LayerLineEntry& e : deck.lines) {
     sample_layer_line(t, p, deck.grid, e.nord, e.ysp, samples);
+    if (samples.off_rows > 0)
+      streams.err << "sidesplit: " << deck_name << ", line " << e.line << ": layer line " << e.llno << " at ysp "
+                  << records::free_real(e.ysp) << " lies outside rows 0 to " << t.ny - 1 << " of the transform for "
+                  << samples.off_rows << " of its " << samples.recsp.size() << " samples, which read as zero there\n";
     if (deck.idump != 0) {
       write_layer_line(near_text, far_text, deck, e, image->my, samples);
       near_file->write(near_text);

@@ -43,7 +43,9 @@ std::optional<TransformImage> ImageTransformSource::load() {
   // A file too short for one section cannot be read: say so before storage is set aside. The
   // sizes may claim up to (2^31-1)^2 items, so the bytes the file holds are counted in items.
   const std::int64_t items = static_cast<std::int64_t>(nxyz[0]) * nxyz[1];
-  const std::int64_t data_start = imagefile::header_bytes + imagefile::header_of(in_stream).nsymbt;
+  // NSYMBT may be as large as 2^31 - 1: the start of the data is formed in 64 bits.
+  const std::int64_t data_start =
+      imagefile::header_bytes + static_cast<std::int64_t>(imagefile::header_of(in_stream).nsymbt);
   if (length >= 0 && (length < data_start || items > (length - data_start) / imagefile::bytes_per_item(mode))) {
     return std::nullopt;
   }

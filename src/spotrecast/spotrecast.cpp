@@ -32,9 +32,9 @@ const char* const help =
 
 namespace {
 
-// A file name as typed: at most 80 characters, trailing blanks dropped.
+// A file name as typed, however long, trailing blanks dropped.
 std::string file_name(const records::Record& rec) {
-  std::string s = rec.text().substr(0, 80);
+  std::string s = rec.text();
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
   return s;
 }

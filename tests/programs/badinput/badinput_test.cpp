@@ -473,6 +473,16 @@ std::vector<Case> all_cases() {
                    any_failure,
                    {"out.map"}});
 
+  // an empty name would fall through to the image library's default name, diskio.dft
+  cases.push_back({"mapconvert.empty_name",
+                   "mapconvert",
+                   {"in.map", ""},
+                   std::nullopt,
+                   {},
+                   {{"in.map", big}},
+                   2,
+                   {"empty map name"}});
+
   // found by fuzzing: sizes near 2^31 in every dimension overflowed the size sum
   std::string huge = example("mapflat/density.map");
   for (int w = 0; w < 3; ++w) huge.replace(4 * w, 4, std::string("\xff\xff\xff\x7f", 4));
@@ -553,6 +563,14 @@ std::vector<Case> all_cases() {
                    any_failure,
                    {"standard input", "line 2"},
                    {"t.map"}});
+  cases.push_back({"mapsig.empty_name",
+                   "mapsig",
+                   {},
+                   "t\n8\nm1.map\n\n6\nm2.map\ns2.map\n",
+                   {{"TSTAT", "t.map"}},
+                   sig_files,
+                   2,
+                   {"standard input, line 4", "no file name given"}});
   auto cut = sig_files;
   cut["s1.map"] = sdev1.substr(0, sdev1.size() - 20);
   cases.push_back({"mapsig.header_claims_more",
@@ -612,6 +630,18 @@ std::vector<Case> all_cases() {
                    {{"sidesplit.dek", deck}, {"t.map", transform.substr(0, transform.size() / 2)}},
                    any_failure,
                    {"t.map"},
+                   swrites});
+  // a symmetry-record length of 2^31 - 1 bytes: the start of the data lies far beyond the file
+  std::string far_data = transform;
+  far_data.replace(88, 8, std::string("\x01\0\0\0\xff\xff\xff\x7f", 8));
+  cases.push_back({"sidesplit.nsymbt_2e31",
+                   "sidesplit",
+                   {},
+                   std::nullopt,
+                   {{"IN", "t.map"}},
+                   {{"sidesplit.dek", deck}, {"t.map", far_data}},
+                   1,
+                   {"End of data on stream 1"},
                    swrites});
   for (auto& c : full_output_cases()) cases.push_back(std::move(c));
   return cases;

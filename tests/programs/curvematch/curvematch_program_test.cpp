@@ -378,3 +378,39 @@ TEST(CurvematchRun, ARunThatCannotEndStopsWithStatusOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cut-off"), std::string::npos) << r.err;
 }
+
+TEST(CurvematchRun, FailedRunsRemoveTheirOwnOutputsAndLongNamesAreUsedWhole) {
+  // A search that cannot end leaves neither the results file nor the fitted file it created,
+  // so the rerun is not refused; a results file that was there before stays as it was.
+  TempDir dir;
+  Control c;
+  c.acut = "120.0";
+  dir.write("ref.dat", gridded(Particle{}, false, "r"));
+  dir.write("test.dat", gridded(Particle{}, false, "t"));
+  dir.write("ctl.dat", control(c));
+  EXPECT_EQ(run_curvematch(dir).status, 1);
+  EXPECT_FALSE(dir.exists("res.dat"));
+  EXPECT_FALSE(dir.exists("fit.dat"));
+  dir.write("res.dat", "earlier\n");
+  EXPECT_EQ(run_curvematch(dir).status, 1);
+  EXPECT_EQ(dir.read("res.dat"), "earlier\n");
+  EXPECT_FALSE(dir.exists("fit.dat"));
+  // An end of the input before the radial window: the same.
+  EXPECT_NE(run_curvematch(dir, "ctl.dat\nnew.res\nfit.dat\n").status, 0);
+  EXPECT_FALSE(dir.exists("new.res"));
+  EXPECT_FALSE(dir.exists("fit.dat"));
+
+  // Names beyond 40 characters open the files they name; the report keeps its 40 columns.
+  TempDir ok;
+  const std::string res = "results_of_particle_0001_curvematch_run.res";  // 43 characters
+  const std::string fit = "fitted_layer_lines_of_particle_0001_run_one.dat";
+  ok.write("ref.dat", gridded(Particle{}, false, "r"));
+  ok.write("test.dat", gridded(Particle{}, false, "t"));
+  ok.write("ctl.dat", control(Control{}));
+  const RunResult r = run_curvematch(ok, "ctl.dat\n" + res + "  \n" + fit + "\n2 198\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ok.exists(res));
+  EXPECT_TRUE(ok.exists(fit));
+  EXPECT_FALSE(ok.exists(res.substr(0, 40)));
+  EXPECT_TRUE(contains(r.out, "  --- now writing fitted test file: " + fit.substr(0, 40) + "\n")) << r.out;
+}

@@ -116,7 +116,9 @@ TEST(Mapflat, PositiveProjectionsAreRaisedByTheirMinimum) {
   run = run_mapflat(map_of(2, 2, 1, 2, {1500, 3000, 1500, 2000}));
   ASSERT_EQ(run.r.status, 0) << run.r.err;
   EXPECT_EQ(MapFile(run.flat).values(), (std::vector<float>{5000, 7000}));
-  EXPECT_EQ(MapFile(run.flat).dmin(), 4000.0f);
+  // The header describes the values written, not the shifted starting value.
+  EXPECT_EQ(MapFile(run.flat).dmin(), 5000.0f);
+  EXPECT_EQ(MapFile(run.flat).dmax(), 7000.0f);
   EXPECT_TRUE(contains(run.r.out, report(2, 8000.0f, 2000.0f, 5000.0f, 4000.0f, 2000.0f)));
 }
 
@@ -196,6 +198,12 @@ TEST(Mapflat, BadInputLeavesNoOutput) {
   EXPECT_TRUE(
       contains(run.r.err, "mapflat: standard input, line 2: end of file: the name of the 2-D output file expected"))
       << run.r.err;
+  EXPECT_FALSE(run.written);
+
+  // An empty answer for a map name is refused, never left to the library's default name.
+  run = run_mapflat(map_of(2, 1, 1, 2, {1, 2}), "in.map\n  \n");
+  EXPECT_EQ(run.r.status, 2);
+  EXPECT_TRUE(contains(run.r.err, "mapflat: standard input, line 2: no file name given")) << run.r.err;
   EXPECT_FALSE(run.written);
 
   run = run_mapflat(map_of(2, 1, 0, 2, {}));

@@ -42,6 +42,7 @@ struct Outcome {
   int status = -1;
   std::string out;
   std::string error;  // the ReadError message, if the run ended on one
+  std::string warnings;
 };
 
 Outcome run(const TempDir& dir, MemorySource& src, std::vector<std::string> args = {}) {
@@ -55,6 +56,7 @@ Outcome run(const TempDir& dir, MemorySource& src, std::vector<std::string> args
     o.error = e.what();
   }
   o.out = out.str();
+  o.warnings = err.str();
   return o;
 }
 
@@ -92,6 +94,22 @@ TEST(Run, PhasesInOrder) {
   o = run(dir, untouched, {"mydeck.dek"});
   EXPECT_NE(o.error.find("command line: no arguments are taken"), std::string::npos) << o.error;
   EXPECT_EQ(untouched.loads, 0);
+}
+
+TEST(Run, ALayerLineOffTheTransformIsWrittenAsTheRulesMakeItWithAWarning) {
+  // 8 rows, origin row 4: ysp 200 lies far above them, ysp 1 inside.
+  TempDir dir;
+  dir.write("sidesplit.dek",
+            "OFF\n2 0.5 0 0 0.125 0 0 0 1\n-0.5 0.5 1 1 0 0\n0 0\n\n1 1 1.0\n0 4 0 4\n"
+            "7 1 200.0\n0 4 0 4\n");
+  MemorySource src;
+  const Outcome o = run(dir, src);
+  EXPECT_EQ(o.status, 0) << o.error;
+  EXPECT_EQ(o.warnings,
+            "sidesplit: sidesplit.dek, line 9: layer line 7 at ysp 200.0 lies outside rows 0 to 7 of the transform for "
+            "9 of its 9 samples, which read as zero there\n");
+  // its points are there, with amplitude and phase 0
+  EXPECT_TRUE(dir.read("near.dat").find(" 0.250E+00 0.000E+00 0.000E+00\n") != std::string::npos);
 }
 
 TEST(Run, NoFilesWithoutIdumpAndNoCtfZerosWithoutASamplingCount) {
