@@ -41,8 +41,9 @@ echo "== gridscan: test/near.dat against ref/near.dat"
 grep -c PHASE gridscan.txt | sed 's/^/   search passes: /'
 
 echo "== curvematch: test/layerlines.dat against ref/layerlines.dat"
-# Answers: control file, results file, fitted test file, radial window (samples 2 to 200; sample 1 is never rescaled).
-printf 'curvematch.ctl\ncurvematch.res\nfitted.dat\n2 398\n' | "$bin/curvematch" >curvematch.txt ||
+# Answers: control file, results file, fitted test file, radial window (samples 1 to 200, every
+# sample: sample 1, at radius 0, is itself at every radial scale).
+printf 'curvematch.ctl\ncurvematch.res\nfitted.dat\n0 398\n' | "$bin/curvematch" >curvematch.txt ||
   echo "   curvematch ended with status $?"
 grep -c 'global minimum' curvematch.txt | sed 's/^/   search passes: /'
 

@@ -17,7 +17,7 @@
 namespace curvematch {
 
 const char* const help_text =
-    "usage: curvematch [--kernel fast|literal] < answers\n"
+    "usage: curvematch [--rescale interpolated|truncated] [--kernel fast|literal] < answers\n"
     "\n"
     "Aligns a test layer-line data set to a reference data set, both gridded layer-line files,\n"
     "by a grid search over rotation phi (degrees), axial shift z (Angstroms) and radial scale,\n"
@@ -39,6 +39,15 @@ const char* const help_text =
     "Writes the report on standard output, one record to the results file, and the fitted test\n"
     "file. Exit status 0 on success, 2 on unreadable or unusable input, 1 when the search\n"
     "cannot end.\n"
+    "\n"
+    "Radial scale rscale: the test data are resampled so that the test's radius R/rscale comes\n"
+    "to R. --rescale interpolated (the default) gives every sample k of the reference's range the\n"
+    "test's value at index (k-1)/rscale + 1, interpolated between its two neighbouring samples\n"
+    "among those the test holds inside the window; samples whose source lies outside them are\n"
+    "absent, never compared, and written as 0 in the fitted test file. --rescale truncated\n"
+    "restores the old rule: a walk in steps of dsr/rscale from the radius value ismin that puts\n"
+    "each value at the sample of its truncated source index, leaving the samples it skips at 0\n"
+    "and comparing them as such (sample 1 is never filled), for reproducing old results.\n"
     "\n"
     "--kernel literal scores the trials with the straightforward kernel instead of the fast one\n"
     "(the default); both write the same report and files, byte for byte. It is there for tests\n"
@@ -122,13 +131,19 @@ void write_results_file(const std::string& name, const std::string& record) {
 
 SearchOptions parse_arguments(const std::vector<std::string>& args) {
   SearchOptions options;
-  std::string kernel_name;
-  progmain::bind_options(args, {{"--kernel", &kernel_name, "fast or literal"}}, "curvematch");
+  std::string kernel_name, rescale_name;
+  progmain::bind_options(
+      args, {{"--kernel", &kernel_name, "fast or literal"}, {"--rescale", &rescale_name, "interpolated or truncated"}},
+      "curvematch");
   if (!kernel_name.empty()) {
     const std::optional<KernelChoice> k = kernel_by_name(kernel_name);
     if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
     options.kernel = *k;
   }
+  if (rescale_name == "truncated")
+    options.rescale = RescaleRule::truncated;
+  else if (!rescale_name.empty() && rescale_name != "interpolated")
+    throw records::ReadError("command line", "--rescale is interpolated or truncated, not \"" + rescale_name + "\"");
   return options;
 }
 

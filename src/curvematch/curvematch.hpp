@@ -19,7 +19,8 @@ extern const char* const help_text;
 // returns 1.
 int run(progmain::Streams streams, SearchOptions options = {});
 
-// --kernel fast|literal (also --kernel=NAME); anything else throws ReadError("command line", ...).
+// --kernel fast|literal and --rescale interpolated|truncated (also --name=VALUE); anything
+// else throws ReadError("command line", ...).
 SearchOptions parse_arguments(const std::vector<std::string>& args);
 
 }  // namespace curvematch

@@ -1,5 +1,6 @@
 #include "curvematch/datasets.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "layerline/gridded.hpp"
@@ -94,7 +95,13 @@ float dratan2d(float i, float r) {
   return result;
 }
 
-DataSets::DataSets() : in(max_layer_lines + 1, 0), inl(max_layer_lines + 1, 0) {
+DataSets::DataSets()
+    : in(max_layer_lines + 1, 0),
+      inl(max_layer_lines + 1, 0),
+      test_first(max_layer_lines + 1, 1),
+      test_last(max_layer_lines + 1, max_sample_index),
+      a2_first(max_layer_lines + 1, 1),
+      a2_last(max_layer_lines + 1, max_sample_index) {
   ltlga.reset(max_layer_lines, max_sample_index + 2);
   ltlgb.reset(max_layer_lines, max_sample_index + 2);
 }
@@ -107,6 +114,7 @@ void load_reference(records::LineSource& src, const std::string& refile40, Windo
   d.ismin = h.ismin;
   d.ismax = h.ismax;
   d.dsr = h.dsr;
+  d.window = w;
 
   const std::int32_t cols = d.ismax + 2;
   for (Table* t : {&d.a, &d.p, &d.a1, &d.p1, &d.a2, &d.p2}) t->reset(d.llmax, cols);
@@ -162,12 +170,57 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
 
 namespace {
 
-// The walk of rescale_test; cos1(l, ir) and sin1(l, ir) give cos and sin of p1(l, ir)/deg.
-template <typename Cos, typename Sin>
-void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
+void check_scale(float rsc) {
   if (!(rsc > 0.0f) || !std::isfinite(rsc))
     throw RunStop{"radial scale " + records::free_real(rsc) +
                   " is not positive: the radial-scale grid has moved out of the range the rescaling can use"};
+}
+
+// The interpolated rule; cos1(l, ir) and sin1(l, ir) give cos and sin of p1(l, ir)/deg. Every
+// target is computed on its own, from its source index, in single precision.
+template <typename Cos, typename Sin>
+void rescale_interpolated(DataSets& d, float rsc, Cos cos1, Sin sin1) {
+  check_scale(rsc);
+  for (std::int32_t l = 1; l <= d.llmax; ++l) {
+    const auto ls = static_cast<std::size_t>(l);
+    // The test samples in use: those the file holds, inside the window.
+    const std::int32_t lo = std::max(d.test_first[ls], std::max(d.ismin, d.window.isminext));
+    const std::int32_t hi = std::min(d.test_last[ls], std::min(d.ismax, d.window.ismaxext));
+    const float lof = static_cast<float>(lo);
+    const float hif = static_cast<float>(hi);
+    const float* a1 = d.a1.row(l);
+    float* a2 = d.a2.row(l);
+    float* p2 = d.p2.row(l);
+    std::int32_t first = d.ismax + 1, last = d.ismin - 1;
+    for (std::int32_t k = d.ismin; k <= d.ismax; ++k) {
+      // Target k lies at radius (k-1)*dsr, which is the radius (k-1)*dsr/rsc of the test data.
+      const float src = static_cast<float>(k - 1) / rsc + 1.0f;
+      if (!(src >= lof && src <= hif)) {
+        a2[k] = 0.0f;
+        p2[k] = 0.0f;
+        continue;
+      }
+      const auto j = static_cast<std::int32_t>(src);
+      const std::int32_t j1 = j < hi ? j + 1 : j;  // at j = hi the source is exactly sample hi
+      const float rbit = src - static_cast<float>(j);
+      const float rbar = 1.0f - rbit;
+      const float ap = a1[j] * cos1(l, j) * rbar + a1[j1] * cos1(l, j1) * rbit;
+      const float bp = a1[j] * sin1(l, j) * rbar + a1[j1] * sin1(l, j1) * rbit;
+      a2[k] = sqrt_d(ap * ap + bp * bp);
+      p2[k] = atan2_d(bp, ap) * deg;
+      if (first > k) first = k;
+      last = k;
+    }
+    // The source grows with k, so the present targets are one run.
+    d.a2_first[ls] = first;
+    d.a2_last[ls] = last;
+  }
+}
+
+// The truncated rule; cos1, sin1 as above.
+template <typename Cos, typename Sin>
+void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
+  check_scale(rsc);
   for (std::int32_t l = 1; l <= d.llmax; ++l)
     for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
       d.a2.at(l, ir) = 0.0f;
@@ -205,20 +258,40 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
                       " cannot advance"};
       rs = next;
     }
+    // Every target the test file holds is compared, whether the walk reached it or not; the
+    // others are absent.
+    const auto ls = static_cast<std::size_t>(l);
+    const std::int32_t first = std::max(d.ismin, d.test_first[ls]);
+    const std::int32_t last = std::min(d.ismax, d.test_last[ls]);
+    for (std::int32_t k = d.ismin; k <= d.ismax; ++k)
+      if (k < first || k > last) {
+        a2[k] = 0.0f;
+        p2[k] = 0.0f;
+      }
+    d.a2_first[ls] = first;
+    d.a2_last[ls] = last;
   }
+}
+
+template <typename Cos, typename Sin>
+void rescale_by(DataSets& d, float rsc, RescaleRule rule, Cos cos1, Sin sin1) {
+  if (rule == RescaleRule::truncated)
+    rescale_walk(d, rsc, cos1, sin1);
+  else
+    rescale_interpolated(d, rsc, cos1, sin1);
 }
 
 }  // namespace
 
-void rescale_test(DataSets& d, float rsc) {
-  rescale_walk(
-      d, rsc, [&d](std::int32_t l, std::int32_t ir) { return cos_d(d.p1.at(l, ir) / deg); },
+void rescale_test(DataSets& d, float rsc, RescaleRule rule) {
+  rescale_by(
+      d, rsc, rule, [&d](std::int32_t l, std::int32_t ir) { return cos_d(d.p1.at(l, ir) / deg); },
       [&d](std::int32_t l, std::int32_t ir) { return sin_d(d.p1.at(l, ir) / deg); });
 }
 
-void rescale_test(DataSets& d, float rsc, const Table& cos1, const Table& sin1) {
-  rescale_walk(
-      d, rsc, [&cos1](std::int32_t l, std::int32_t ir) { return cos1.at(l, ir); },
+void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& cos1, const Table& sin1) {
+  rescale_by(
+      d, rsc, rule, [&cos1](std::int32_t l, std::int32_t ir) { return cos1.at(l, ir); },
       [&sin1](std::int32_t l, std::int32_t ir) { return sin1.at(l, ir); });
 }
 

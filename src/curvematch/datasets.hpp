@@ -47,6 +47,28 @@ class Table {
 // axes: (0, r>0) -> 0, (0, 0) -> 0, (0, r<0) -> 180, (i>0, 0) -> 90, (i<0, 0) -> -90.
 float dratan2d(float i, float r);
 
+// The radial window: samples j < isminext or j > ismaxext are set to 0 as each layer line is read.
+struct Window {
+  std::int32_t isminext = 0, ismaxext = 0;
+};
+
+// How the rescaling places the test data at a radial scale rsc.
+enum class RescaleRule {
+  // Target k (radius (k-1)*dsr) takes the test's value at source index (k-1)/rsc + 1,
+  // interpolated between its two neighbouring samples; a target whose source lies outside the
+  // test samples in use is absent.
+  interpolated,
+  // The walk in steps of dsr/rsc from the radius value ismin: each value goes to the target of
+  // its truncated source index, targets the walk skips keep 0 and are compared as such.
+  truncated,
+};
+
+// What a test file that holds fewer layer lines or samples than the reference gives there.
+enum class ShortTestRule {
+  absent,     // nothing: those layer lines and samples are never compared
+  reference,  // the reference's values left in the storage the files share
+};
+
 // Both data sets and everything derived from them. Arrays a..p2 are sized from the reference
 // header: layer lines 1..llmax, sample indices 0..ismax+1 (ismax+1 holds 0, the neighbour the
 // rescaling interpolates towards at the last sample).
@@ -69,16 +91,30 @@ struct DataSets {
   Table a1, p1;  // test amplitude and phase as read, after the hand and side switches
   Table a2, p2;  // test resampled at the current radial scale
 
+  // The window the files were read with; the interpolated rescaling uses only the test samples
+  // inside it.
+  Window window{1, max_sample_index};
+  // Per layer line 1..llmax: the test samples the test file holds within the reference's layer
+  // lines and sample range, test_first..test_last (none when first > last).
+  std::vector<std::int32_t> test_first, test_last;
+  // Per layer line: the targets of a2, p2 that hold a value at the current radial scale; the
+  // others are absent and never compared. Until a rescaling sets them, every sample is present.
+  std::vector<std::int32_t> a2_first, a2_last;
+  // The present targets of layer line l within ismin..ismax (none when first2 > last2).
+  std::int32_t first2(std::int32_t l) const {
+    const std::int32_t f = a2_first[static_cast<std::size_t>(l)];
+    return f > ismin ? f : ismin;
+  }
+  std::int32_t last2(std::int32_t l) const {
+    const std::int32_t f = a2_last[static_cast<std::size_t>(l)];
+    return f < ismax ? f : ismax;
+  }
+
   float asum = 0.0f, a1sum = 0.0f;
   std::int32_t ncount = 0, ncount1 = 0;
   float amax = 0.0f, amin = 0.0f;
 
   DataSets();
-};
-
-// The radial window: samples j < isminext or j > ismaxext are set to 0 as each layer line is read.
-struct Window {
-  std::int32_t isminext = 0, ismaxext = 0;
 };
 
 // Reads the reference file and converts it (the two report lines are written between the two
@@ -93,14 +129,18 @@ void load_reference(records::LineSource& src, const std::string& refile40, Windo
 void load_test(records::LineSource& src, const std::string& tfile40, Window w, std::int32_t iside, std::int32_t ipole,
                DataSets& d, std::ostream& out);
 
-// Fills a2, p2 from a1, p1 for one radial scale rsc > 0: the test data are walked in steps of
-// dsr/rsc in radius and each interpolated value is stored at the target sample of its integer
-// source index. Targets above ismax are outside every range the search and the report use and
-// are not stored. Throws RunStop when rsc is not positive or the walk cannot advance.
-void rescale_test(DataSets& d, float rsc);
-// The same walk with cos and sin of p1/deg (in double precision, rounded) taken from tables made
-// by test_phase_tables: the same values, computed once instead of at every step.
-void rescale_test(DataSets& d, float rsc, const Table& cos1, const Table& sin1);
+// Fills a2, p2 (and a2_first, a2_last) from a1, p1 for one radial scale rsc > 0 by the rule.
+// Interpolated: for k = ismin..ismax the source s = (k-1)/rsc + 1 is used when it lies within the
+// test samples held inside the window, lo <= s <= hi; with j = int(s), t = s - j, the complex
+// value (1-t)*v(j) + t*v(j+1) is stored (v(j+1) is v(j) when j = hi, where t = 0); the present
+// targets form one run. Truncated: the walk of the old rule (each interpolated value stored at
+// the target of its integer source index; targets above ismax are not stored); the present
+// targets are the samples the test file holds. Absent targets hold 0. Throws RunStop when rsc is
+// not positive or the walk cannot advance.
+void rescale_test(DataSets& d, float rsc, RescaleRule rule = RescaleRule::interpolated);
+// The same with cos and sin of p1/deg (in double precision, rounded) taken from tables made by
+// test_phase_tables: the same values, computed once instead of at every step.
+void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& cos1, const Table& sin1);
 void test_phase_tables(const DataSets& d, Table& cos1, Table& sin1);
 
 // A run that must end with exit status 1 and this message (the search cannot go on).

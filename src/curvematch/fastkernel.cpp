@@ -70,7 +70,7 @@ TrialScore FastScaleKernel::score_scale(const DataSets& d, std::span<const float
     const float* p2 = d.p2.row(l);
     Line line;
     line.begin = static_cast<std::int32_t>(a_.size());
-    for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+    for (std::int32_t ir = d.first2(l); ir <= d.last2(l); ++ir) {
       if (a[ir] < d.amin) continue;
       a_.push_back(a[ir]);
       diff_.push_back(p[ir] - p2[ir]);
@@ -143,12 +143,12 @@ TrialScore FastScaleKernel::score_scale(const DataSets& d, std::span<const float
   return s;
 }
 
-void FastScaleKernel::rescale(DataSets& d, float rsc) {
+void FastScaleKernel::rescale(DataSets& d, float rsc, RescaleRule rule) {
   if (!tabled_) {
     test_phase_tables(d, cos1_, sin1_);
     tabled_ = true;
   }
-  rescale_test(d, rsc, cos1_, sin1_);
+  rescale_test(d, rsc, rule, cos1_, sin1_);
 }
 
 }  // namespace curvematch

@@ -27,7 +27,7 @@ class FastScaleKernel final : public ScaleKernel {
   TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                          std::span<float> res) override;
   // The rescaling with the cosines and sines of the test phases tabled at the first call.
-  void rescale(DataSets& d, float rsc) override;
+  void rescale(DataSets& d, float rsc, RescaleRule rule) override;
 
   static constexpr std::int32_t lanes = 16;  // trials side by side
 

@@ -116,7 +116,7 @@ LayerLineRow layer_line_at_minimum(const DataSets& d, std::int32_t l, float phim
   float bdsum = 0.0f;
   float b2sum = 0.0f;
   const float phash = static_cast<float>(N) * phimin - static_cast<float>(L) * convd * zmin;
-  for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+  for (std::int32_t ir = d.first2(l); ir <= d.last2(l); ++ir) {
     const float a = d.a.at(l, ir);
     if (a < d.amin) continue;
     const float dp = reduce_phase_difference(d.p.at(l, ir) - d.p2.at(l, ir) + phash);

@@ -24,7 +24,7 @@ TrialScore score_trial(const DataSets& d, float phishf, float zshift) {
     const float* p = d.p.row(l);
     const float* a2 = d.a2.row(l);
     const float* p2 = d.p2.row(l);
-    for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+    for (std::int32_t ir = d.first2(l); ir <= d.last2(l); ++ir) {
       if (a[ir] < amin) continue;
       const float dp = reduce_phase_difference(p[ir] - p2[ir] + phash);
       s.fdsum += a[ir] * (dp * dp);
@@ -37,7 +37,7 @@ TrialScore score_trial(const DataSets& d, float phishf, float zshift) {
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
     const float* a = d.a.row(l);
     const float* a2 = d.a2.row(l);
-    for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
+    for (std::int32_t ir = d.first2(l); ir <= d.last2(l); ++ir) {
       if (a[ir] < amin) continue;
       s.fdiff += std::fabs(a[ir] - s.sf * a2[ir]);
     }
@@ -149,7 +149,7 @@ void Search::pass(std::ostream& out) {
   for (std::int32_t nr = 1; nr <= g_.irl; ++nr) {
     rsc_[static_cast<std::size_t>(nr)] = g_.rscmin + static_cast<float>(nr - 1) * g_.drsc;
     try {
-      score_->rescale(d_, rsc(nr));
+      score_->rescale(d_, rsc(nr), options_.rescale);
     } catch (RunStop& stop) {
       if (passes_ > 1 && !(gmin_ < 150.0f)) stop.message += "; the pass before found no trial below 150 degrees";
       throw;
@@ -188,7 +188,7 @@ void Search::run(std::ostream& out) {
   // The final pass: one radial scale, rsc(1) = rscmin, rescaled for the final report.
   g_.irl = 1;
   rsc_[1] = g_.rscmin + 0.0f * g_.drsc;
-  score_->rescale(d_, rsc(1));
+  score_->rescale(d_, rsc(1), options_.rescale);
 }
 
 }  // namespace curvematch

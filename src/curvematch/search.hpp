@@ -32,8 +32,9 @@ struct TrialScore {
 };
 
 // Scores the trial rotation phishf (degrees) and axial phase step zshift (z*360/rep_dis) of the
-// test data in a2, p2 against the reference: samples with a >= amin are compared, in layer-line
-// order and within each layer line in sample order.
+// test data in a2, p2 against the reference: samples with a >= amin whose rescaled test value is
+// present (first2..last2) are compared, in layer-line order and within each layer line in
+// sample order.
 TrialScore score_trial(const DataSets& d, float phishf, float zshift);
 
 // Scores every trial of one radial scale: res[(nz-1)*ipl + (np-1)] for rotation phis[np-1] and
@@ -49,7 +50,7 @@ class ScaleKernel {
   virtual TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                                  std::span<float> res) = 0;
   // Rescales the test data (rescale_test); the test data as read do not change during a search.
-  virtual void rescale(DataSets& d, float rsc) { rescale_test(d, rsc); }
+  virtual void rescale(DataSets& d, float rsc, RescaleRule rule) { rescale_test(d, rsc, rule); }
 };
 
 // The straightforward kernel: score_trial for each trial in turn, z outer, phi inner.
@@ -87,6 +88,7 @@ Refinement refine_grid(SearchGrid& g, bool on_border);
 
 struct SearchOptions {
   KernelChoice kernel = KernelChoice::fast;
+  RescaleRule rescale = RescaleRule::interpolated;
   // A kernel of the caller's own, used instead when given (tests).
   ScaleKernel* own_kernel = nullptr;
   // Search passes before the run is stopped as unable to end (a best point that stays on the

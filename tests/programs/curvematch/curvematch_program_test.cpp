@@ -79,9 +79,11 @@ std::string control(const Control& c) {
 
 const std::string answers = "ctl.dat\nres.dat\nfit.dat\n2 198\n";
 
-RunResult run_curvematch(const TempDir& dir, const std::string& stdin_text = answers) {
+RunResult run_curvematch(const TempDir& dir, const std::string& stdin_text = answers,
+                         const std::vector<std::string>& args = {}) {
   RunSpec job;
   job.exe = program_path("curvematch");
+  job.args = args;
   job.stdin_text = stdin_text;
   job.timeout_seconds = 60;
   return run_in(dir.path(), job);
@@ -112,11 +114,12 @@ Results results_of(const std::string& record) {
 
 // Writes the reference, the moved test and the control file, runs curvematch, checks the
 // status and returns the results record read back.
-Results fit(const TempDir& dir, const Particle& p, const Control& c, RunResult* result = nullptr) {
+Results fit(const TempDir& dir, const Particle& p, const Control& c, RunResult* result = nullptr,
+            const std::vector<std::string>& args = {}) {
   dir.write("ref.dat", gridded(Particle{}, false, "reference particle"));
   dir.write(c.tfile, gridded(p, true, "test particle"));
   dir.write("ctl.dat", control(c));
-  RunResult r = run_curvematch(dir);
+  RunResult r = run_curvematch(dir, answers, args);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.err.empty()) << r.err;
   const std::string rec = dir.read("res.dat");
@@ -169,15 +172,16 @@ TEST(CurvematchRun, RecoversRotationAndShift) {
     const layerline::ValueGroup got = layerline::read_value_group(fit_src, fh.ismin, fh.ismax);
     EXPECT_EQ(got.n, want.n);
     EXPECT_EQ(got.l, want.l);
-    EXPECT_EQ(got.values[0], 0.0f);  // sample 1 is outside the window and never rescaled
+    EXPECT_EQ(got.values[0], 0.0f);  // sample 1 is outside the window: absent, written as 0
     for (std::size_t j = 1; j < want.values.size(); ++j)
       EXPECT_NEAR(got.values[j], want.values[j], 0.05f) << "group " << g << " sample " << j + 1;
   }
 }
 
-TEST(CurvematchRun, RecoversARadialScaleOnTheGrid) {
-  // at the scale 0.5 the walk visits every second test sample from index 2: target k takes
-  // test sample 2k, radius 2(k-1) + 1, so the test holds the reference at 0.5*(R - 1)
+TEST(CurvematchRun, RecoversARadialScaleOnTheGridByTheTruncatedRule) {
+  // at the scale 0.5 the walk of the old rule visits every second test sample from index 2:
+  // target k takes test sample 2k, radius 2(k-1) + 1, so the test holds the reference at
+  // 0.5*(R - 1)
   TempDir dir;
   Particle p;
   p.phi0 = -2.6;
@@ -186,10 +190,56 @@ TEST(CurvematchRun, RecoversARadialScaleOnTheGrid) {
   p.offset = 1.0;
   Control c;
   c.rsc = "0.5 0.05 4";  // 0.40, 0.45, 0.50, 0.55
-  const Results r = fit(dir, p, c);
+  const Results r = fit(dir, p, c, nullptr, {"--rescale=truncated"});
   EXPECT_NEAR(r.phi, -2.6, 0.0101);
   EXPECT_NEAR(r.z, -4.2, 0.0101);
   EXPECT_EQ(r.rsc, 0.5);
+}
+
+TEST(CurvematchRun, RecoversAScaleOffTheSampleGridFromAnyStartAndFillsEveryFittedSample) {
+  // The test holds the reference at 1.02 R (noise-free): the true point is found from starts
+  // below and above it, and the fitted test file matches the reference at every sample inside
+  // the window, with no zero left between filled samples.
+  for (const std::string start : {"0.96 0.02 4", "1.00 0.02 4", "1.08 0.02 4"}) {
+    TempDir dir;
+    Particle p;
+    p.phi0 = 7.5;
+    p.z0 = 2.0;
+    p.s = 1.02;
+    Control c;
+    c.phi = "0.0 2.0 5";
+    c.rsc = start;
+    const Results r = fit(dir, p, c);
+    EXPECT_NEAR(r.phi, 7.5, 0.0101) << start;
+    EXPECT_NEAR(r.z, 2.0, 0.0101) << start;
+    EXPECT_EQ(r.rsc, 1.02) << start;
+    EXPECT_LT(r.residual, 100) << start;  // below 0.1 degree
+
+    records::LineSource ref_src = records::LineSource::open_file((dir / "ref.dat").string());
+    records::LineSource fit_src = records::LineSource::open_file((dir / "fit.dat").string());
+    const layerline::GriddedHeader rh = layerline::read_gridded_header(ref_src);
+    const layerline::GriddedHeader fh = layerline::read_gridded_header(fit_src);
+    ASSERT_EQ(fh.ismax, rh.ismax);
+    for (int g = 0; g < 2 * rh.llmax; ++g) {
+      const layerline::ValueGroup want = layerline::read_value_group(ref_src, rh.ismin, rh.ismax);
+      const layerline::ValueGroup got = layerline::read_value_group(fit_src, fh.ismin, fh.ismax);
+      // samples 2..100 are inside the window; sample 2 would take its source 1.98 from samples 1
+      // and 2, and sample 1 is outside the window, so sample 2 is absent. The tolerance is that
+      // of linear interpolation between samples (amplitudes up to 50).
+      for (std::size_t j = 2; j < want.values.size(); ++j)
+        ASSERT_NEAR(got.values[j], want.values[j], 0.25f) << start << " group " << g << " sample " << j + 1;
+    }
+  }
+  // The old rule keeps more than ten times that residual on the same noise-free data.
+  TempDir dir;
+  Particle p;
+  p.phi0 = 7.5;
+  p.z0 = 2.0;
+  p.s = 1.02;
+  Control c;
+  c.rsc = "1.00 0.02 4";
+  const Results old = fit(dir, p, c, nullptr, {"--rescale=truncated"});
+  EXPECT_GT(old.residual, 1000);
 }
 
 TEST(CurvematchRun, HandAndSideSwitchesUndoATestFromTheOtherSide) {

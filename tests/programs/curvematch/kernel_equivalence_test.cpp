@@ -1,6 +1,6 @@
 // The fast and the literal kernel write the same report, results record and fitted test file,
 // byte for byte, on random gridded files: negative parts, large Bessel orders and layer-line
-// numbers, both switches, random grids and windows.
+// numbers, both switches, random grids and windows, both rescaling rules.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -54,13 +54,14 @@ Case random_case(std::uint32_t seed) {
   return c;
 }
 
-RunResult run(const TempDir& d, const Case& c, const std::string& kernel) {
+RunResult run(const TempDir& d, const Case& c, const std::string& kernel, const std::string& rescale) {
   d.write("case.ctl", c.control);
   d.write("ref.dat", c.reference);
   d.write("test.dat", c.test);
   RunSpec job;
   job.exe = program_path("curvematch");
-  if (!kernel.empty()) job.args = {"--kernel=" + kernel};
+  if (!kernel.empty()) job.args.push_back("--kernel=" + kernel);
+  if (!rescale.empty()) job.args.push_back("--rescale=" + rescale);
   job.stdin_text = c.answers;
   return run_in(d.path(), job);
 }
@@ -70,9 +71,11 @@ RunResult run(const TempDir& d, const Case& c, const std::string& kernel) {
 TEST(CurvematchKernels, SameReportAndFilesOnRandomFiles) {
   for (std::uint32_t seed = 1; seed <= 12; ++seed) {
     const Case c = random_case(seed);
+    // both rescaling rules: the default on even seeds, the truncated one on odd seeds
+    const std::string rescale = seed % 2 == 0 ? "" : "truncated";
     TempDir literal, fast;
-    const RunResult a = run(literal, c, "literal");
-    const RunResult b = run(fast, c, "");  // the default kernel
+    const RunResult a = run(literal, c, "literal", rescale);
+    const RunResult b = run(fast, c, "", rescale);  // the default kernel
     ASSERT_FALSE(a.timed_out || b.timed_out) << seed;
     EXPECT_EQ(a.status, b.status) << seed;
     EXPECT_EQ(a.out, b.out) << seed;

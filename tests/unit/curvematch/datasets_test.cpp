@@ -122,13 +122,13 @@ TEST(Load, HeadersBeyondTheCapacitiesAreRefusedBeforeStoring) {
   EXPECT_NE(refusal("        10         1        10       0.0").find("not positive"), std::string::npos);
 }
 
-TEST(Rescale, UnitScaleAndUnitSamplingCopiesTheSamplesFromTheSecond) {
+TEST(RescaleTruncated, UnitScaleAndUnitSamplingCopiesTheSamplesFromTheSecond) {
   DataSets d = one_line(1, 6, 1.0f);
   for (std::int32_t j = 1; j <= 6; ++j) {
     d.a1.at(1, j) = static_cast<float>(j);
     d.p1.at(1, j) = 100.0f * static_cast<float>(j);  // 400, 500, 600 come back as 40, 140, -120
   }
-  rescale_test(d, 1.0f);
+  rescale_test(d, 1.0f, RescaleRule::truncated);
   EXPECT_EQ(d.a2.at(1, 1), 0.0f);
   EXPECT_EQ(d.p2.at(1, 1), 0.0f);
   for (std::int32_t j = 2; j <= 6; ++j) {
@@ -139,36 +139,91 @@ TEST(Rescale, UnitScaleAndUnitSamplingCopiesTheSamplesFromTheSecond) {
   }
 }
 
-TEST(Rescale, UnitScaleWithSamplingTwoTakesTheMidpoints) {
+TEST(RescaleTruncated, UnitScaleWithSamplingTwoTakesTheMidpoints) {
   DataSets d = one_line(1, 6, 2.0f);
   for (std::int32_t j = 1; j <= 6; ++j) d.a1.at(1, j) = static_cast<float>(j * j);  // phases 0
-  rescale_test(d, 1.0f);
+  rescale_test(d, 1.0f, RescaleRule::truncated);
   // the walk visits 1.5, 2.5, ...: target k gets the value half way between samples k and k + 1
   for (std::int32_t k = 1; k <= 5; ++k)
     EXPECT_NEAR(d.a2.at(1, k), 0.5f * static_cast<float>(k * k + (k + 1) * (k + 1)), 1e-4f) << k;
   EXPECT_NEAR(d.a2.at(1, 6), 0.5f * 36.0f, 1e-4f);  // sample 7 counts as 0
 }
 
-TEST(Rescale, HalfScaleTakesEveryOtherSampleAndLeavesTheRestZero) {
+TEST(RescaleTruncated, HalfScaleTakesEveryOtherSampleAndLeavesTheRestZero) {
   DataSets d = one_line(1, 12, 1.0f);
   for (std::int32_t j = 1; j <= 12; ++j) d.a1.at(1, j) = static_cast<float>(j);
-  rescale_test(d, 0.5f);
+  rescale_test(d, 0.5f, RescaleRule::truncated);
   // steps of 2 from index 2: sources 2, 4, ..., 12 go to targets 1, 2, ..., 6
   for (std::int32_t k = 1; k <= 6; ++k) EXPECT_EQ(d.a2.at(1, k), static_cast<float>(2 * k)) << k;
   for (std::int32_t k = 7; k <= 12; ++k) EXPECT_EQ(d.a2.at(1, k), 0.0f) << k;
 }
 
-TEST(Rescale, TargetsBeyondTheSamplesAndImpossibleScalesAreSafe) {
+TEST(RescaleTruncated, TargetsBeyondTheSamplesAndImpossibleScalesAreSafe) {
   DataSets d = one_line(1, 10, 1.0f);
   for (std::int32_t j = 1; j <= 10; ++j) d.a1.at(1, j) = 1.0f;
-  rescale_test(d, 3.0f);  // sources 2, 3, 4 go to targets 4, 7, 10; skipped targets keep 0
+  rescale_test(d, 3.0f, RescaleRule::truncated);  // sources 2, 3, 4 go to targets 4, 7, 10; skipped targets keep 0
   EXPECT_EQ(d.a2.at(1, 2), 0.0f);
   EXPECT_NEAR(d.a2.at(1, 4), 1.0f, 1e-6f);
+  EXPECT_THROW(rescale_test(d, 0.0f, RescaleRule::truncated), RunStop);
+  EXPECT_THROW(rescale_test(d, -1.0f, RescaleRule::truncated), RunStop);
+  // a huge scale sends the first target far beyond the samples: nothing is stored, nothing hangs
+  rescale_test(d, 1e9f, RescaleRule::truncated);
+  for (std::int32_t k = 1; k <= 10; ++k) EXPECT_EQ(d.a2.at(1, k), 0.0f) << k;
+}
+
+TEST(RescaleInterpolated, EveryTargetInsideTheTestDataTakesItsValueAtRadiusOverScale) {
+  // A test that is linear in radius as a complex value, v(j) = (j, j) at phase 45: target k
+  // must come out as the value at source index s = (k-1)/rsc + 1, amplitude sqrt(2)*s, phase 45.
+  const auto linear = [](std::int32_t ismin, std::int32_t ismax, float dsr) {
+    DataSets d = one_line(ismin, ismax, dsr);
+    for (std::int32_t j = ismin; j <= ismax; ++j) {
+      d.a1.at(1, j) = std::sqrt(2.0f) * static_cast<float>(j);
+      d.p1.at(1, j) = 45.0f + 360.0f * static_cast<float>(j % 3);  // whole turns change nothing
+    }
+    return d;
+  };
+  for (const float dsr : {1.0f, 2.0f, 0.5f})
+    for (const float rsc : {1.0f, 1.02f, 1.25f, 0.8f, 0.5f, 3.0f}) {
+      DataSets d = linear(1, 40, dsr);
+      rescale_test(d, rsc);
+      std::int32_t present = 0;
+      for (std::int32_t k = 1; k <= 40; ++k) {
+        const float s = static_cast<float>(k - 1) / rsc + 1.0f;
+        if (s <= 40.0f) {
+          // present, and no target inside the data is skipped or left 0
+          ASSERT_TRUE(k >= d.first2(1) && k <= d.last2(1)) << rsc << " " << k;
+          EXPECT_NEAR(d.a2.at(1, k), std::sqrt(2.0f) * s, 2e-4f * s) << rsc << " " << k;
+          EXPECT_NEAR(d.p2.at(1, k), 45.0f, 1e-3f) << rsc << " " << k;
+          ++present;
+        } else {
+          EXPECT_FALSE(k >= d.first2(1) && k <= d.last2(1)) << rsc << " " << k;
+          EXPECT_EQ(d.a2.at(1, k), 0.0f);
+        }
+      }
+      EXPECT_EQ(present, d.last2(1) - d.first2(1) + 1);  // one run of present targets
+      EXPECT_EQ(d.first2(1), 1);                         // sample 1, at radius 0, is itself at every scale
+    }
+
+  // The window and the test's own sample range bound the sources: sources below sample 3 or
+  // above sample 9 make their targets absent (never the zeros outside the window).
+  DataSets d = linear(1, 12, 1.0f);
+  d.window = {3, 12};
+  d.test_last[1] = 9;
+  rescale_test(d, 1.25f);  // s = 1 + 0.8(k-1): 3 <= s <= 9 for k = 4..11
+  EXPECT_EQ(d.first2(1), 4);
+  EXPECT_EQ(d.last2(1), 11);
+  EXPECT_NEAR(d.a2.at(1, 11), std::sqrt(2.0f) * 9.0f, 1e-4f);  // exactly on the last sample
+  EXPECT_EQ(d.a2.at(1, 3), 0.0f);
+  EXPECT_EQ(d.a2.at(1, 12), 0.0f);
+  // a layer line the test does not hold has no present target
+  d.test_first[1] = 1;
+  d.test_last[1] = 0;
+  rescale_test(d, 1.0f);
+  EXPECT_GT(d.first2(1), d.last2(1));
+  // nothing to walk: no scale hangs, a scale that is not positive is refused
+  rescale_test(d, 1e9f);
   EXPECT_THROW(rescale_test(d, 0.0f), RunStop);
   EXPECT_THROW(rescale_test(d, -1.0f), RunStop);
-  // a huge scale sends the first target far beyond the samples: nothing is stored, nothing hangs
-  rescale_test(d, 1e9f);
-  for (std::int32_t k = 1; k <= 10; ++k) EXPECT_EQ(d.a2.at(1, k), 0.0f) << k;
 }
 
 TEST(Load, AnAmplitudeBeyondSinglePrecisionIsRefused) {

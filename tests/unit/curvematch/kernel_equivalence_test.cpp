@@ -1,6 +1,7 @@
 // The fast scoring kernel against the literal one: the same residuals and sums, bit for bit, on
 // random data sets (negative amplitudes, phases far outside -180..180, large Bessel orders and
-// layer-line numbers, repeated values, any grid), and its exact reduction modulo 360.
+// layer-line numbers, repeated values, absent test samples, any grid), the same rescaled test
+// data under both rescaling rules, and its exact reduction modulo 360.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -63,6 +64,13 @@ TEST(CurvematchFastKernel, SameScoresAsTheLiteralKernelOnRandomData) {
         d.p2.at(l, j) = repeat ? d.p2.at(l, j - 1) : phase();
       }
     }
+    // present targets: all, a run inside the range, or none (a layer line the test lacks)
+    for (std::int32_t l = 1; l <= d.llmax; ++l) {
+      const int kind = pick(0, 3);
+      const auto ls = static_cast<std::size_t>(l);
+      d.a2_first[ls] = kind == 0 ? d.ismin + pick(0, 10) : kind == 1 ? d.ismax + 1 : 1;
+      d.a2_last[ls] = kind == 0 ? d.ismax - pick(0, 10) : max_sample_index;
+    }
     d.amin = uni(-5.0, 60.0);
     std::vector<float> phis(static_cast<std::size_t>(pick(1, 10))), zetas(static_cast<std::size_t>(pick(1, 30)));
     const float phi0 = uni(-400.0, 400.0), dphi = uni(0.01, 5.0), z0 = uni(-3000.0, 3000.0), dz = uni(0.01, 50.0);
@@ -83,5 +91,49 @@ TEST(CurvematchFastKernel, SameScoresAsTheLiteralKernelOnRandomData) {
                         {a.rf, b.rf},
                         {a.res, b.res}})
       ASSERT_EQ(bits(x), bits(y)) << "seed " << seed;
+  }
+}
+
+TEST(CurvematchFastKernel, SameRescaledTestDataAsTheLiteralKernelUnderBothRules) {
+  for (std::uint32_t seed = 1; seed <= 100; ++seed) {
+    std::mt19937 rng(seed);
+    auto uni = [&](double a, double b) {
+      return static_cast<float>(std::uniform_real_distribution<double>(a, b)(rng));
+    };
+    auto pick = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    DataSets d;
+    d.llmax = pick(1, 5);
+    d.ismin = pick(1, 4);
+    d.ismax = d.ismin + pick(0, 60);
+    d.dsr = pick(0, 1) == 0 ? 1.0f : uni(0.1, 5.0);
+    d.window = {pick(0, 6), d.ismax - pick(-2, 6)};
+    for (Table* t : {&d.a, &d.p, &d.a1, &d.p1, &d.a2, &d.p2}) t->reset(d.llmax, d.ismax + 2);
+    for (std::int32_t l = 1; l <= d.llmax; ++l) {
+      const auto ls = static_cast<std::size_t>(l);
+      d.test_first[ls] = pick(0, 2) == 0 ? d.ismin + pick(0, 8) : d.ismin;
+      d.test_last[ls] = pick(0, 2) == 0 ? d.ismax - pick(0, 8) : d.ismax;
+      for (std::int32_t j = d.ismin; j <= d.ismax; ++j) {
+        d.a1.at(l, j) = uni(-10.0, 100.0);
+        d.p1.at(l, j) = pick(0, 9) == 0 ? uni(-1.0e5, 1.0e5) : uni(-720.0, 720.0);
+      }
+    }
+    for (const RescaleRule rule : {RescaleRule::interpolated, RescaleRule::truncated}) {
+      FastScaleKernel fast;
+      LiteralScaleKernel literal;
+      DataSets e = d;
+      for (int k = 0; k < 3; ++k) {  // the fast kernel tables its cosines at the first call only
+        const float rsc = pick(0, 3) == 0 ? 1.0f : uni(0.4, 2.5);
+        literal.rescale(d, rsc, rule);
+        fast.rescale(e, rsc, rule);
+        for (std::int32_t l = 1; l <= d.llmax; ++l) {
+          ASSERT_EQ(d.first2(l), e.first2(l)) << seed;
+          ASSERT_EQ(d.last2(l), e.last2(l)) << seed;
+          for (std::int32_t j = 0; j < d.a2.cols(); ++j) {
+            ASSERT_EQ(bits(d.a2.at(l, j)), bits(e.a2.at(l, j))) << "seed " << seed << " sample " << j;
+            ASSERT_EQ(bits(d.p2.at(l, j)), bits(e.p2.at(l, j))) << "seed " << seed << " sample " << j;
+          }
+        }
+      }
+    }
   }
 }
