@@ -1,12 +1,13 @@
 // The two gridscan accumulation kernels on one realistic pass: 40 layer lines with reference
 // samples out to grid point 140 and test samples to grid point 149, over the first-pass grid
-// (27 x 91 x 6) and a later-pass grid (11 x 11 x 6). The counter "evals" is the rate of grid-point
-// evaluations (one sample at one rotation, shift and radial scale).
+// (27 x 91 x 6) and a later-pass grid (11 x 11 x 6), the fast kernel at each vector width. The counter "evals" is the
+// rate of grid-point evaluations (one sample at one rotation, shift and radial scale).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gridscan/fastkernel.hpp"
@@ -90,8 +91,15 @@ void BM_gridscan_literal(benchmark::State& state) {
   run_pass(state, k);
 }
 
+// Argument 1: the vector width, 0 for SSE2, 1 for AVX2, 2 for AVX-512.
 void BM_gridscan_fast(benchmark::State& state) {
-  FastKernel k;
+  const auto level = static_cast<phaselanes::Level>(state.range(1));
+  if (!phaselanes::level_supported(level)) {
+    state.SkipWithError("the processor does not run this level");
+    return;
+  }
+  state.SetLabel(std::string(phaselanes::level_name(level)));
+  FastKernel k(level);
   run_pass(state, k);
 }
 
@@ -99,6 +107,6 @@ void BM_gridscan_fast(benchmark::State& state) {
 
 // Argument 0: the first-pass grid; 1: a later-pass grid.
 BENCHMARK(BM_gridscan_literal)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_gridscan_fast)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_gridscan_fast)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -38,3 +38,17 @@ function(quorvan_program name)
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set_property(GLOBAL APPEND PROPERTY QUORVAN_PROGRAMS ${name})
 endfunction()
+
+# quorvan_lane_units(<out-var> <avx2-source> <avx512-source>)
+# The units of a fast kernel built for the wider vectors of x86-64 (nothing elsewhere): each
+# compiled for its own processor (AVX2 without -mfma), and with -ffp-contract=off like every unit,
+# so that no sum is contracted. The program picks among them at run time.
+function(quorvan_lane_units out avx2 avx512)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+    set_source_files_properties(${avx2} PROPERTIES COMPILE_OPTIONS "-mavx2;-mno-fma")
+    set_source_files_properties(${avx512} PROPERTIES COMPILE_OPTIONS "-mavx512f")
+    set(${out} ${avx2} ${avx512} PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()

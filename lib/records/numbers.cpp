@@ -1,5 +1,6 @@
 #include "records/numbers.hpp"
 
+#include <bit>
 #include <charconv>
 #include <limits>
 
@@ -107,6 +108,91 @@ Parsed<float> convert_real(std::string_view original, const std::string& t, int 
   return r;
 }
 
+// The common forms of a real field in one pass, without building a canonical text: a mantissa
+// of at most 15 digits (M, as an integer) and a decimal exponent e10 of at most 22 in magnitude.
+// Both M and 10^|e10| are then exact doubles, so q = M / 10^-e10 (or M * 10^e10) is the
+// correctly rounded double of the decimal value x. Rounding q to float gives the correctly
+// rounded float of x unless q is exactly half way between two floats: a half-way point h
+// strictly between x and q would be a double nearer to x than q is. So the fast path declines
+// exactly those q (and results outside the normal float range), and the exact path takes them.
+// Returns false when the field is not of these forms or the result is declined.
+bool convert_real_fast(std::string_view field, int decimals, float& out) {
+  std::size_t i = 0;
+  const std::size_t n = field.size();
+  auto skip_blanks = [&] {
+    while (i < n && (field[i] == ' ' || field[i] == '\t')) ++i;
+  };
+  skip_blanks();
+  if (i == n) return false;  // all blank: the exact path gives its zero
+  bool negative = false;
+  if (field[i] == '+' || field[i] == '-') {
+    negative = field[i++] == '-';
+    skip_blanks();
+  }
+  std::uint64_t m = 0;
+  int digits = 0, frac = 0;
+  bool point = false, any_digit = false;
+  for (; i < n; ++i) {
+    const char c = field[i];
+    if (c == ' ' || c == '\t') continue;
+    if (is_digit(c)) {
+      any_digit = true;
+      if (m != 0 || c != '0') ++digits;  // leading zeros do not count
+      if (digits > 15) return false;
+      m = m * 10 + static_cast<std::uint64_t>(c - '0');
+      if (point) ++frac;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  long e10 = 0;
+  if (i < n) {
+    char c = field[i];
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+      ++i;
+      skip_blanks();
+      if (i == n) return false;
+      c = field[i];
+    } else if (c != '+' && c != '-') {
+      return false;
+    }
+    bool exp_negative = false;
+    if (c == '+' || c == '-') {
+      exp_negative = c == '-';
+      ++i;
+    }
+    int exp_digits = 0;
+    long e = 0;
+    for (; i < n; ++i) {
+      const char d = field[i];
+      if (d == ' ' || d == '\t') continue;
+      if (!is_digit(d) || ++exp_digits > 3) return false;
+      e = e * 10 + (d - '0');
+    }
+    if (exp_digits == 0) return false;
+    e10 = exp_negative ? -e : e;
+  }
+  e10 -= point ? frac : decimals;
+  if (!any_digit) return false;  // no mantissa: the exact path says what is wrong
+  if (m == 0) {
+    out = negative ? -0.0f : 0.0f;
+    return true;
+  }
+  if (e10 < -22 || e10 > 22) return false;
+  static constexpr double pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const double dm = static_cast<double>(m);  // exact: below 10^15
+  const double q = e10 < 0 ? dm / pow10[-e10] : dm * pow10[e10];
+  if (!(q >= 0x1p-126 && q < 0x1p127)) return false;  // keep to normal floats
+  const std::uint64_t low = std::bit_cast<std::uint64_t>(q) & ((std::uint64_t{1} << 29) - 1);
+  if (low == std::uint64_t{1} << 28) return false;  // exactly half way between two floats
+  const float v = static_cast<float>(q);
+  out = negative ? -v : v;
+  return true;
+}
+
 Parsed<std::int32_t> convert_int(std::string_view original, const std::string& t) {
   Parsed<std::int32_t> r;
   if (t.empty()) return r;
@@ -140,14 +226,22 @@ Parsed<std::int32_t> convert_int(std::string_view original, const std::string& t
 
 }  // namespace
 
-Parsed<float> parse_fixed_real(std::string_view field, int decimals) {
+Parsed<float> convert_real_exact(std::string_view field, int decimals) {
   return convert_real(field, strip_blanks(field), decimals);
+}
+
+Parsed<float> parse_fixed_real(std::string_view field, int decimals) {
+  Parsed<float> r;
+  if (convert_real_fast(field, decimals, r.value)) return r;
+  return convert_real_exact(field, decimals);
 }
 
 Parsed<std::int32_t> parse_fixed_int(std::string_view field) { return convert_int(field, strip_blanks(field)); }
 
 Parsed<float> parse_free_real(std::string_view token) {
-  Parsed<float> r = convert_real(token, std::string(token), 0);
+  Parsed<float> r;
+  if (token.find_first_of(" \t") == std::string_view::npos && convert_real_fast(token, 0, r.value)) return r;
+  r = convert_real(token, std::string(token), 0);
   if (token.empty() && r.ok()) r.error = "an empty value is not a number";
   return r;
 }

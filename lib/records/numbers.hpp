@@ -23,6 +23,10 @@ struct Parsed {
 // rounded step. Values beyond the float range, and NaN or infinity, are refused.
 Parsed<float> parse_fixed_real(std::string_view field, int decimals);
 
+// parse_fixed_real by the general path alone (from_chars on a canonical text), which the fast
+// path for the common forms must match bit for bit; for tests and benchmarks.
+Parsed<float> convert_real_exact(std::string_view field, int decimals);
+
 // A fixed-column integer field: optional sign and digits, blanks ignored, all blanks is zero.
 Parsed<std::int32_t> parse_fixed_int(std::string_view field);
 

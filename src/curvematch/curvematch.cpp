@@ -19,7 +19,7 @@ namespace curvematch {
 
 const char* const help_text =
     "usage: curvematch [--rescale interpolated|truncated] [--short-test absent|reference]\n"
-    "                  [--kernel fast|literal] < answers\n"
+    "                  [--kernel fast|literal|sse2|avx2|avx512] < answers\n"
     "\n"
     "Aligns a test layer-line data set to a reference data set, both gridded layer-line files,\n"
     "by a grid search over rotation phi (degrees), axial shift z (Angstroms) and radial scale,\n"
@@ -60,8 +60,9 @@ const char* const help_text =
     "--short-test reference restores the old rule, which compares the reference's values left\n"
     "in the storage the two files share there, for reproducing old results.\n"
     "\n"
-    "--kernel literal scores the trials with the straightforward kernel instead of the fast one\n"
-    "(the default); both write the same report and files, byte for byte. It is there for tests\n"
+    "--kernel chooses how the trials are scored: fast (the default) with the widest vectors the\n"
+    "processor runs, sse2, avx2 or avx512 with vectors of that instruction set, literal step by\n"
+    "step. All write the same report and files, byte for byte; the choice is there for tests\n"
     "and timings.\n";
 
 namespace {
@@ -153,13 +154,19 @@ SearchOptions parse_arguments(const std::vector<std::string>& args) {
   SearchOptions options;
   std::string kernel_name, rescale_name, short_name;
   progmain::bind_options(args,
-                         {{"--kernel", &kernel_name, "fast or literal"},
+                         {{"--kernel", &kernel_name, "fast, literal, sse2, avx2 or avx512"},
                           {"--rescale", &rescale_name, "interpolated or truncated"},
                           {"--short-test", &short_name, "absent or reference"}},
                          "curvematch");
   if (!kernel_name.empty()) {
     const std::optional<KernelChoice> k = kernel_by_name(kernel_name);
-    if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
+    if (!k)
+      throw records::ReadError("command line",
+                               "--kernel is fast, literal, sse2, avx2 or avx512, not \"" + kernel_name + "\"");
+    const std::optional<phaselanes::Level> level = kernel_level(*k);
+    if (level && !phaselanes::level_supported(*level))
+      throw records::ReadError("command line", "--kernel " + kernel_name + ": this processor does not run " +
+                                                   std::string(phaselanes::level_title(*level)) + " instructions");
     options.kernel = *k;
   }
   if (rescale_name == "truncated")

@@ -5,53 +5,6 @@
 
 namespace curvematch {
 
-namespace {
-
-// Trials side by side in vectors of four lanes.
-using phaselanes::abs_lanes;
-using phaselanes::load;
-using phaselanes::splat;
-using phaselanes::store;
-using phaselanes::vfloat;
-using phaselanes::vlanes;
-static_assert(FastScaleKernel::lanes % vlanes == 0);
-
-// The square of the reduced phase difference of x: with r = |x| mod 360, the difference is r,
-// or 360 - r when r > 180, and its sign does not matter once squared. 360 - r is below r
-// exactly when r > 180.
-vfloat reduced_square(vfloat x) {
-  const vfloat r = phaselanes::mod360_lanes(abs_lanes(x));
-  const vfloat other = 360.0f - r;
-  const vfloat dp = other < r ? other : r;
-  return dp * dp;
-}
-
-// fdsum of nvec vectors of trials (phi, zeta from index t0) over the compared samples in order.
-template <std::int32_t nvec>
-void sweep_small(const std::vector<float>& a, const std::vector<float>& diff,
-                 std::span<const FastScaleKernel::Line> lines, const float* phi, const float* zeta, float* fdsum) {
-  vfloat ph[nvec], ze[nvec], acc[nvec];
-  for (std::int32_t v = 0; v < nvec; ++v) {
-    ph[v] = load(phi + vlanes * v);
-    ze[v] = load(zeta + vlanes * v);
-    acc[v] = vfloat{};
-  }
-  for (const auto& line : lines) {
-    vfloat phash[nvec];
-    for (std::int32_t v = 0; v < nvec; ++v) phash[v] = line.n * ph[v] - line.l * ze[v];
-    for (std::int32_t k = line.begin; k < line.end; ++k) {
-      const vfloat ak = splat(a[static_cast<std::size_t>(k)]);
-      const vfloat dk = splat(diff[static_cast<std::size_t>(k)]);
-      // Unrolled, so that the sums stay in registers.
-#pragma GCC unroll 8
-      for (std::int32_t v = 0; v < nvec; ++v) acc[v] += ak * reduced_square(dk + phash[v]);
-    }
-  }
-  for (std::int32_t v = 0; v < nvec; ++v) store(fdsum + vlanes * v, acc[v]);
-}
-
-}  // namespace
-
 TrialScore FastScaleKernel::score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                                         std::span<float> res) {
   const std::size_t trials = phis.size() * zetas.size();
@@ -115,13 +68,8 @@ TrialScore FastScaleKernel::score_scale(const DataSets& d, std::span<const float
   const bool small = maxdiff + maxn * maxphi + maxl * maxzeta < 0.5 * static_cast<double>(mod360_exact_below);
 
   if (small) {
-    const std::span<const Line> lines(lines_.data(), lines_.size());
-    for (std::size_t t0 = 0; t0 < trials; t0 += lanes) {
-      if (trials - t0 <= static_cast<std::size_t>(vlanes))
-        sweep_small<1>(a_, diff_, lines, &phi_[t0], &zeta_[t0], &fdsum_[t0]);
-      else
-        sweep_small<lanes / vlanes>(a_, diff_, lines, &phi_[t0], &zeta_[t0], &fdsum_[t0]);
-    }
+    sweep_(TrialSweep{a_.data(), diff_.data(), lines_.data(), static_cast<std::int32_t>(lines_.size()), phi_.data(),
+                      zeta_.data(), static_cast<std::int32_t>(padded), fdsum_.data()});
   } else {
     // Phase differences too large for the single-precision reduction: the library remainder.
     for (std::size_t t = 0; t < trials; ++t) {

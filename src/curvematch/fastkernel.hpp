@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "curvematch/search.hpp"
+#include "curvematch/sweep.hpp"
 #include "phaselanes/phaselanes.hpp"
 
 namespace curvematch {
@@ -24,18 +25,18 @@ using phaselanes::mod360_small;
 
 class FastScaleKernel final : public ScaleKernel {
  public:
+  // The vectors of level (which the processor must run); by default the widest it runs.
+  explicit FastScaleKernel(phaselanes::Level level = phaselanes::widest_level())
+      : level_(level), sweep_(sweep_for(level)) {}
+  phaselanes::Level level() const { return level_; }
   TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                          std::span<float> res) override;
   // The rescaling with the cosines and sines of the test phases tabled at the first call.
   void rescale(DataSets& d, float rsc, RescaleRule rule) override;
 
-  static constexpr std::int32_t lanes = 16;  // trials side by side
+  static constexpr std::int32_t lanes = trial_pad;  // trials are padded to whole vectors of this many
 
-  // A layer line with compared samples: their range in the gathered arrays, and N and L.
-  struct Line {
-    std::int32_t begin = 0, end = 0;
-    float n = 0.0f, l = 0.0f;
-  };
+  using Line = SweepLine;
 
  private:
   // The compared samples of the scale in the order of the sums: reference amplitude, p - p2,
@@ -45,6 +46,8 @@ class FastScaleKernel final : public ScaleKernel {
   std::vector<float> phi_, zeta_, fdsum_;  // per trial, padded to whole vectors
   bool tabled_ = false;
   Table cos1_, sin1_;
+  phaselanes::Level level_;
+  TrialSweepFn sweep_;
 };
 
 }  // namespace curvematch

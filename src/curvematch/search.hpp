@@ -12,6 +12,7 @@
 
 #include "curvematch/control.hpp"
 #include "curvematch/datasets.hpp"
+#include "phaselanes/phaselanes.hpp"
 
 namespace curvematch {
 
@@ -62,9 +63,15 @@ class LiteralScaleKernel final : public ScaleKernel {
   }
 };
 
-enum class KernelChoice { fast, literal };
-// "fast" or "literal"; nothing for any other name.
+// The literal kernel, the fast one at the widest vectors the processor runs, or the fast one at
+// a given width.
+enum class KernelChoice { fast, literal, sse2, avx2, avx512 };
+// "fast", "literal", "sse2", "avx2" or "avx512"; nothing for any other name.
 std::optional<KernelChoice> kernel_by_name(std::string_view name);
+// The vector width of a fast kernel choice (the widest the processor runs for "fast"); nothing
+// for "literal".
+std::optional<phaselanes::Level> kernel_level(KernelChoice choice);
+// The kernel of a choice; a width the processor does not run must have been refused before.
 std::unique_ptr<ScaleKernel> make_kernel(KernelChoice choice);
 
 // What the refinement decides after a search pass.

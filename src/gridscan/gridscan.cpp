@@ -16,7 +16,7 @@ namespace gridscan {
 
 const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
-    "                [--flags ignored|amplitudes] [--kernel fast|literal]\n"
+    "                [--flags ignored|amplitudes] [--kernel fast|literal|sse2|avx2|avx512]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -41,15 +41,16 @@ const std::string_view help_text =
     "its point record still marks where its layer line reaches. --flags amplitudes restores\n"
     "the old rule, which uses the flag as a negative amplitude, for reproducing old results.\n"
     "\n"
-    "--kernel literal runs the straightforward accumulation of the residuals instead of the\n"
-    "fast one (the default); both write the same report, byte for byte. It is there for tests\n"
-    "and timings.\n";
+    "--kernel chooses how the residuals are accumulated: fast (the default) with the widest\n"
+    "vectors the processor runs, sse2, avx2 or avx512 with vectors of that instruction set (4, 8\n"
+    "or 16 lanes), literal step by step as the search is written. All write the same report,\n"
+    "byte for byte; the choice is there for tests and timings.\n";
 
 Files parse_arguments(const std::vector<std::string>& args) {
   Files f;
   std::string kernel_name, flags;
   progmain::bind_options(args,
-                         {{"--kernel", &kernel_name, "fast or literal"},
+                         {{"--kernel", &kernel_name, "fast, literal, sse2, avx2 or avx512"},
                           {"--flags", &flags, "ignored or amplitudes"},
                           {"--control", &f.control, "a file name"},
                           {"--reference", &f.reference, "a file name"},
@@ -58,7 +59,13 @@ Files parse_arguments(const std::vector<std::string>& args) {
                          "gridscan");
   if (!kernel_name.empty()) {
     const std::optional<KernelChoice> k = kernel_by_name(kernel_name);
-    if (!k) throw records::ReadError("command line", "--kernel is fast or literal, not \"" + kernel_name + "\"");
+    if (!k)
+      throw records::ReadError("command line",
+                               "--kernel is fast, literal, sse2, avx2 or avx512, not \"" + kernel_name + "\"");
+    const std::optional<phaselanes::Level> level = kernel_level(*k);
+    if (level && !phaselanes::level_supported(*level))
+      throw records::ReadError("command line", "--kernel " + kernel_name + ": this processor does not run " +
+                                                   std::string(phaselanes::level_title(*level)) + " instructions");
     f.kernel = *k;
   }
   if (flags == "amplitudes")

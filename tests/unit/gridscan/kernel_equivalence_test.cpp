@@ -1,11 +1,13 @@
 // The fast kernel against the literal one: the same sums, bit for bit, on random data (negative
 // amplitudes, phases far outside -180..180, large Bessel orders and layer-line numbers,
-// repeated samples, samples off the grid, any grid), and its exact reduction modulo 360.
+// repeated samples, samples off the grid, any grid) at every vector width the processor runs,
+// and its exact reduction modulo 360.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <vector>
@@ -115,37 +117,53 @@ TEST(GridscanFastKernel, ReductionModulo360IsExact) {
     EXPECT_EQ(std::bit_cast<std::uint32_t>(mod360_small(v)), std::bit_cast<std::uint32_t>(reference_mod360(v))) << v;
 }
 
-TEST(GridscanFastKernel, SameSumsAsTheLiteralKernelOnRandomData) {
-  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
-    const RandomCase c = random_case(seed);
-    auto lit = std::make_unique<Accumulators>();
-    // Sums that do not start at zero, as after earlier blocks of a pass.
-    std::mt19937 rng(seed);
-    for (float& v : lit->residv) v = std::uniform_real_distribution<float>(0.0f, 1000.0f)(rng);
-    for (float& v : lit->resid2v) v = std::uniform_real_distribution<float>(0.0f, 1000.0f)(rng);
-    auto fast = std::make_unique<Accumulators>(*lit);
-    LiteralKernel literal_kernel;
-    FastKernel fast_kernel;
-    for (std::size_t b = 0; b < c.blocks.size(); ++b) {
-      const auto l = static_cast<std::int32_t>(b + 1);
-      literal_kernel.accumulate(*c.ref, l, c.g, c.fmean, c.blocks[b], *lit);
-      fast_kernel.accumulate(*c.ref, l, c.g, c.fmean, c.blocks[b], *fast);
-    }
-    ASSERT_EQ(first_difference(lit->residv, fast->residv), "") << "seed " << seed;
-    ASSERT_EQ(first_difference(lit->resid2v, fast->resid2v), "") << "seed " << seed;
-    ASSERT_EQ(first_difference(lit->pointsv, fast->pointsv), "") << "seed " << seed;
-    ASSERT_EQ(first_difference(lit->xincv, fast->xincv), "") << "seed " << seed;
-    ASSERT_EQ(first_difference(lit->f1sumv, fast->f1sumv), "") << "seed " << seed;
-    ASSERT_EQ(first_difference(lit->f2sumv, fast->f2sumv), "") << "seed " << seed;
-    // And so the same minima.
-    SearchState sl, sf;
-    const PassResult rl = evaluate_pass(c.g, *lit, sl);
-    const PassResult rf = evaluate_pass(c.g, *fast, sf);
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(rl.resmin), std::bit_cast<std::uint32_t>(rf.resmin)) << "seed " << seed;
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(rl.resmn2), std::bit_cast<std::uint32_t>(rf.resmn2)) << "seed " << seed;
-    ASSERT_EQ(sl.phi0, sf.phi0);
-    ASSERT_EQ(sl.z0, sf.z0);
-    ASSERT_EQ(sl.rsc0, sf.rsc0);
-    ASSERT_EQ(sl.ir20, sf.ir20);
+// The vector widths this processor runs; the others are skipped with a message.
+static std::vector<phaselanes::Level> levels_here() {
+  std::vector<phaselanes::Level> here;
+  for (phaselanes::Level level : {phaselanes::Level::sse2, phaselanes::Level::avx2, phaselanes::Level::avx512}) {
+    if (phaselanes::level_supported(level))
+      here.push_back(level);
+    else
+      std::cout << "[ SKIPPED  ] " << phaselanes::level_name(level) << ": not run by this processor\n";
   }
+  return here;
+}
+
+TEST(GridscanFastKernel, SameSumsAsTheLiteralKernelOnRandomDataAtEveryWidth) {
+  const std::vector<phaselanes::Level> levels = levels_here();
+  for (std::uint32_t seed = 1; seed <= 300; ++seed)
+    for (const phaselanes::Level level : levels) {
+      SCOPED_TRACE(std::string(phaselanes::level_name(level)));
+      const RandomCase c = random_case(seed);
+      auto lit = std::make_unique<Accumulators>();
+      // Sums that do not start at zero, as after earlier blocks of a pass.
+      std::mt19937 rng(seed);
+      for (float& v : lit->residv) v = std::uniform_real_distribution<float>(0.0f, 1000.0f)(rng);
+      for (float& v : lit->resid2v) v = std::uniform_real_distribution<float>(0.0f, 1000.0f)(rng);
+      auto fast = std::make_unique<Accumulators>(*lit);
+      LiteralKernel literal_kernel;
+      FastKernel fast_kernel(level);
+      ASSERT_EQ(fast_kernel.level(), level);
+      for (std::size_t b = 0; b < c.blocks.size(); ++b) {
+        const auto l = static_cast<std::int32_t>(b + 1);
+        literal_kernel.accumulate(*c.ref, l, c.g, c.fmean, c.blocks[b], *lit);
+        fast_kernel.accumulate(*c.ref, l, c.g, c.fmean, c.blocks[b], *fast);
+      }
+      ASSERT_EQ(first_difference(lit->residv, fast->residv), "") << "seed " << seed;
+      ASSERT_EQ(first_difference(lit->resid2v, fast->resid2v), "") << "seed " << seed;
+      ASSERT_EQ(first_difference(lit->pointsv, fast->pointsv), "") << "seed " << seed;
+      ASSERT_EQ(first_difference(lit->xincv, fast->xincv), "") << "seed " << seed;
+      ASSERT_EQ(first_difference(lit->f1sumv, fast->f1sumv), "") << "seed " << seed;
+      ASSERT_EQ(first_difference(lit->f2sumv, fast->f2sumv), "") << "seed " << seed;
+      // And so the same minima.
+      SearchState sl, sf;
+      const PassResult rl = evaluate_pass(c.g, *lit, sl);
+      const PassResult rf = evaluate_pass(c.g, *fast, sf);
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(rl.resmin), std::bit_cast<std::uint32_t>(rf.resmin)) << "seed " << seed;
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(rl.resmn2), std::bit_cast<std::uint32_t>(rf.resmn2)) << "seed " << seed;
+      ASSERT_EQ(sl.phi0, sf.phi0);
+      ASSERT_EQ(sl.z0, sf.z0);
+      ASSERT_EQ(sl.rsc0, sf.rsc0);
+      ASSERT_EQ(sl.ir20, sf.ir20);
+    }
 }
