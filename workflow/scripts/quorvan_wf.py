@@ -54,16 +54,18 @@ def clean_field(text):
 
 
 def reduce_pair(phi, z, u, t, c):
-    """The pair equivalent to (phi, z) that lies nearest (0, 0). A shift by one subunit,
-    (phi + 360 t/u, z + c/u), changes no phase of a layer line with (l + t n)/u whole, nor does
-    a full turn of phi or a whole repeat of z. Distance weighs z as the phase 360 z/c it adds
+    """The pair equivalent to (phi, z) that lies nearest (0, 0). A motion (phi, z) changes the
+    phase of layer line (n, l) by n phi - 360 l z / c; the step of one subunit,
+    (phi + 360 t/u, z - c/u), changes it by 360 (l + t n)/u, a whole turn on every layer line
+    with (l + t n)/u whole, and so changes nothing, nor does a full turn of phi or a whole
+    repeat of z. Distance weighs z as the phase 360 z/c it adds
     to a unit layer line, so a degree of rotation counts as much as a degree of axial phase.
     Each subunit class k = 0..u-1 is reduced into phi in [-180, 180) and z in [-c/2, c/2);
     the nearest wins, the smallest k on a tie."""
     best = None
     for k in range(u):
         p = phi + 360.0 * t * k / u
-        q = z + c * k / u
+        q = z - c * k / u
         p -= 360.0 * math.floor((p + 180.0) / 360.0)
         q -= c * math.floor((q + c / 2.0) / c)
         d = p * p + (360.0 * q / c) ** 2
@@ -85,7 +87,7 @@ def _alive(pid):
 def clear_stale_locks(meta, host, pid):
     """meta is Snakemake's .snakemake folder. Keeps a record of the host and process of the
     command that started; when that process is gone from this host, the locks it left are
-    removed and this process is recorded instead. A live owner is left alone."""
+    removed with its marks of incomplete outputs, and this process is recorded instead. A live owner is left alone."""
     record = meta / "quorvan-owner"
     if record.exists():
         try:
@@ -94,10 +96,13 @@ def clear_stale_locks(meta, host, pid):
                 return
         except ValueError:
             pass
-    locks = meta / "locks"
-    if locks.is_dir():
-        for f in locks.iterdir():
-            f.unlink()
+    # Every output of the workflow is renamed into place whole, so an output that exists is
+    # complete even when the killed run had no time to take its job's incomplete mark away.
+    for sub in ("locks", "incomplete"):
+        if (meta / sub).is_dir():
+            for f in (meta / sub).iterdir():
+                if f.is_file():
+                    f.unlink()
     meta.mkdir(parents=True, exist_ok=True)
     write_atomic(record, f"{host} {pid}\n")
 
