@@ -3,6 +3,7 @@
 alternating between half 1 and half 2 (both sides of one particle in the same half), and the
 fitted (phi, z) reduced to the equivalent pair nearest (0, 0)."""
 import argparse
+import os
 
 import quorvan_wf as wf
 
@@ -21,6 +22,9 @@ def main():
         with open(path) as f:
             for line in f:
                 name, side, file, phi, z, rsc, resid, status, reason = line.rstrip("\n").split("\t")
+                if file != "-":
+                    # layermean reads a relative file from the table's own folder
+                    file = os.path.relpath(file, os.path.dirname(os.path.abspath(a.output)))
                 half = order.setdefault(name, len(order)) % 2 + 1
                 if status == "ok" or phi != "-":
                     ps, zs = wf.reduce_pair(float(phi), float(z), u, t, a.repeat)
