@@ -6,6 +6,7 @@ set(QUORVAN_MAN_NAME_curvematch "align gridded layer-line data sets by a refined
 set(QUORVAN_MAN_NAME_gridscan "align point-list layer-line data sets by a phase-residual grid search")
 set(QUORVAN_MAN_NAME_helixsim "synthetic helical particle: transform, sidesplit deck and gridded layer lines")
 set(QUORVAN_MAN_NAME_jtable "layer lines and Bessel orders allowed by a helical selection rule")
+set(QUORVAN_MAN_NAME_layermean "average aligned layer-line data sets in the frame of their reference")
 set(QUORVAN_MAN_NAME_linerecast "rewrite a point-list layer-line file as a listing")
 set(QUORVAN_MAN_NAME_mapconvert "rewrite foreign and old-style map image files as native maps")
 set(QUORVAN_MAN_NAME_mapflat "project a 3-D map image along y")

@@ -21,11 +21,11 @@ struct Point {
 };
 
 struct BlockHeader {
-  std::string label;     // the label record as read (readers never interpret it)
-  float scale = 0.0f;    // amplitude weight, columns 1-10
-  std::int32_t nn = 0;   // Bessel order n, columns 11-15
-  std::int32_t nl = 0;   // layer-line number l, columns 16-20
-  int label_line = 0;    // line number of the label record, for messages
+  std::string label;    // the label record as read (readers never interpret it)
+  float scale = 0.0f;   // amplitude weight, columns 1-10
+  std::int32_t nn = 0;  // Bessel order n, columns 11-15
+  std::int32_t nl = 0;  // layer-line number l, columns 16-20
+  int label_line = 0;   // line number of the label record, for messages
 
   // Columns 1-50 of the label, padded with blanks: what gridscan, linerecast and recode keep.
   std::string label50() const;
@@ -62,9 +62,8 @@ struct Block {
 
 // Reads point-list blocks from a line source, record by record or block by block.
 class PointListReader {
-public:
-  PointListReader(records::LineSource& src, EndOfBlockRule rule,
-                  ParameterLayout layout = ParameterLayout::Standard);
+ public:
+  PointListReader(records::LineSource& src, EndOfBlockRule rule, ParameterLayout layout = ParameterLayout::Standard);
 
   // Reads the label and parameter records of the next block. The end of the input where the
   // label is expected returns nothing (each program decides whether that is the normal end);
@@ -82,13 +81,19 @@ public:
 
   records::LineSource& source() { return src_; }
 
-private:
+ private:
   records::LineSource& src_;
   EndOfBlockRule rule_;
   ParameterLayout layout_;
   bool first_point_ = true;
   int block_line_ = 0;
 };
+
+// Every block of a point-list file held whole in memory (bytes, named `name` in messages), as
+// repeated read_block() calls give them; the end of the input inside a block throws the same
+// ReadError. Point records in the exact form that point_record() writes are read without the
+// general field path, which makes large files fast to read.
+std::vector<Block> read_point_list(std::string_view bytes, const std::string& name, EndOfBlockRule rule);
 
 // One point record: R, amplitude, phase in the 10-wide exponent form with 3 digits (30 columns).
 std::string point_record(const Point& p);

@@ -159,3 +159,26 @@ Parsed<std::int32_t> parse_free_int(std::string_view token) {
 }
 
 }  // namespace records
+
+namespace records {
+
+bool parse_exponent_form(std::string_view f, float& value) {
+  if (f.size() != 10 || (f[0] != ' ' && f[0] != '-') || f[1] != '0' || f[2] != '.' || f[6] != 'E' ||
+      (f[7] != '+' && f[7] != '-'))
+    return false;
+  for (const int i : {3, 4, 5, 8, 9})
+    if (f[static_cast<std::size_t>(i)] < '0' || f[static_cast<std::size_t>(i)] > '9') return false;
+  const int digits = (f[3] - '0') * 100 + (f[4] - '0') * 10 + (f[5] - '0');
+  int e = (f[8] - '0') * 10 + (f[9] - '0');
+  if (f[7] == '-') e = -e;
+  e -= 3;  // the value is digits * 10^e
+  if (e > 10 || e < -10) return false;
+  // Powers of ten up to 10^10 are exact floats (5^10 < 2^24).
+  static constexpr float tens[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  const float m = static_cast<float>(digits);
+  float v = e >= 0 ? m * tens[e] : m / tens[-e];
+  value = f[0] == '-' ? -v : v;
+  return true;
+}
+
+}  // namespace records

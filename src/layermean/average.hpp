@@ -1,0 +1,104 @@
+// Averaging aligned layer-line data sets in the frame of their common reference.
+//
+// A data set aligned with rotation phi, axial shift z and radial scale s (gridscan's and
+// curvematch's values against the reference) is brought into the reference frame by undoing
+// exactly what the search programs apply to a trial: the phase of layer line (n, l) becomes
+// psi - n*phi + 360*l*z/c, a far side first gets n*180 added (far = near + n*180), and the
+// sample at R stands for the reference at s*R. A particle larger by s in real space has its
+// transform G(s R) times s^2, so the values are divided by s^2. The complex values are then
+// interpolated linearly in R onto one radial grid per layer line, scaled by least squares to
+// the running average of the data sets before them, and averaged with the data sets' weights.
+//
+// Data sets are matched block by block, by position, as the suite pairs layer-line files: the
+// k-th block must have the same (n, l) in every data set. A data set with fewer blocks has no
+// data on the layer lines it lacks; samples flagged -999.0 (CTF zero bands) and radii outside
+// a data set's samples are absent there and enter no sum. sidesplit's meridional layer lines
+// written twice at half weight are two blocks like any others: each is averaged on its own
+// and written again with its weight, so the average keeps the layout of its inputs.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "layerline/pointlist.hpp"
+
+namespace layermean {
+
+// Where a data set lies against the reference, and how much it counts.
+struct Placement {
+  float phi = 0.0f;
+  float z = 0.0f;
+  float rscale = 1.0f;
+  bool far = false;
+  float weight = 1.0f;
+  std::int32_t half = 1;  // 1 or 2
+};
+
+// One layer line of the average: the block's identity and the radial grid of its samples.
+struct LayerLineGrid {
+  std::int32_t nn = 0, nl = 0;
+  float block_weight = 1.0f;  // the amplitude weight of its parameter record, as read
+  float ysp = 0.0f;           // the height of the first data set's label, 0 when unreadable
+  std::vector<float> r;       // radii of the samples, increasing
+  std::size_t offset = 0;     // index of its first sample in the flat sample arrays
+};
+
+// Sums at one sample of the grid.
+struct SampleSums {
+  std::complex<double> sum{0.0, 0.0};  // sum of w c G
+  double weight = 0.0;                 // sum of w
+  double amp = 0.0;                    // sum of w c |G|
+  std::int32_t count = 0;              // data sets with a value here
+};
+
+// What each data set contributed.
+struct Contribution {
+  std::string name;
+  Placement place;
+  float scale = 1.0f;                      // c, the least-squares amplitude scale
+  std::vector<std::complex<float>> value;  // its value at each sample (c not applied); NaN: absent
+};
+
+class Averager {
+ public:
+  // repeat: the repeat distance c in Angstroms; delr > 0 puts every layer line on the grid
+  // R = k*delr within the first data set's radii, 0 takes the first data set's radii.
+  Averager(float repeat, float delr);
+
+  // Adds one data set (the blocks of its file, named `name` in messages). Throws
+  // records::ReadError when its layer lines differ from those seen before, or when --delr
+  // would give a layer line more than 100000 radii.
+  void add(const std::string& name, const std::vector<layerline::Block>& blocks, const Placement& p);
+
+  const std::vector<LayerLineGrid>& grid() const { return grid_; }
+  std::size_t samples() const { return total_; }
+  const std::vector<Contribution>& contributions() const { return sets_; }
+  // Sums over every data set, and over the data sets of half 1 or 2.
+  const std::vector<SampleSums>& sums() const { return all_; }
+  const std::vector<SampleSums>& half_sums(std::int32_t half) const { return half == 1 ? half1_ : half2_; }
+
+ private:
+  void extend_grid(const std::string& name, const std::vector<layerline::Block>& blocks);
+  std::vector<std::complex<float>> in_frame(const std::vector<layerline::Block>& blocks, const Placement& p) const;
+
+  float repeat_;
+  float delr_;
+  std::string first_name_;
+  std::vector<LayerLineGrid> grid_;
+  std::size_t total_ = 0;
+  std::vector<SampleSums> all_, half1_, half2_;
+  std::vector<Contribution> sets_;
+};
+
+// The average of some sums at each sample (NaN where no data set has a value).
+std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums);
+
+// Phase difference a - b in degrees, reduced to -180..180.
+double phase_difference(std::complex<double> a, std::complex<double> b);
+
+// |v|, without the care for overflow that std::abs takes (the values are far from it).
+double magnitude(std::complex<double> v);
+
+}  // namespace layermean

@@ -1,0 +1,214 @@
+#include "layermean/layermean.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "layerline/pointlist.hpp"
+#include "layermean/average.hpp"
+#include "layermean/output.hpp"
+#include "layermean/table.hpp"
+#include "records/error.hpp"
+#include "records/numbers.hpp"
+
+namespace layermean {
+
+const std::string_view help_text =
+    "usage: layermean --table FILE --repeat C [--output FILE] [--halves A B] [--stats FILE]\n"
+    "                 [--delr D] [--skip-missing]\n"
+    "\n"
+    "Averages aligned layer-line data sets (point-list files, as sidesplit writes them) in the\n"
+    "frame of the reference they were aligned to, and reports how well they agree.\n"
+    "\n"
+    "--table FILE   the alignment table: tab-separated, a header line naming the columns, lines\n"
+    "               beginning with # are comments. Needed columns: file, phi, z, rscale (the\n"
+    "               values gridscan or curvematch reported for the file against the common\n"
+    "               near-side reference); optional: side (near or far, default near), weight\n"
+    "               (above 0, default 1), half (1 or 2), particle (a name), status (rows whose\n"
+    "               status is not ok are left out and counted); other columns are ignored.\n"
+    "               Without a half, particles (named by the particle column, else by the file)\n"
+    "               alternate between the halves in table order, both sides of a particle in\n"
+    "               the same half. A relative file name is taken from the table's folder.\n"
+    "--repeat C     the repeat distance in Angstroms\n"
+    "--output FILE  the average (default average.dat): a point-list file in sidesplit's layout\n"
+    "               with near-side phases, one block for each block of the data sets\n"
+    "--halves A B   the averages of the data sets of half 1 and of half 2, in the same layout\n"
+    "--stats FILE   per layer line and sample, tab-separated: block, n, l, R, amplitude, phase,\n"
+    "               figure of merit |sum w G|/sum w|G|, number of data sets, and the\n"
+    "               amplitude-weighted phase spread of the data sets about the average\n"
+    "--delr D       put every layer line on the radii R = k*D (default: the first data set's)\n"
+    "--skip-missing go on past data files that cannot be opened, and count them\n"
+    "\n"
+    "Each data set is brought into the reference frame as the search programs score a trial:\n"
+    "layer line (n, l) gets the phase psi - n*phi + 360*l*z/C (a far side n*180 more, since\n"
+    "far = near + n*180), the sample at R stands for the reference at rscale*R, and the values\n"
+    "are divided by rscale^2 (a particle larger by s in real space has the transform s^2 G(sR)).\n"
+    "The complex values are interpolated linearly onto the radial grid, scaled by least squares\n"
+    "to the running average of the data sets before them (the first keeps scale 1) and averaged\n"
+    "with the weights. The k-th block of every data set must have the same n and l; a data set\n"
+    "with fewer blocks has no data on the rest. Amplitudes of -999.0 (CTF zero bands) and radii\n"
+    "outside a data set's samples take no part. A meridional layer line that sidesplit wrote\n"
+    "twice at half weight is two blocks, each averaged on its own and written with its weight.\n"
+    "Blocks end at a point record with R = 0 that is not their first, as gridscan reads them.\n"
+    "\n"
+    "Standard output: per data set its half, weight, amplitude scale and phase residual against\n"
+    "the average (weighted by the average's amplitudes), per layer line its mean figure of merit,\n"
+    "and per shell of R the phase residual and the correlation of the two half averages.\n"
+    "Output files appear only when the whole run succeeds (an existing file of that name is\n"
+    "replaced then); a failed run leaves none.\n"
+    "Exit status 0; 1 when an output cannot be written; 2 on unusable input.\n";
+
+namespace {
+
+float positive_number(const std::string& text, const std::string& option) {
+  const records::Parsed<float> p = records::parse_free_real(text);
+  if (!p.ok() || !std::isfinite(p.value) || !(p.value > 0.0f))
+    throw records::ReadError("command line", option + " needs a number above 0, not \"" + text + "\"");
+  return p.value;
+}
+
+// The whole file, or nothing when it cannot be opened.
+bool read_bytes(const std::string& path, std::string& bytes, std::string& reason) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!f) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  bytes.clear();
+  char buf[1 << 16];
+  for (;;) {
+    const std::size_t n = std::fread(buf, 1, sizeof buf, f.get());
+    bytes.append(buf, n);
+    if (n < sizeof buf) break;
+  }
+  if (std::ferror(f.get())) throw records::ReadError(path, "could not be read");
+  return true;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+[[noreturn]] void write_failure(progmain::Streams s, const records::ReadError& e) {
+  s.err << "layermean: " << e.what() << '\n';
+  throw progmain::Exit{1};
+}
+
+}  // namespace
+
+Options parse_arguments(const std::vector<std::string>& args) {
+  Options o;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--skip-missing") {
+      o.skip_missing = true;
+    } else if (args[i] == "--halves") {
+      if (i + 2 >= args.size() || args[i + 1].empty() || args[i + 2].empty())
+        throw records::ReadError("command line", "--halves needs two file names");
+      o.half1 = args[i + 1];
+      o.half2 = args[i + 2];
+      i += 2;
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  std::string repeat, delr;
+  progmain::bind_options(rest,
+                         {{"--table", &o.table, "a file name"},
+                          {"--repeat", &repeat, "the repeat distance"},
+                          {"--output", &o.output, "a file name"},
+                          {"--stats", &o.stats, "a file name"},
+                          {"--delr", &delr, "a radial step"}},
+                         "layermean");
+  if (o.table.empty()) throw records::ReadError("command line", "--table FILE is needed (see layermean --help)");
+  if (repeat.empty()) throw records::ReadError("command line", "--repeat C is needed (see layermean --help)");
+  o.repeat = positive_number(repeat, "--repeat");
+  if (!delr.empty()) o.delr = positive_number(delr, "--delr");
+  std::vector<std::string> outs{o.output};
+  if (!o.half1.empty()) outs.insert(outs.end(), {o.half1, o.half2});
+  if (!o.stats.empty()) outs.push_back(o.stats);
+  for (std::size_t i = 0; i < outs.size(); ++i)
+    for (std::size_t j = i + 1; j < outs.size(); ++j)
+      if (std::filesystem::absolute(outs[i]).lexically_normal() ==
+          std::filesystem::absolute(outs[j]).lexically_normal())
+        throw records::ReadError("command line", "the output files need different names (" + outs[i] + " twice)");
+  return o;
+}
+
+int run(const std::vector<std::string>& args, progmain::Streams streams) {
+  const Options o = parse_arguments(args);
+  std::string bytes, reason;
+  if (!read_bytes(o.table, bytes, reason)) throw records::ReadError(o.table, "cannot open (" + reason + ")");
+  const Table table = read_table(bytes, o.table);
+  const std::filesystem::path folder = std::filesystem::path(o.table).parent_path();
+
+  std::vector<std::string> outputs{o.output, o.half1, o.half2, o.stats};
+  auto refuse_over = [&](const std::string& input) {
+    for (const std::string& out : outputs)
+      if (!out.empty() && same_file(out, input))
+        throw records::ReadError(out, "is the input " + input + "; it would be overwritten");
+  };
+  refuse_over(o.table);
+
+  Averager avg(o.repeat, o.delr);
+  int skipped = 0;
+  for (const Row& row : table.rows) {
+    const std::filesystem::path p(row.file);
+    const std::string path = p.is_absolute() ? row.file : (folder / p).string();
+    if (!read_bytes(path, bytes, reason)) {
+      if (o.skip_missing) {
+        ++skipped;
+        continue;
+      }
+      throw records::ReadError(
+          o.table, row.line, 0, 0,
+          "the data file " + path + " cannot be opened (" + reason + "); --skip-missing goes on without it");
+    }
+    refuse_over(path);
+    const std::vector<layerline::Block> blocks =
+        layerline::read_point_list(bytes, path, layerline::EndOfBlockRule::RadiusZero);
+    if (blocks.empty()) throw records::ReadError(path, "holds no layer-line block");
+    avg.add(path, blocks, Placement{row.phi, row.z, row.rscale, row.far, row.weight, row.half});
+  }
+  if (avg.contributions().empty())
+    throw records::ReadError(o.table, "no data set to average (" + std::to_string(table.left_out) +
+                                          " rows left out by their status, " + std::to_string(skipped) +
+                                          " missing files skipped)");
+
+  const std::vector<std::complex<float>> mean = mean_of(avg.sums());
+  const std::string title = "layermean average of " + std::to_string(avg.contributions().size());
+  std::vector<std::unique_ptr<PendingFile>> files;
+  try {
+    files.push_back(std::make_unique<PendingFile>(o.output));
+    write_average(files.back()->stream(), avg.grid(), mean, title);
+    if (!o.half1.empty()) {
+      files.push_back(std::make_unique<PendingFile>(o.half1));
+      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(1)), "layermean half 1");
+      files.push_back(std::make_unique<PendingFile>(o.half2));
+      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(2)), "layermean half 2");
+    }
+    if (!o.stats.empty()) {
+      files.push_back(std::make_unique<PendingFile>(o.stats));
+      write_stats(files.back()->stream(), avg, mean);
+    }
+    for (auto& f : files) f->close();
+  } catch (const records::ReadError& e) {
+    write_failure(streams, e);
+  }
+  write_summary(streams.out, avg, mean, table.left_out, skipped, o.table);
+  streams.out.flush();
+  if (!streams.out) write_failure(streams, records::ReadError("standard output", "could not be written"));
+  try {
+    for (auto& f : files) f->commit();
+  } catch (const records::ReadError& e) {
+    write_failure(streams, e);
+  }
+  return 0;
+}
+
+}  // namespace layermean

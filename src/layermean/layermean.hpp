@@ -1,0 +1,32 @@
+// layermean: averages many aligned layer-line data sets (point-list files) into one, in the
+// frame of their common reference, with half-set averages, per-sample statistics and a
+// summary of how well the data sets agree.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "progmain/progmain.hpp"
+
+namespace layermean {
+
+extern const std::string_view help_text;
+
+struct Options {
+  std::string table;    // --table FILE (needed)
+  float repeat = 0.0f;  // --repeat C (needed), Angstroms
+  std::string output = "average.dat";
+  std::string half1, half2;   // --halves A B
+  std::string stats;          // --stats FILE
+  float delr = 0.0f;          // --delr D; 0: the first data set's radii
+  bool skip_missing = false;  // --skip-missing
+};
+
+// Throws records::ReadError("command line", ...) on anything it cannot use.
+Options parse_arguments(const std::vector<std::string>& args);
+
+// The whole run; returns the exit status.
+int run(const std::vector<std::string>& args, progmain::Streams streams);
+
+}  // namespace layermean
