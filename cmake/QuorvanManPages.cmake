@@ -1,6 +1,7 @@
 # Manual pages from each program's --help, made at build time by help2man when it is installed,
 # into build/man/man1, and installed with the programs. quorvan answers no --help and has none.
 
+set(QUORVAN_MAN_NAME_besselmap "3-D density map of a helix by Fourier-Bessel synthesis from its layer lines")
 set(QUORVAN_MAN_NAME_crestfind "amplitude maxima of the layer lines of a point-list layer-line file")
 set(QUORVAN_MAN_NAME_curvematch "align gridded layer-line data sets by a refined grid search")
 set(QUORVAN_MAN_NAME_gridscan "align point-list layer-line data sets by a phase-residual grid search")
@@ -10,6 +11,7 @@ set(QUORVAN_MAN_NAME_layermean "average aligned layer-line data sets in the fram
 set(QUORVAN_MAN_NAME_linerecast "rewrite a point-list layer-line file as a listing")
 set(QUORVAN_MAN_NAME_mapconvert "rewrite foreign and old-style map image files as native maps")
 set(QUORVAN_MAN_NAME_mapflat "project a 3-D map image along y")
+set(QUORVAN_MAN_NAME_mapfsc "Fourier shell correlation of two maps and their resolution")
 set(QUORVAN_MAN_NAME_mapsig "Student t-statistic map from the mean and deviation maps of two sets")
 set(QUORVAN_MAN_NAME_recode "add 180 degrees to every phase of a point-list layer-line file")
 set(QUORVAN_MAN_NAME_sidesplit "sample the near and far sides of the layer lines of a transform image")

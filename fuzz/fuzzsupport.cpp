@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 
 namespace fuzzsupport {
@@ -50,13 +51,18 @@ int run_program(int (*run)(const std::vector<std::string>&, progmain::Streams), 
                 const std::vector<std::string>& args) {
   std::istringstream in(stdin_text);
   std::ostringstream out, err;
+  // Each input is a run of its own: a failed one removes its unfinished outputs, as run_main does.
+  progmain::forget_outputs();
+  int status = 0;
   try {
-    return run(args, progmain::Streams{in, out, err});
+    status = run(args, progmain::Streams{in, out, err});
   } catch (const records::ReadError&) {
-    return 2;
+    status = 2;
   } catch (const progmain::Exit& e) {
-    return e.status;
+    status = e.status;
   }
+  if (status != 0) progmain::remove_unfinished_outputs();
+  return status;
 }
 
 }  // namespace fuzzsupport

@@ -3,6 +3,7 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -80,6 +81,21 @@ struct RealImage {
   Plan forward, inverse;
 };
 
+// A real map of nz x ny x nx values and its half spectrum, out of place. The plans are made on
+// buffers of their own and executed on the caller's arrays (FFTW_UNALIGNED).
+struct RealMap {
+  RealMap(std::int32_t nx, std::int32_t ny, std::int32_t nz) {
+    const std::size_t real = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
+    const std::size_t half =
+        2 * static_cast<std::size_t>(nx / 2 + 1) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
+    std::vector<float> r(real), c(half);
+    forward = checked(
+        fftwf_plan_dft_r2c_3d(nz, ny, nx, r.data(), as_complex(c.data()), plan_flags | FFTW_PRESERVE_INPUT), "map");
+    inverse = checked(fftwf_plan_dft_c2r_3d(nz, ny, nx, as_complex(c.data()), r.data(), plan_flags), "map");
+  }
+  Plan forward, inverse;
+};
+
 // The plans of the run, by size. They live until the program ends.
 class Plans {
  public:
@@ -90,6 +106,7 @@ class Plans {
     real_lines_.clear();
     complex_lines_.clear();
     images_.clear();
+    maps_.clear();
     fftwf_cleanup();
   }
 
@@ -98,8 +115,12 @@ class Plans {
   RealImage& image(float* image, std::int32_t nx, std::int32_t ny) {
     return images_.try_emplace(std::pair{nx, ny}, image, nx, ny).first->second;
   }
+  RealMap& map(std::int32_t nx, std::int32_t ny, std::int32_t nz) {
+    return maps_.try_emplace(std::array{nx, ny, nz}, nx, ny, nz).first->second;
+  }
 
  private:
+  std::map<std::array<std::int32_t, 3>, RealMap> maps_;
   std::map<std::int32_t, RealLine> real_lines_;
   std::map<std::int32_t, ComplexLine> complex_lines_;
   std::map<std::pair<std::int32_t, std::int32_t>, RealImage> images_;
@@ -183,6 +204,21 @@ void odfft(float* data, std::int32_t n, std::int32_t m, std::int32_t idir) {
     default:
       throw std::invalid_argument("odfft: idir must be 0, 1, -1 or -2, not " + std::to_string(idir));
   }
+}
+
+void rfft3d_forward(const float* map, float* spectrum, std::int32_t nx, std::int32_t ny, std::int32_t nz) {
+  if (nx < 1 || ny < 1 || nz < 1) return;
+  RealMap& p = plans().map(nx, ny, nz);
+  // FFTW_PRESERVE_INPUT: the map is only read.
+  fftwf_execute_dft_r2c(p.forward.get(), const_cast<float*>(map), as_complex(spectrum));
+}
+
+void rfft3d_inverse(float* spectrum, float* map, std::int32_t nx, std::int32_t ny, std::int32_t nz) {
+  if (nx < 1 || ny < 1 || nz < 1) return;
+  RealMap& p = plans().map(nx, ny, nz);
+  fftwf_execute_dft_c2r(p.inverse.get(), as_complex(spectrum), map);
+  const std::size_t count = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny) * static_cast<std::size_t>(nz);
+  divide(map, count, static_cast<float>(static_cast<std::int64_t>(count)));
 }
 
 }  // namespace adapters

@@ -36,4 +36,15 @@ void todfft(float* image, std::int32_t nx, std::int32_t ny, std::int32_t idir);
 // n or m below 1: nothing is done. Any other idir throws std::invalid_argument.
 void odfft(float* data, std::int32_t n, std::int32_t m, std::int32_t idir);
 
+// Three-dimensional transform of a real map of nz sections of ny lines of nx values, stored
+// contiguously (column index fastest, no padding).
+//   forward: spectrum receives nz*ny*(nx/2 + 1) complex values (real, imaginary), column h
+//            fastest, then row, then section, each in natural order (indices above half the
+//            size hold the negative frequencies); map is left unchanged.
+//   inverse: such a spectrum back into the real map, divided by nx*ny*nz; the spectrum is
+//            used as work space and left undefined.
+// Any size below 1: nothing is done.
+void rfft3d_forward(const float* map, float* spectrum, std::int32_t nx, std::int32_t ny, std::int32_t nz);
+void rfft3d_inverse(float* spectrum, float* map, std::int32_t nx, std::int32_t ny, std::int32_t nz);
+
 }  // namespace adapters

@@ -10,6 +10,7 @@
 #include "imagefile/header.hpp"
 #include "imagefile/numformat.hpp"
 #include "imagefile/state.hpp"
+#include "progmain/outputs.hpp"
 #include "records/forms.hpp"
 
 namespace imagefile {
@@ -52,6 +53,7 @@ DiskStream& open_stream(const char* routine, int iunit) {
     errno = 0;
     fatal(std::string(routine) + ": disk stream " + std::to_string(iunit) + " is not open");
   }
+  note_file(table.streams[static_cast<std::size_t>(iunit)].name);
   return table.streams[static_cast<std::size_t>(iunit)];
 }
 
@@ -143,6 +145,7 @@ int qqopen(std::string_view lognam, int istat) {
   if (filename == "/dev/null") jstat = status_unknown;
   if (filename.empty()) filename = logical;
   filename = cut(filename, 499);
+  note_file(filename);
   if (jstat == status_new && ::access(filename.c_str(), F_OK) == 0) {
     errno = 0;
     fatal_level1(" (Q)QOPEN NEW file already exists: " + filename);
@@ -166,6 +169,9 @@ int qqopen(std::string_view lognam, int istat) {
   s.name = filename;
   s.scratch = jstat == status_scratch;
   const char* how = jstat == status_old ? "r+b" : jstat == status_readonly ? "rb" : "w+b";
+  // A file this open creates is the run's own output until it is closed without error.
+  if ((jstat == status_new || jstat == status_unknown) && filename != "/dev/null")
+    progmain::begin_output(filename, progmain::FinishedBy::close);
   errno = 0;
   std::FILE* f = std::fopen(filename.c_str(), how);
   if (f == nullptr) fatal("(Q)QOPEN: can't open " + filename);
@@ -231,6 +237,7 @@ void qqinq(int& iunit, std::string_view lognam, std::string& filnam, std::int64_
     iunit = found;
   }
   DiskStream& s = table.streams[static_cast<std::size_t>(iunit)];
+  note_file(s.name);
   std::fflush(s.file);
   const off_t here = ::ftello(s.file);
   if (here < 0 || ::fseeko(s.file, 0, SEEK_END) != 0) fatal("QQINQ: seek failed on " + s.name);
@@ -343,6 +350,7 @@ int qrarch(int iunit, int ipos) {
     fatal("QRARCH: disk stream " + std::to_string(iunit) + " is not open");
   }
   DiskStream& s = table.streams[static_cast<std::size_t>(iunit)];
+  note_file(s.name);
   unsigned char stamp[4] = {0, 0, 0, 0};
   const std::string convert_from = ugtenv("CONVERT_FROM");
   if (!convert_from.empty()) {
@@ -379,6 +387,7 @@ void qwarch(int iunit, int ipos) {
     fatal("QWARCH: disk stream " + std::to_string(iunit) + " is not open");
   }
   DiskStream& s = table.streams[static_cast<std::size_t>(iunit)];
+  note_file(s.name);
   errno = 0;
   if (!seek_to(s, 4 * static_cast<std::int64_t>(ipos))) fatal("QWARCH: seek failed on " + s.name);
   if (std::fwrite(native_stamp, 1, 4, s.file) != 4) fatal("QWARCH: can't write machine stamp to " + s.name);
@@ -391,10 +400,12 @@ void qclose(int iunit) {
   if (iunit < 1 || iunit > max_disk_streams) return;
   DiskStream& s = table.streams[static_cast<std::size_t>(iunit)];
   if (s.file != nullptr) {
+    note_file(s.name);
     errno = 0;
     std::FILE* f = s.file;
     s.file = nullptr;
     if (std::fclose(f) != 0) fatal("QCLOSE: failed on " + s.name);
+    progmain::output_closed(s.name);
   }
   s = DiskStream{};
 }

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "imagefile/state.hpp"
+#include "progmain/outputs.hpp"
 #include "records/forms.hpp"
 
 namespace imagefile {
@@ -165,9 +166,48 @@ EndRunHandler end_run_handler = nullptr;
 
 void set_end_run_handler(EndRunHandler handler) { end_run_handler = handler; }
 
+void note_file(std::string_view file) { detail::environment().current_file = trim_right(file); }
+
+void note_failure(std::string_view message) {
+  detail::EnvironmentState& env = detail::environment();
+  std::string_view m = trim_right(message);
+  while (!m.empty() && (m.front() == ' ' || m.front() == '\n')) m.remove_prefix(1);
+  env.failure = m;
+  env.failure_on_stderr = false;
+}
+
+namespace {
+
+// The program as invoked, without its directory: the name scripts know it by.
+std::string invoked_name() {
+  std::string name = ugtarg(0);
+  if (const std::size_t slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
+  return name.empty() ? envpnm() : name;
+}
+
+// "<program>: <file>: <failure>", the file left out when the failure names it already.
+void failure_line(int status) {
+  detail::EnvironmentState& env = detail::environment();
+  if (env.failure_on_stderr) return;
+  std::string line = invoked_name() + ": ";
+  if (!env.current_file.empty() && env.failure.find(env.current_file) == std::string::npos)
+    line += env.current_file + ": ";
+  line += env.failure.empty() ? "the image library ended the run with status " + std::to_string(status) : env.failure;
+  std::cerr << line << '\n';
+}
+
+}  // namespace
+
 void end_run(int status) {
   report_stream().flush();
   std::cout.flush();
+  if (status != 0) {
+    failure_line(status);
+    progmain::remove_unfinished_outputs();
+  }
+  detail::EnvironmentState& env = detail::environment();
+  env.failure.clear();
+  env.failure_on_stderr = false;
   std::cerr.flush();
   if (end_run_handler) end_run_handler(status);
   std::exit(status);
@@ -176,7 +216,10 @@ void end_run(int status) {
 void stop_run(std::string_view stop_text) {
   report_stream().flush();
   std::cout.flush();
-  if (!stop_text.empty()) std::cerr << stop_text << '\n';
+  if (!stop_text.empty()) {
+    std::cerr << stop_text << '\n';
+    if (detail::environment().failure.empty()) note_failure(stop_text);
+  }
   end_run(1);
 }
 
@@ -198,6 +241,11 @@ void enverr(int istat, std::string_view message) {
     line = std::string(message);
   }
   if (line.size() > 100) line.resize(100);
+  if (istat >= -1 && istat <= 1) {
+    note_failure(message);
+    if (istat < 0 && saved_errno != 0)
+      detail::environment().failure += std::string(" (") + std::strerror(saved_errno) + ")";
+  }
   if (istat == 2) {
     qprint(0, "");
     qprint(0, " $TEXT:Warning: $$ comment $$ ");
@@ -211,6 +259,9 @@ void enverr(int istat, std::string_view message) {
     report_stream().flush();
     std::cout.flush();
     std::cerr << ' ' << trim_right(line) << '\n';
+    // That line names the program; with the file in it, it is the one line scripts need.
+    const std::string& file = detail::environment().current_file;
+    detail::environment().failure_on_stderr = file.empty() || line.find(file) != std::string::npos;
   }
   getelapsed();
   // Status 255 for fatal errors; an error end never reports success, so istat 0 gives 1.

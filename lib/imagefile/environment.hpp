@@ -66,8 +66,15 @@ std::string envpnm();
 // Prints the " Times: ..." line when the timer was started, then (re)starts it.
 void getelapsed();
 
-// Ends the run now with `status`, flushing standard output and standard error first.
+// Ends the run now with `status`, flushing standard output and standard error first. A
+// non-zero status also writes one line on standard error naming the program, the file the
+// library was working on and the failure it reported ("mapflat: in.map: IRDHDR: End-of-File
+// error !!!"), and removes the outputs the run began and did not finish (progmain/outputs.hpp).
 [[noreturn]] void end_run(int status);
+// The file the library is working on, and the failure about to end the run: what end_run's
+// line on standard error names. Every routine that can end the run sets them.
+void note_file(std::string_view file);
+void note_failure(std::string_view message);
 // An in-process caller (a fuzz target) may have end_run call this instead of ending the
 // process; the handler must not return (it throws). nullptr restores the plain exit.
 using EndRunHandler = void (*)(int status);

@@ -35,6 +35,7 @@ std::string trimmed_name(std::string_view name) {
 // A stop after a message of this library that has no stop text of its own.
 [[noreturn]] void refuse(const std::string& message) {
   out() << message << '\n';
+  note_failure(message);
   stop_run();
 }
 
@@ -43,7 +44,9 @@ int unit_of(const char* routine, int istream) {
   detail::ImageTable& t = detail::image_table();
   if (istream < 1 || istream > max_image_streams || t.stream_map[static_cast<std::size_t>(istream)] == 0)
     refuse(std::string(" ") + routine + ": stream " + std::to_string(istream) + " has not been opened");
-  return t.stream_map[static_cast<std::size_t>(istream)];
+  const int unit = t.stream_map[static_cast<std::size_t>(istream)];
+  note_file(detail::disk_table().streams[static_cast<std::size_t>(unit)].name);
+  return unit;
 }
 
 Header& hdr(int unit) { return detail::image_table().headers[static_cast<std::size_t>(unit)]; }
@@ -70,11 +73,13 @@ void refuse_foreign_write(int unit) {
   if (flags(unit).old_style) {
     out() << "!!! Error - cannot overwrite old-style 20th century map.\n"
           << "    Use mapconvert program and retry.\n";
+    note_failure("cannot overwrite an old-style 20th century map; use mapconvert and retry");
     stop_run();
   }
   if (flags(unit).foreign) {
     out() << "!!! Error - cannot overwrite map of different machine \n\n"
           << "architecture - use mapconvert program and retry.\n";
+    note_failure("cannot overwrite a map of a different machine architecture; use mapconvert and retry");
     stop_run();
   }
 }
@@ -307,12 +312,15 @@ std::string status_word(std::string_view atbute) {
 
 void imopen(int istream, std::string_view name, std::string_view atbute) {
   detail::ImageTable& t = detail::image_table();
+  note_file(trimmed_name(name));
   if (istream < 1 || istream > max_image_streams) {
     out() << "\n\n IMOPEN: Invalid STREAM number!!!\n\n\n";
+    note_failure("IMOPEN: Invalid STREAM number!!!");
     stop_run("Open Error !!!");
   }
   if (++t.open_count > max_open_images) {
     out() << "\n\n IMOPEN: No More than 5 files can be opened!!!\n\n\n";
+    note_failure("IMOPEN: No More than 5 files can be opened!!!");
     stop_run("open error!!!");
   }
   const std::string status = status_word(atbute);
@@ -351,6 +359,7 @@ void imopen(int istream, std::string_view name, std::string_view atbute) {
         out() << (records::FreeLine() << "(A) karch(j) is " << std::int32_t{1}).str() << '\n'
               << "!!! Fatal error - cannot read from or write to file : " << shown << '\n'
               << "!!! Use mapconvert to reformat maps correctly !!!\n";
+        note_failure("cannot read from or write to a foreign old-style map; use mapconvert to reformat it");
         stop_run();
       } else {
         out() << "\n!!! New style 21st century map : " << shown << '\n';
@@ -393,6 +402,7 @@ void irdhdr(int istream, Int3& inxyz, Int3& imxyz, std::int32_t& imode, float& d
   // A header cut short anywhere cannot be trusted, so every group must be there.
   if (!read_header_groups(unit, fresh)) {
     out() << " IRDHDR: End-of-File error !!!\n";
+    note_failure("IRDHDR: End-of-File error !!!");
     stop_run("Error");
   }
   h = fresh;

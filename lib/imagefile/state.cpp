@@ -1,5 +1,7 @@
 #include "imagefile/state.hpp"
 
+#include "progmain/outputs.hpp"
+
 namespace imagefile {
 namespace detail {
 
@@ -27,6 +29,7 @@ void reset_for_tests() {
   detail::disk_table() = detail::DiskTable{};
   detail::image_table() = detail::ImageTable{};
   detail::environment() = detail::EnvironmentState{};
+  progmain::forget_outputs();
 }
 
 }  // namespace imagefile

@@ -29,6 +29,11 @@ struct EnvironmentState {
   std::string program_name;  // from command-line argument 0
   bool have_arguments = false;
   std::vector<std::string> arguments;
+  // The file the library was last working on and the failure it last reported, for the one
+  // line on standard error at a failing end of the run.
+  std::string current_file;
+  std::string failure;
+  bool failure_on_stderr = false;  // the failure's line is on standard error already
   bool timer_started = false;
   std::chrono::steady_clock::time_point start_wall{};
   double start_user = 0.0, start_system = 0.0;

@@ -1,8 +1,10 @@
 #include "progmain/progmain.hpp"
 
+#include <csignal>
 #include <iostream>
 #include <new>
 
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 
 #ifndef QUORVAN_PROCESSOR
@@ -50,34 +52,51 @@ void bind_options(const std::vector<std::string>& args, std::initializer_list<Op
   }
 }
 
+int end_of_run(std::string_view name, int status) {
+  // What was written stays written: flushed before anything is judged or removed.
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << name << ": standard output could not be written\n";
+    if (status == 0) status = 1;
+  }
+  std::cerr.flush();
+  if (status != 0) remove_unfinished_outputs();
+  return status;
+}
+
 int run_main(int argc, char** argv, const ProgramInfo& info, const RunFunction& run) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
   if (args.size() == 1 && args[0] == "--help") {
     std::cout << info.help;
-    return 0;
+    return end_of_run(info.name, 0);
   }
   if (args.size() == 1 && args[0] == "--version") {
     std::cout << release_line() << '\n';
-    return 0;
+    return end_of_run(info.name, 0);
   }
+  // A reader that goes away (a pipe into head) is a write failure like any other, reported
+  // and ending the run with its outputs cleaned up, not a signal that kills the process.
+  std::signal(SIGPIPE, SIG_IGN);
   Streams streams{std::cin, std::cout, std::cerr};
+  int status = 0;
   try {
-    const int status = run(args, streams);
-    std::cout.flush();
-    return status;
+    status = run(args, streams);
   } catch (const records::ReadError& e) {
     std::cout.flush();
     std::cerr << info.name << ": " << e.what() << '\n';
-    return records::read_error_status;
+    status = records::read_error_status;
   } catch (const Exit& e) {
-    std::cout.flush();
-    std::cerr.flush();
-    return e.status;
+    status = e.status;
   } catch (const std::bad_alloc&) {
     std::cout.flush();
     std::cerr << info.name << ": not enough memory for the input\n";
-    return 1;
+    status = 1;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << info.name << ": " << e.what() << '\n';
+    status = 1;
   }
+  return end_of_run(info.name, status);
 }
 
 }  // namespace progmain

@@ -53,8 +53,15 @@ using RunFunction = std::function<int(const std::vector<std::string>& args, Stre
 
 // Answers a lone --help or --version argument; otherwise calls run with the arguments after
 // argv[0] and the standard streams. A records::ReadError ends the run with
-// "<name>: <message>" on standard error and status 2, an Exit with its status; either way
-// standard output is flushed first, so what was written stays written.
+// "<name>: <message>" on standard error and status 2, an Exit with its status, any other
+// exception with its message and status 1. Every end then goes through end_of_run().
 int run_main(int argc, char** argv, const ProgramInfo& info, const RunFunction& run);
+
+// The end of every run, with the status it would end with: flushes standard output, so what
+// was written stays written; standard output that could not be written is
+// "<name>: standard output could not be written" on standard error and turns status 0 into 1;
+// a non-zero status removes the outputs the run began and did not finish (progmain/outputs.hpp).
+// Returns the status to exit with.
+int end_of_run(std::string_view name, int status);
 
 }  // namespace progmain

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "layerline/pointlist.hpp"
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 #include "records/source.hpp"
@@ -64,6 +65,7 @@ std::optional<records::LineSource> open_input(const std::string& path) {
 // writing, so it stays exactly as it was.
 std::ofstream create_new(const std::string& path) {
   if (path.empty()) throw records::ReadError("output file", "no file name given");
+  progmain::begin_output(path);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (fd < 0) {
     const int err = errno;
@@ -140,6 +142,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
 
   summary.close();
   if (!summary) throw records::ReadError(output_name, "the output file could not be written");
+  progmain::finish_output(output_name);
   streams.out << " Completed." << std::endl;
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "curvematch/report.hpp"
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 #include "records/free.hpp"
@@ -71,6 +72,7 @@ class Fd {
 // The results file, opened as a file of unknown status: created when missing, otherwise left as
 // it is until the end of the run overwrites it with the one record.
 void open_results_file(const std::string& name) {
+  progmain::begin_output(name);
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0666);
   if (fd < 0) throw records::ReadError(name, "cannot open the results file (" + system_error() + ")");
   ::close(fd);
@@ -78,6 +80,7 @@ void open_results_file(const std::string& name) {
 
 // The fitted test file, created as a new file: an existing file of that name ends the run.
 int create_new_file(const std::string& name) {
+  progmain::begin_output(name);
   const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (fd < 0 && errno == EEXIST)
     throw records::ReadError(name, "the fitted test file already exists; it must be a new file");
@@ -210,6 +213,7 @@ int run(progmain::Streams streams, SearchOptions options) {
     write_final_report(out, d, search, convd, in.rep_dis);
     write_results_file(results_name,
                        results_record(search.rfmin(), best.phimin, best.zmin, best.rscmin, search.gmin()));
+    progmain::finish_output(results_name);
     out << "  --- now writing fitted test file: " << in.newfile << '\n';
     out << (records::FreeLine() << search.gmin() << best.phimin << best.zmin << best.rscmin << search.rfmin()).str()
         << '\n';
@@ -217,6 +221,7 @@ int run(progmain::Streams streams, SearchOptions options) {
     write_all(fitted.get(), fitted_file_text(d), newname);
     if (::close(fitted.release()) != 0)
       throw records::ReadError(newname, "cannot write the fitted test file (" + system_error() + ")");
+    progmain::finish_output(newname);
   } catch (const RunStop& stop) {
     out.flush();
     streams.err << "curvematch: " << stop.message << '\n';

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 
 namespace gridscan {
@@ -13,6 +14,7 @@ ReportWriter::ReportWriter(std::ostream& out) : path_("the report"), out_(&out) 
 
 void ReportWriter::line(const std::string& text) {
   if (out_ == nullptr) {
+    progmain::begin_output(path_);
     file_ = std::make_unique<std::ofstream>(path_, std::ios::binary | std::ios::trunc);
     if (!*file_) {
       const int err = errno;
@@ -30,6 +32,7 @@ void ReportWriter::finish() {
   if (out_ == nullptr) return;
   out_->flush();
   if (!*out_) throw records::ReadError(path_, "the report could not be written");
+  if (file_) progmain::finish_output(path_);
 }
 
 }  // namespace gridscan

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imagefile/imageio.hpp"
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 
@@ -116,9 +117,12 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   std::ostringstream gridded;
   write_gridded(gridded, p, g, noise);
 
+  // The three files stand or fall together: a failure before all are written removes them all.
+  for (const std::string* f : {&files.transform, &files.deck, &files.gridded}) progmain::begin_output(*f);
   write_transform(files.transform, p, g, section);
   write_text_file(files.deck, deck_text(p, g));
   write_text_file(files.gridded, gridded.str());
+  for (const std::string* f : {&files.transform, &files.deck, &files.gridded}) progmain::finish_output(*f);
 
   std::ostream& out = streams.out;
   out << " helixsim: " << p.title << "\n";

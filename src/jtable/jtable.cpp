@@ -72,11 +72,6 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   }
   const Rule rule = read_rule(streams.in);
   write_table(rule, streams.out);
-  streams.out.flush();
-  if (!streams.out) {
-    streams.err << "jtable: standard output could not be written\n";
-    return 1;
-  }
   return 0;
 }
 

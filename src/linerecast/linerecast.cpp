@@ -40,8 +40,7 @@ void recast(std::istream& in, std::ostream& out) {
     // The terminator is written as the block's last point line.
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
-      if (pr.kind == layerline::PointKind::EndOfFile)
-        throw reader.end_of_file_in_block();
+      if (pr.kind == layerline::PointKind::EndOfFile) throw reader.end_of_file_in_block();
       out << layerline::listing_point(pr.point) << '\n';
       if (pr.kind == layerline::PointKind::EndOfBlock) break;
     }
@@ -55,11 +54,6 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     return 2;
   }
   recast(streams.in, streams.out);
-  streams.out.flush();
-  if (!streams.out) {
-    streams.err << "linerecast: standard output could not be written\n";
-    return 1;
-  }
   return 0;
 }
 

@@ -37,8 +37,7 @@ void recode_file(std::istream& in, std::ostream& out) {
     out << h->label50() << '\n' << layerline::parameter_record(h->scale, h->nn, h->nl) << '\n';
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
-      if (pr.kind == layerline::PointKind::EndOfFile)
-        throw reader.end_of_file_in_block();
+      if (pr.kind == layerline::PointKind::EndOfFile) throw reader.end_of_file_in_block();
       if (pr.kind == layerline::PointKind::EndOfBlock) {
         out << layerline::point_record(pr.point) << '\n';
         break;
@@ -55,11 +54,6 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     return 2;
   }
   recode_file(streams.in, streams.out);
-  streams.out.flush();
-  if (!streams.out) {
-    streams.err << "recode: standard output could not be written\n";
-    return 1;
-  }
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/source.hpp"
 #include "sidesplit/deck.hpp"
@@ -92,15 +93,11 @@ int run(const std::vector<std::string>& args, progmain::Streams streams, Transfo
     for (const char* name : {"near.dat", "far.dat"}) {
       if (path_taken(dir / name)) throw ReadError(name, "the output file exists already; it is left as it is");
     }
+    // The two files stand or fall together: a failure before both are complete removes both.
+    progmain::begin_output((dir / "near.dat").string());
+    progmain::begin_output((dir / "far.dat").string());
     near_file.emplace(dir / "near.dat", "near.dat");
-    try {
-      far_file.emplace(dir / "far.dat", "far.dat");
-    } catch (const ReadError&) {
-      near_file.reset();
-      std::error_code ec;
-      fs::remove(dir / "near.dat", ec);
-      throw;
-    }
+    far_file.emplace(dir / "far.dat", "far.dat");
   }
 
   const Transform t = make_transform(image->nx, image->ny, image->xorig, image->yorig, deck.xshft, deck.yshft,
@@ -128,6 +125,8 @@ int run(const std::vector<std::string>& args, progmain::Streams streams, Transfo
   if (deck.idump != 0) {
     near_file->close();
     far_file->close();
+    progmain::finish_output((dir / "near.dat").string());
+    progmain::finish_output((dir / "far.dat").string());
   }
   source.close();
   return 0;

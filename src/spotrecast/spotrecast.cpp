@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 
+#include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/source.hpp"
 
@@ -66,6 +67,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   // output file as it was.
   const records::Record id = list.expect("the first record (the title of the list)");
 
+  progmain::begin_output(fileout);
   std::ofstream out(fileout, std::ios::binary | std::ios::trunc);
   if (!out) {
     const int err = errno;
@@ -79,6 +81,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   }
   out.close();
   if (!out) throw records::ReadError(fileout, "the output file could not be written");
+  progmain::finish_output(fileout);
   return 0;
 }
 

@@ -2,7 +2,8 @@
 // asserts that the run ends by itself (no signal, no timeout) inside a memory bound, with the
 // status its rules fix (any non-zero status where none is fixed), a message that names the
 // file and what was wrong, and every file that was there before unchanged unless the program
-// is meant to write it.
+// is meant to write it. A failed run leaves no file of its own behind, complete or not, and a
+// run whose standard output cannot be written says so and fails.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,6 +29,7 @@ struct Case {
   int status = any_failure;
   std::vector<std::string> mentions;  // each must appear in standard error or output
   std::set<std::string> writes;       // files the program may create or change
+  bool stdout_full = false;           // standard output is /dev/full
 };
 
 std::string example(const std::string& rel) { return read_file(fs::path(QUORVAN_EXAMPLES) / rel); }
@@ -56,17 +58,20 @@ void run_case(const Case& c) {
   TempDir dir;
   for (const auto& [name, bytes] : c.files) dir.write(name, bytes);
   RunSpec job;
+  // standard output that cannot be written: through the shell, which binds it to /dev/full
+  const std::string to_full = c.stdout_full ? " >/dev/full" : "";
   // a memory bound of 1 GiB: through ulimit in the normal build; the sanitizer build reserves
   // shadow memory beyond any address-space limit, so there its allocator enforces the bound
 #if defined(__SANITIZE_ADDRESS__)
-  job.exe = program_path(c.program);
-  job.args = c.args;
+  job.exe = "/bin/sh";
+  job.args = {"-c", "exec \"$0\" \"$@\"" + to_full, program_path(c.program)};
+  job.args.insert(job.args.end(), c.args.begin(), c.args.end());
   const char* asan = std::getenv("ASAN_OPTIONS");
   job.env.emplace_back("ASAN_OPTIONS",
                        std::string(asan ? asan : "") + ":max_allocation_size_mb=1024:allocator_may_return_null=0");
 #else
   job.exe = "/bin/sh";
-  job.args = {"-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"", program_path(c.program)};
+  job.args = {"-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"" + to_full, program_path(c.program)};
   job.args.insert(job.args.end(), c.args.begin(), c.args.end());
 #endif
   job.stdin_text = c.stdin_text;
@@ -87,6 +92,62 @@ void run_case(const Case& c) {
       EXPECT_EQ(dir.read(name), bytes) << name << " was changed";
     }
   }
+  if (c.stdout_full) {
+    EXPECT_TRUE(contains(r.err, c.program + ": standard output could not be written")) << r.err;
+  } else if (r.status != 0) {
+    // nothing the failed run created stays behind to block the rerun
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(c.files.count(name)) << name << " was left behind by the failed run";
+    }
+  }
+}
+
+// Every program run on good input with its standard output on /dev/full.
+std::vector<Case> full_output_cases() {
+  const std::string near = example("linerecast/near.dat");
+  const std::string gctl = example("gridscan/gridscan.ctl");
+  const std::map<std::string, std::string> mapsig_files = {{"m1.map", example("mapsig/mean1.map")},
+                                                           {"s1.map", example("mapsig/sdev1.map")},
+                                                           {"m2.map", example("mapsig/mean2.map")},
+                                                           {"s2.map", example("mapsig/sdev2.map")}};
+  std::vector<Case> cases = {
+      {"recode", "recode", {}, near},
+      {"linerecast", "linerecast", {}, near},
+      {"jtable", "jtable", {}, "49 3 9 20\n"},
+      {"quorvan", "quorvan", {}, std::nullopt},
+      {"help", "curvematch", {"--help"}, std::nullopt},
+      {"crestfind", "crestfind", {}, "in.dat\nout.txt\n", {}, {{"in.dat", example("crestfind/near.dat")}}},
+      {"spotrecast", "spotrecast", {}, "in.txt\nout.txt\n", {}, {{"in.txt", example("spotrecast/spots.txt")}}},
+      {"curvematch",
+       "curvematch",
+       {},
+       "curvematch.ctl\ncurvematch.res\nfitted.dat\n2 118\n",
+       {},
+       {{"curvematch.ctl", example("curvematch/curvematch.ctl")},
+        {"ref.dat", example("curvematch/ref.dat")},
+        {"test.dat", example("curvematch/test.dat")}}},
+      {"mapconvert",
+       "mapconvert",
+       {"in.map", "out.map"},
+       std::nullopt,
+       {},
+       {{"in.map", example("mapconvert/bigendian.map")}}},
+      {"mapflat", "mapflat", {}, "in.map\nflat.map\n", {}, {{"in.map", example("mapflat/density.map")}}},
+      {"mapsig", "mapsig", {}, "t\n8\nm1.map\ns1.map\n6\nm2.map\ns2.map\n", {{"TSTAT", "t.map"}}, mapsig_files},
+      {"sidesplit",
+       "sidesplit",
+       {},
+       std::nullopt,
+       {{"IN", "t.map"}},
+       {{"sidesplit.dek", example("sidesplit/sidesplit.dek")}, {"t.map", example("sidesplit/transform.map")}}},
+  };
+  for (Case& c : cases) {
+    c.name = "stdout_full." + c.name;
+    c.status = any_failure;
+    c.stdout_full = true;
+  }
+  return cases;
 }
 
 // A point-list file read from standard input by a filter (recode, linerecast).
@@ -552,6 +613,7 @@ std::vector<Case> all_cases() {
                    any_failure,
                    {"t.map"},
                    swrites});
+  for (auto& c : full_output_cases()) cases.push_back(std::move(c));
   return cases;
 }
 

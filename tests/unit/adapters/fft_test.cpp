@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -139,5 +140,34 @@ TEST(Todfft, ImageGoesToItsPackedTransformAndBack) {
         EXPECT_NEAR(image[p], original[p], tol) << nx << "x" << ny;
       }
     }
+  }
+}
+
+TEST(Rfft3d, MapGoesToItsHalfSpectrumAndBack) {
+  // Odd and even sizes along each axis, against the direct sum over every voxel.
+  for (const auto& [nx, ny, nz] : {std::array{4, 3, 5}, std::array{5, 4, 2}, std::array{1, 1, 3}}) {
+    const std::size_t count = static_cast<std::size_t>(nx * ny * nz);
+    const std::vector<float> map = random_values(count, static_cast<unsigned>(nx * 100 + ny * 10 + nz));
+    const std::int32_t h = nx / 2 + 1;
+    std::vector<float> spectrum(2 * static_cast<std::size_t>(h * ny * nz));
+    adapters::rfft3d_forward(map.data(), spectrum.data(), nx, ny, nz);
+    for (std::int32_t kz = 0; kz < nz; ++kz)
+      for (std::int32_t ky = 0; ky < ny; ++ky)
+        for (std::int32_t kx = 0; kx < h; ++kx) {
+          cd want{};
+          for (std::int32_t z = 0; z < nz; ++z)
+            for (std::int32_t y = 0; y < ny; ++y)
+              for (std::int32_t x = 0; x < nx; ++x) {
+                const double t = double(kx * x) / nx + double(ky * y) / ny + double(kz * z) / nz;
+                want += double(map[static_cast<std::size_t>((z * ny + y) * nx + x)]) *
+                        std::polar(1.0, -2.0 * std::numbers::pi * t);
+              }
+          const std::size_t at = 2 * static_cast<std::size_t>((kz * ny + ky) * h + kx);
+          EXPECT_NEAR(spectrum[at], want.real(), 1e-4);
+          EXPECT_NEAR(spectrum[at + 1], want.imag(), 1e-4);
+        }
+    std::vector<float> back(count, 99.0f);
+    adapters::rfft3d_inverse(spectrum.data(), back.data(), nx, ny, nz);
+    for (std::size_t i = 0; i < count; ++i) EXPECT_NEAR(back[i], map[i], 1e-5f);
   }
 }

@@ -81,7 +81,8 @@ TEST_F(EnvironmentTest, FatalErrorPrintsSystemTextAndReportLineAndExits255) {
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.out, std::string(" Last system error message:\n ") + std::strerror(ENOENT) +
                        "\n imagetest:  (Q)QOPEN: can't open x\n");
-  EXPECT_EQ(r.err, "");
+  // Scripts see the failure too: one line naming the program, with the system's reason.
+  EXPECT_EQ(r.err, std::string("imagetest: (Q)QOPEN: can't open x (") + std::strerror(ENOENT) + ")\n");
 }
 
 TEST_F(EnvironmentTest, FatalErrorBeforeAnyMessageSetsLevelZeroSilently) {

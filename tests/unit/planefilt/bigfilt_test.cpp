@@ -284,5 +284,5 @@ TEST_F(Bigfilt, AFailedReadReportsClosesEverythingAndStops) {
               "Status: SCRATCH    Filename: [^\n]*scratch.tmp\n"
               "\n BIGFILT: # Lines, Loads for passes 1,2:        1       8       1       6\n\n"
               "\n\n \\*\\*\\*\\*\\*\\*\\* BIGFILT:   ERROR ON READ  \\*\\*\\*\\*\\*\\*\\*\\*\n\n\n"
-              "\\*\\*\\* ERROR \\*\\*\\*\\*\n\\[all closed\\]");
+              "\\*\\*\\* ERROR \\*\\*\\*\\*\n[^\n]*: \\*\\*\\* ERROR \\*\\*\\*\\*\n\\[all closed\\]");
 }
