@@ -110,11 +110,15 @@ def test_corrupt(tmp):
         else:
             check(r["status"] == "ok", f"{r['particle']} {r['side']}: {r['status']} {r['reason']}")
     summary = (d / "results/report/summary.txt").read_text()
+    log = (d / "results/average/layermean.txt").read_text()
+    check(" 20 data sets " in log and "4 rows left out by their status" in log,
+          "the average is made of the other particles' 20 sides:\n" + log[:300])
+    check((d / "results/maps/average.map").stat().st_size > 1024, "a map of the average")
     check("used: 10" in summary and "p0005 near: failed" in summary and "p0009 far: failed" in summary,
           "the summary counts and names the failures:\n" + summary)
     # A threshold below every residual turns every side into a residual failure.
     with open(d / "config.yaml", "a") as f:
-        f.write("residual_threshold: 1\noutput: strict\n")
+        f.write("residual_threshold: 1\noutput: strict\naverage: false\nmap: {enabled: false}\n")
     run_local(d)
     rows = wf.read_table(d / "strict/alignments.tsv")
     check(all(r["status"] in ("residual", "failed") for r in rows), "every row above the threshold")

@@ -38,7 +38,7 @@ rule map:
         name="average|half1|half2",
     params:
         prog=program("besselmap"),
-        size=" ".join(str(v) for v in MAP.get("size", [64, 40])),
+        size=" ".join(str(v) for v in MAP.get("size", [50, 25])),
         extra=MAP.get("options", ""),
     resources:
         mem_mb=res("map", "mem_mb", 2000),

@@ -68,7 +68,7 @@ def program(name):
 
 
 def map_enabled():
-    return bool(config.get("map", {}).get("enabled", False))
+    return bool(config.get("map", {}).get("enabled", True))
 
 
 def average_enabled():

@@ -20,9 +20,12 @@ def resolutions(log):
     found = {}
     if log.exists():
         for line in log.read_text().splitlines():
-            m = re.search(r"0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
+            m = re.search(r"FSC 0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
             if m:
                 found.setdefault(m.group(1), m.group(2))
+            m = re.search(r"FSC 0\.(5|143): not reached", line)
+            if m:
+                found.setdefault(m.group(1), "beyond the last shell,")
     return found
 
 
