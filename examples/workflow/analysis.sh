@@ -39,4 +39,6 @@ if ep:
 PY
 echo "== summary (results/report/summary.txt)"
 sed 's/^/   /' results/report/summary.txt
+grep -q 'true map' results/report/summary.txt ||
+  echo "   resolution against the true map: none here (these particles come from the Fourier-space model, which has no density map)"
 echo "== the report: $out/results/report/index.html"

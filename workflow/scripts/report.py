@@ -22,10 +22,10 @@ def resolutions(log):
         for line in log.read_text().splitlines():
             m = re.search(r"FSC 0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
             if m:
-                found.setdefault(m.group(1), m.group(2))
+                found.setdefault(m.group(1), m.group(2) + " A")
             m = re.search(r"FSC 0\.(5|143): not reached", line)
             if m:
-                found.setdefault(m.group(1), "beyond the last shell,")
+                found.setdefault(m.group(1), "beyond the last shell")
     return found
 
 
@@ -86,9 +86,9 @@ def main():
     fsc = resolutions(results / "maps" / "fsc_half1_half2.txt")
     truth = resolutions(results / "maps" / "fsc_average_truth.txt")
     if fsc:
-        text.append(f"half-set resolution: {fsc.get('143', '-')} A at 0.143, {fsc.get('5', '-')} A at 0.5")
+        text.append(f"half-set resolution: {fsc.get('143', '-')} at 0.143, {fsc.get('5', '-')} at 0.5")
     if truth:
-        text.append(f"resolution against the true map: {truth.get('5', '-')} A at 0.5, {truth.get('143', '-')} A at 0.143")
+        text.append(f"resolution against the true map: {truth.get('5', '-')} at 0.5, {truth.get('143', '-')} at 0.143")
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
     pictures = histograms(rows, folder)
