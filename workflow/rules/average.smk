@@ -75,6 +75,10 @@ rule fsc:
         """
 
 
+localrules:
+    fsc_halves,
+
+
 rule fsc_halves:
     input:
         f"{OUT}/maps/fsc_half1_half2.tsv",

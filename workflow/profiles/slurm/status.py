@@ -8,23 +8,34 @@ RUNNING = {"PENDING", "CONFIGURING", "RUNNING", "COMPLETING", "SUSPENDED", "REQU
            "STAGE_OUT", "SIGNALING"}
 
 
+def ask(args):
+    try:
+        return subprocess.run(args, capture_output=True, text=True, timeout=60)
+    except (subprocess.TimeoutExpired, OSError):
+        return None
+
+
 def state_of(jobid):
-    proc = subprocess.run(["scontrol", "show", "job", "-o", jobid], capture_output=True, text=True)
+    """The job's state; None while Slurm cannot be asked, GONE when it no longer knows the job."""
+    proc = ask(["scontrol", "show", "job", "-o", jobid])
+    if proc is None:
+        return None
     if proc.returncode == 0:
         for field in proc.stdout.split():
             if field.startswith("JobState="):
                 return field.split("=", 1)[1]
-    proc = subprocess.run(["sacct", "-n", "-X", "-P", "-o", "State", "-j", jobid], capture_output=True, text=True)
-    if proc.returncode == 0 and proc.stdout.strip():
-        return proc.stdout.split()[0]
-    return None
+    known = "Invalid job id" not in proc.stderr
+    acct = ask(["sacct", "-n", "-X", "-P", "-o", "State", "-j", jobid])
+    if acct is not None and acct.returncode == 0 and acct.stdout.strip():
+        return acct.stdout.split()[0]
+    return None if known else "GONE"
 
 
 def main():
     jobid = sys.argv[1]
     state = state_of(jobid)
     if state is None:
-        print("running")  # not yet visible; Snakemake asks again
+        print("running")  # Slurm cannot be asked now; Snakemake asks again
     elif state.split()[0] == "COMPLETED":
         print("success")
     elif state in RUNNING:
