@@ -20,13 +20,13 @@ def _fail(message):
 
 
 def _particles():
-    spec = config.get("particles")
-    if isinstance(spec, str):
-        files = sorted(glob.glob(spec))
+    given = config.get("particles")
+    if isinstance(given, str):
+        files = sorted(glob.glob(given))
         if not files:
-            _fail(f'particles: the pattern "{spec}" matches no file')
-    elif isinstance(spec, list) and spec:
-        files = [str(f) for f in spec]
+            _fail(f'particles: the pattern "{given}" matches no file')
+    elif isinstance(given, list) and given:
+        files = [str(f) for f in given]
     else:
         _fail("particles: give a list of files or a glob pattern")
     names = [Path(f).name.split(".")[0] for f in files]
