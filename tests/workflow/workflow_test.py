@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""The workflow on the real engine: synthetic particles with known alignments, run by
+Snakemake locally and through a single-node Slurm started here.
+
+usage: workflow_test.py CASE SOURCE_TOP BIN   (CASE: local, corrupt, rerun, slurm, html)
+Exit status 0 passed, 77 skipped (with the reason), anything else failed."""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+TOP = Path(sys.argv[2]).resolve()
+BIN = Path(sys.argv[3]).resolve()
+sys.path.insert(0, str(TOP / "workflow" / "scripts"))
+import quorvan_wf as wf  # noqa: E402
+
+SNAKEFILE = TOP / "workflow" / "Snakefile"
+U, T, C = 10, 3, 100.0
+FINAL_STEP = 0.5  # gridscan's last grid step in phi (degrees) and z (Angstroms)
+
+
+class Skip(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise AssertionError(what)
+
+
+def dataset(folder, count=12, **extra):
+    subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(BIN),
+                    "--count", str(count), "--folder", str(folder), "--chunk", "3", "--noise", "0.01"], check=True)
+    if extra:
+        with open(folder / "config.yaml", "a") as f:
+            for k, v in extra.items():
+                f.write(f"{k}: {v}\n")
+    return folder
+
+
+def snakemake(folder, *args, **kw):
+    cmd = ["snakemake", "-s", str(SNAKEFILE), "--configfile", "config.yaml", *args]
+    return subprocess.run(cmd, cwd=folder, capture_output=True, text=True, **kw)
+
+
+def run_local(folder, cores=2):
+    proc = snakemake(folder, "--cores", str(cores))
+    check(proc.returncode == 0, f"snakemake failed:\n{proc.stderr[-3000:]}")
+    return proc
+
+
+def truths(folder):
+    return {r["particle"]: (float(r["phi"]), float(r["z"])) for r in wf.read_table(folder / "truth.tsv")}
+
+
+def outputs(folder):
+    """The run's deterministic results: the table, the chunks' layer-line files, the
+    average and the maps."""
+    res = folder / "results"
+    files = [res / "alignments.tsv"] + sorted(res.glob("chunks/*/*/*.dat"))
+    files += sorted(res.glob("average/*.dat")) + sorted(res.glob("maps/*.map")) + sorted(res.glob("maps/*.tsv"))
+    return {str(f.relative_to(res)): f.read_bytes() for f in files}
+
+
+def test_local(tmp):
+    """Every fitted (phi, z) of both sides is its truth after symmetry reduction, within the
+    search's final step; the reduced pair is the one nearest (0, 0) of its class."""
+    d = dataset(tmp / "run")
+    run_local(d)
+    rows = wf.read_table(d / "results/alignments.tsv")
+    truth = truths(d)
+    check(len(rows) == 24 and all(r["status"] == "ok" for r in rows), "24 ok rows")
+    for r in rows:
+        tp, tz = truth[r["particle"]]
+        dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, U, T, C)
+        check(abs(dp) <= FINAL_STEP and abs(dz) <= FINAL_STEP,
+              f"{r['particle']} {r['side']}: fitted ({r['phi']}, {r['z']}) against true ({tp}, {tz})")
+        ps, zs = float(r["phi_sym"]), float(r["z_sym"])
+        ep, ez = wf.reduce_pair(ps - float(r["phi"]), zs - float(r["z"]), U, T, C)
+        check(abs(ep) < 0.01 and abs(ez) < 0.01, f"{r['particle']}: reduced pair is not equivalent")
+        for k in range(1, U):
+            p2, z2 = ps + 360.0 * T * k / U, zs - C * k / U
+            p2 -= 360.0 * round(p2 / 360.0)
+            z2 -= C * round(z2 / C)
+            check(p2 * p2 + (360 * z2 / C) ** 2 >= ps * ps + (360 * zs / C) ** 2 - 0.1,
+                  f"{r['particle']}: an equivalent of the reduced pair lies nearer (0, 0)")
+    check(len(list((d / "results/chunks").glob("*.tsv"))) == 4, "12 particles in chunks of 3")
+
+
+def test_corrupt(tmp):
+    """A corrupt particle file among good ones: its rows fail with the program's message,
+    every other particle completes, the summary names it."""
+    d = dataset(tmp / "run")
+    bad = d / "particles/p0005.map"
+    bad.write_bytes(bad.read_bytes()[:600])
+    (d / "particles/p0009.map").write_bytes(b"not an image at all\n" * 5)
+    run_local(d)
+    rows = wf.read_table(d / "results/alignments.tsv")
+    check(len(rows) == 24, "every particle has its two rows")
+    for r in rows:
+        if r["particle"] in ("p0005", "p0009"):
+            check(r["status"] == "failed" and r["reason"].startswith("sidesplit"),
+                  f"{r['particle']}: status {r['status']}, reason {r['reason']}")
+            check(len(r["reason"]) > len("sidesplit (status 1): "), "the reason carries the message")
+        else:
+            check(r["status"] == "ok", f"{r['particle']} {r['side']}: {r['status']} {r['reason']}")
+    summary = (d / "results/report/summary.txt").read_text()
+    log = (d / "results/average/layermean.txt").read_text()
+    check(" 20 data sets " in log and "4 rows left out by their status" in log,
+          "the average is made of the other particles' 20 sides:\n" + log[:300])
+    check((d / "results/maps/average.map").stat().st_size > 1024, "a map of the average")
+    check("used: 10" in summary and "p0005 near: failed" in summary and "p0009 far: failed" in summary,
+          "the summary counts and names the failures:\n" + summary)
+    # A threshold below every residual turns every side into a residual failure.
+    with open(d / "config.yaml", "a") as f:
+        f.write("residual_threshold: 1\noutput: strict\naverage: false\nmap: {enabled: false}\n")
+    run_local(d)
+    rows = wf.read_table(d / "strict/alignments.tsv")
+    check(all(r["status"] in ("residual", "failed") for r in rows), "every row above the threshold")
+    check(all("above the threshold 1" in r["reason"] for r in rows if r["status"] == "residual"), "reason")
+
+
+def test_rerun(tmp):
+    """Killed with SIGKILL in the middle (the whole process group, as a crash does) and
+    started again with the same command, the run ends with the results of an uninterrupted
+    one, byte for byte."""
+    whole = dataset(tmp / "whole", count=24)
+    run_local(whole)
+    killed = tmp / "killed"
+    shutil.copytree(whole, killed, ignore=shutil.ignore_patterns("results", ".snakemake"))
+    cmd = ["snakemake", "-s", str(SNAKEFILE), "--configfile", "config.yaml", "--cores", "2"]
+    proc = subprocess.Popen(cmd, cwd=killed, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    deadline = time.time() + 60
+    while time.time() < deadline and len(list((killed / "results/chunks").glob("*.tsv"))) < 2:
+        time.sleep(0.02)
+    os.killpg(proc.pid, signal.SIGKILL)
+    proc.wait()
+    done = len(list((killed / "results/chunks").glob("*.tsv")))
+    check(done < 8, f"the kill came too late ({done} of 8 chunks done)")
+    run_local(killed)
+    a, b = outputs(whole), outputs(killed)
+    check(a.keys() == b.keys(), f"files differ: {sorted(set(a) ^ set(b))}")
+    for k in a:
+        check(a[k] == b[k], f"{k} differs after the rerun")
+    check(not list((killed / "results").rglob(".*tmp*")), "no scratch folder is left")
+
+
+# --- a single-node Slurm of our own -------------------------------------------------------
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Slurm:
+    """munged (as user munge), slurmctld and slurmd from a generated slurm.conf, with every
+    file in one folder; stopped by their PIDs."""
+
+    def __init__(self, folder):
+        self.dir = folder
+        self.procs = []
+        self.env = dict(os.environ, SLURM_CONF=str(folder / "slurm.conf"))
+
+    def start(self):
+        d = self.dir
+        munge = d / "munge"
+        for sub in ("munge", "state", "spool", "log"):
+            (d / sub).mkdir(parents=True)
+        os.chmod(d.parent, 0o755)  # munged checks the folders above its own
+        os.chmod(d, 0o755)
+        shutil.chown(munge, "munge", "munge")
+        os.chmod(munge, 0o700)
+        sock = munge / "munge.socket"
+        self.procs.append(subprocess.Popen(
+            ["runuser", "-u", "munge", "--", "/usr/sbin/munged", "--foreground", "--force",
+             f"--socket={sock}", f"--pid-file={munge}/munged.pid", f"--log-file={munge}/munged.log",
+             f"--seed-file={munge}/munged.seed", "--key-file=/etc/munge/munge.key"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        self.wait_for(lambda: sock.exists(), "munged's socket")
+        host = socket.gethostname()
+        # A group of four chunk jobs asks for four cores; a small test machine is declared with
+        # at least that many (config_overrides lets slurmd accept it).
+        cpus = max(os.cpu_count(), 4)
+        mem = int(open("/proc/meminfo").read().split()[1]) // 1024 // 2
+        (d / "slurm.conf").write_text(f"""ClusterName=quorvantest
+SlurmctldHost={host}
+SlurmUser=root
+SlurmctldPort={free_port()}
+SlurmdPort={free_port()}
+AuthType=auth/munge
+CredType=cred/munge
+AuthInfo=socket={sock}
+StateSaveLocation={d}/state
+SlurmdSpoolDir={d}/spool
+SlurmctldPidFile={d}/slurmctld.pid
+SlurmdPidFile={d}/slurmd.pid
+SlurmctldLogFile={d}/log/slurmctld.log
+SlurmdLogFile={d}/log/slurmd.log
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+SwitchType=switch/none
+MpiDefault=none
+JobAcctGatherType=jobacct_gather/none
+AccountingStorageType=accounting_storage/none
+SchedulerType=sched/builtin
+SelectType=select/cons_tres
+SelectTypeParameters=CR_Core_Memory
+MinJobAge=3600
+ReturnToService=2
+SlurmdParameters=config_overrides
+SlurmdTimeout=60
+NodeName={host} CPUs={cpus} RealMemory={mem} State=UNKNOWN
+PartitionName=quorvan Nodes={host} Default=YES MaxTime=INFINITE State=UP
+""")
+        for daemon in ("slurmctld", "slurmd"):
+            self.procs.append(subprocess.Popen([f"/usr/sbin/{daemon}", "-D", "-f", str(d / "slurm.conf")],
+                                               env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        self.wait_for(self.node_idle, "the node to come up")
+
+    def node_idle(self):
+        out = subprocess.run(["sinfo", "-h", "-o", "%T"], env=self.env, capture_output=True, text=True)
+        return out.returncode == 0 and out.stdout.strip().startswith("idle")
+
+    def wait_for(self, ready, what, seconds=60):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            if ready():
+                return
+            for p in self.procs:
+                if p.poll() is not None:
+                    raise AssertionError(f"waiting for {what}: {p.args[0]} ended with {p.returncode}")
+            time.sleep(0.2)
+        raise AssertionError(f"{what} did not happen within {seconds} s")
+
+    def stop(self):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+                try:
+                    p.wait(timeout=20)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+        # runuser's child, munged, ends with runuser; slurmd's job steps are its children.
+
+
+def test_slurm(tmp):
+    """The same workflow through Slurm: every job is submitted with sbatch (its job id shows
+    in the log Slurm writes for it), and the results equal a local run's."""
+    if os.geteuid() != 0:
+        raise Skip("starting munged, slurmctld and slurmd needs root")
+    for tool in ("/usr/sbin/munged", "/usr/sbin/slurmctld", "/usr/sbin/slurmd", "sbatch"):
+        if not shutil.which(tool):
+            raise Skip(f"{tool} is not installed (scripts/setup installs it)")
+    local = dataset(tmp / "local")
+    run_local(local)
+    cluster = tmp / "cluster"
+    shutil.copytree(local, cluster, ignore=shutil.ignore_patterns("results", ".snakemake"))
+    slurm = Slurm(tmp / "slurm")
+    try:
+        slurm.start()
+        proc = subprocess.run(["snakemake", "-s", str(SNAKEFILE), "--configfile", "config.yaml",
+                               "--profile", str(TOP / "workflow/profiles/slurm"), "--latency-wait", "5"],
+                              cwd=cluster, env=slurm.env, capture_output=True, text=True, timeout=240)
+        check(proc.returncode == 0, f"snakemake through Slurm failed:\n{proc.stderr[-4000:]}")
+        ids = [ln.split("'")[1] for ln in proc.stderr.splitlines() if "external jobid" in ln]
+        check(len(ids) >= 3, f"too few jobs submitted: {ids}")
+        for i in ids:
+            log = cluster / "logs/slurm" / f"{i}.out"
+            check(log.exists(), f"job {i} left no Slurm log")
+        (tmp / "slurm-job-ids.txt").write_text("\n".join(ids) + "\n")
+        print("Slurm job ids:", " ".join(ids))
+    finally:
+        slurm.stop()
+    a, b = outputs(local), outputs(cluster)
+    check(a.keys() == b.keys() and all(a[k] == b[k] for k in a), "the Slurm run's results differ")
+
+
+def test_html(tmp):
+    """index.html opens in headless Chromium and every picture on it loads."""
+    chromium = shutil.which("chromium")
+    if not chromium:
+        raise Skip("chromium is not installed (scripts/setup installs it)")
+    d = dataset(tmp / "run")
+    (d / "particles/p0003.map").write_bytes(b"broken")
+    run_local(d)
+    page = d / "results/report/index.html"
+    profile = tmp / "chromium-profile"
+    profile.mkdir()
+    proc = subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                           "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                           "--disable-sync", f"--user-data-dir={profile}", "--virtual-time-budget=5000",
+                           "--dump-dom", page.as_uri()], capture_output=True, text=True, timeout=120)
+    check(proc.returncode == 0, f"chromium failed: {proc.stderr[-2000:]}")
+    n = page.read_text().count("<img ")
+    check(n >= 4, f"only {n} pictures on the page")
+    check(f"images loaded: {n} of {n}" in proc.stdout, "not every picture loaded: " +
+          next((ln for ln in proc.stdout.splitlines() if "imagecheck" in ln), "no record"))
+    check("p0003" in proc.stdout and "failed" in proc.stdout, "the table shows the failed particle")
+
+
+def main():
+    case = sys.argv[1]
+    tmp = Path(tempfile.mkdtemp(prefix=f"workflow-{case}-"))
+    try:
+        globals()[f"test_{case}"](tmp)
+    except Skip as s:
+        print(f"skipped: {s}")
+        return 77
+    except AssertionError as e:
+        print(f"FAILED: {e}\n(files kept in {tmp})")
+        return 1
+    shutil.rmtree(tmp, ignore_errors=True)
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,91 @@
+# What every stage shares: the checked config, the particle list and its chunks, the
+# programs, and the removal of a lock that a killed run left behind.
+import glob
+import os
+import socket
+import sys
+
+from snakemake.common import Mode
+
+sys.path.insert(0, str(Path(workflow.basedir) / "scripts"))
+import quorvan_wf  # noqa: E402
+
+SCRIPTS = Path(workflow.basedir) / "scripts"
+PY = sys.executable  # the Python that runs Snakemake, which has its modules
+OUT = str(config.get("output", "results")).rstrip("/")
+
+
+def _fail(message):
+    raise WorkflowError(f"config: {message}")
+
+
+def _particles():
+    given = config.get("particles")
+    if isinstance(given, str):
+        files = sorted(glob.glob(given))
+        if not files:
+            _fail(f'particles: the pattern "{given}" matches no file')
+    elif isinstance(given, list) and given:
+        files = [str(f) for f in given]
+    else:
+        _fail("particles: give a list of files or a glob pattern")
+    names = [Path(f).name.split(".")[0] for f in files]
+    seen = {}
+    for f, n in zip(files, names):
+        if n in seen:
+            _fail(f"particles: {seen[n]} and {f} have the same name {n}")
+        seen[n] = f
+    return files, names
+
+
+PARTICLES, NAMES = _particles()
+if config.get("input") not in ("transforms", "images"):
+    _fail('input: "transforms" or "images"')
+CHUNK = int(config.get("chunk_size", 50))
+if CHUNK < 1:
+    _fail("chunk_size: at least 1")
+NCHUNKS = (len(PARTICLES) + CHUNK - 1) // CHUNK
+CHUNKS = [f"{i:05d}" for i in range(NCHUNKS)]
+for key in ("reference", "deck"):
+    if not config.get(key):
+        _fail(f"{key}: needed")
+if len(config.get("rule", [])) != 2:
+    _fail("rule: [u, t], u subunits in t turns per repeat")
+
+
+def chunk_particles(wildcards):
+    i = int(wildcards.chunk)
+    return PARTICLES[i * CHUNK : (i + 1) * CHUNK]
+
+
+def res(stage, key, default):
+    return config.get("resources", {}).get(stage, {}).get(key, default)
+
+
+def program(name):
+    folder = config.get("bin") or ""
+    return str(Path(folder) / name) if folder else name
+
+
+def map_enabled():
+    return bool(config.get("map", {}).get("enabled", True))
+
+
+def average_enabled():
+    return bool(config.get("average", True)) or map_enabled()
+
+
+def final_targets():
+    targets = [f"{OUT}/alignments.tsv", f"{OUT}/report/index.html"]
+    if average_enabled():
+        targets.append(f"{OUT}/average/average.dat")
+    if map_enabled():
+        targets += [f"{OUT}/maps/average.map", f"{OUT}/maps/fsc_halves.tsv"]
+    return targets
+
+
+# A run killed outright (SIGKILL, power) leaves Snakemake's locks behind, and the same
+# command would then refuse to start. The command that the user starts records its host and
+# process; when that process is gone from this host, its locks are stale and go.
+if workflow.mode == Mode.default:
+    quorvan_wf.clear_stale_locks(Path(".snakemake"), socket.gethostname(), os.getpid())

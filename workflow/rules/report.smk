@@ -1,0 +1,31 @@
+# The report folder: a summary text, plots and one static index.html that shows them with
+# the table.
+
+
+def report_inputs(wildcards):
+    files = {"table": f"{OUT}/alignments.tsv"}
+    if average_enabled():
+        files["average"] = f"{OUT}/average/layermean.txt"
+    if map_enabled():
+        files["map"] = f"{OUT}/maps/average.map"
+        files["fsc"] = f"{OUT}/maps/fsc_half1_half2.txt"
+        if MAP.get("truth"):
+            files["truth"] = f"{OUT}/maps/fsc_average_truth.txt"
+    return files
+
+
+rule report:
+    input:
+        unpack(report_inputs),
+    output:
+        html=f"{OUT}/report/index.html",
+        summary=f"{OUT}/report/summary.txt",
+    params:
+        llplot=config.get("llplot") or str(Path(workflow.basedir).parent / "scripts" / "llplot"),
+        threshold=config["residual_threshold"],
+    resources:
+        mem_mb=res("report", "mem_mb", 2000),
+        runtime=res("report", "runtime", 30),
+    shell:
+        "{PY} {SCRIPTS}/report.py --output {OUT}/report --results {OUT} --llplot {params.llplot}"
+        " --threshold {params.threshold}"

@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""The report folder: summary.txt (particles used, the ones left out and why, the fitted
+parameters, the resolutions), histograms of the residuals and the fitted parameters, the FSC
+curves and the map's pictures when there are maps, and index.html showing them with the
+table. Built in a scratch folder and renamed into place."""
+import argparse
+import html
+import re
+import statistics
+import subprocess
+from pathlib import Path
+
+import quorvan_wf as wf
+
+MAX_HTML_ROWS = 2000
+
+
+def resolutions(log):
+    """The resolutions where an FSC first falls below 0.5 and 0.143, from mapfsc's report."""
+    found = {}
+    if log.exists():
+        for line in log.read_text().splitlines():
+            m = re.search(r"FSC 0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
+            if m:
+                found.setdefault(m.group(1), m.group(2) + " A")
+            m = re.search(r"FSC 0\.(5|143): not reached", line)
+            if m:
+                found.setdefault(m.group(1), "beyond the last shell")
+    return found
+
+
+def histograms(rows, folder):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    ok = [r for r in rows if r["status"] == "ok"]
+    made = []
+    panels = [("residual", "phase residual (degrees)", [r for r in rows if r["residual"] != "-"]),
+              ("phi_sym", "phi, reduced (degrees)", ok), ("z_sym", "z, reduced (Angstroms)", ok),
+              ("rscale", "radial scale", ok)]
+    for key, label, sel in panels:
+        fig, ax = plt.subplots(figsize=(5, 3.2))
+        values = [float(r[key]) for r in sel]
+        if values:
+            ax.hist(values, bins=min(40, max(5, len(values) // 4)), color="#4a7ab5")
+        ax.set_xlabel(label)
+        ax.set_ylabel("rows")
+        fig.tight_layout()
+        fig.savefig(folder / f"hist_{key}.png", dpi=80, metadata={"Software": None})
+        plt.close(fig)
+        made.append((f"hist_{key}.png", label))
+    return made
+
+
+def llplot(args, folder, base, option, files):
+    if not Path(args.llplot).exists():
+        return []
+    proc = subprocess.run(["/usr/bin/python3", args.llplot, option, *map(str, files), "-o", str(folder / base)],
+                          capture_output=True, text=True)
+    return [(f"{base}.png", base)] if proc.returncode == 0 and (folder / f"{base}.png").exists() else []
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--output", required=True)
+    ap.add_argument("--results", required=True)
+    ap.add_argument("--llplot", default="")
+    ap.add_argument("--threshold", default="")
+    a = ap.parse_args()
+    results = Path(a.results)
+    rows = wf.read_table(results / "alignments.tsv")
+    folder = wf.scratch_dir(a.output)
+
+    names = list(dict.fromkeys(r["particle"] for r in rows))
+    used = sorted({r["particle"] for r in rows if r["status"] == "ok"}, key=names.index)
+    left = [r for r in rows if r["status"] != "ok"]
+    ok = [r for r in rows if r["status"] == "ok"]
+    text = [f"particles: {len(names)}, used: {len(used)} (rows ok: {len(ok)} of {len(rows)})"]
+    for r in left:
+        text.append(f"left out: {r['particle']} {r['side']}: {r['status']}: {r['reason']}")
+    if ok:
+        res = [float(r["residual"]) for r in ok]
+        text.append(f"phase residual of ok rows: median {statistics.median(res):.2f}, "
+                    f"max {max(res):.2f} (threshold {a.threshold})")
+    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt")
+    truth = resolutions(results / "maps" / "fsc_average_truth.txt")
+    if fsc:
+        text.append(f"half-set resolution: {fsc.get('143', '-')} at 0.143, {fsc.get('5', '-')} at 0.5")
+    if truth:
+        text.append(f"resolution against the true map: {truth.get('5', '-')} at 0.5, {truth.get('143', '-')} at 0.143")
+    (folder / "summary.txt").write_text("\n".join(text) + "\n")
+
+    pictures = histograms(rows, folder)
+    curves = sorted((results / "maps").glob("fsc_*_*.tsv")) if (results / "maps").is_dir() else []
+    curves = [c for c in curves if c.name != "fsc_halves.tsv"]
+    if curves:
+        pictures += llplot(a, folder, "fsc", "--fsc", curves)
+    if (results / "maps" / "average.map").exists():
+        pictures += llplot(a, folder, "map", "--map", [results / "maps" / "average.map"])
+
+    out = ["<!DOCTYPE html>", '<html><head><meta charset="utf-8"><title>alignment report</title>',
+           "<style>body{font-family:sans-serif;margin:1em}img{margin:4px;border:1px solid #ccc}"
+           "td,th{padding:1px 6px;font-size:small}tr.bad{background:#fdd}</style></head><body>",
+           "<h1>alignment report</h1>", "<pre>" + html.escape("\n".join(text)) + "</pre>",
+           '<p id="imagecheck">images not checked</p>']
+    for png, label in pictures:
+        out.append(f'<img src="{png}" alt="{html.escape(label)}" title="{html.escape(label)}">')
+    shown = rows if len(rows) <= MAX_HTML_ROWS else left + ok[: MAX_HTML_ROWS - len(left)]
+    out.append(f"<h2>table</h2><p>{len(shown)} of {len(rows)} rows; all of them in "
+               f'<a href="../alignments.tsv">alignments.tsv</a></p><table><tr>')
+    out.append("".join(f"<th>{c}</th>" for c in wf.COLUMNS) + "</tr>")
+    for r in shown:
+        cls = "" if r["status"] == "ok" else ' class="bad"'
+        out.append(f"<tr{cls}>" + "".join(f"<td>{html.escape(r.get(c, ''))}</td>" for c in wf.COLUMNS) + "</tr>")
+    out.append("</table>")
+    # Records, once the page has loaded, how many of its pictures could be shown.
+    out.append("<script>window.addEventListener('load',function(){var im=document.images,n=0;"
+               "for(var i=0;i<im.length;i++)if(im[i].complete&&im[i].naturalWidth>0)n++;"
+               "document.getElementById('imagecheck').textContent='images loaded: '+n+' of '+im.length;});"
+               "</script></body></html>")
+    (folder / "index.html").write_text("\n".join(out) + "\n")
+    wf.replace_dir(folder, a.output)
+
+
+if __name__ == "__main__":
+    main()
