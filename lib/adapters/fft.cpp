@@ -185,4 +185,16 @@ void odfft(float* data, std::int32_t n, std::int32_t m, std::int32_t idir) {
   }
 }
 
+std::int32_t fast_size(std::int32_t n, bool even) {
+  const std::int64_t start = std::max<std::int64_t>(n, even ? 2 : 1);
+  for (std::int64_t m = start; m <= 2147483647; ++m) {
+    if (even && m % 2 != 0) continue;
+    std::int64_t r = m;
+    for (const std::int64_t f : {2, 3, 5, 7})
+      while (r % f == 0) r /= f;
+    if (r == 1) return static_cast<std::int32_t>(m);
+  }
+  return 0;
+}
+
 }  // namespace adapters

@@ -36,4 +36,8 @@ void todfft(float* image, std::int32_t nx, std::int32_t ny, std::int32_t idir);
 // n or m below 1: nothing is done. Any other idir throws std::invalid_argument.
 void odfft(float* data, std::int32_t n, std::int32_t m, std::int32_t idir);
 
+// The smallest size at least n that FFTW transforms fast: 2^a 3^b 5^c 7^d (with a >= 1 when
+// `even`, for a real image whose transform sidesplit reads). 0 when there is none below 2^31.
+std::int32_t fast_size(std::int32_t n, bool even = false);
+
 }  // namespace adapters

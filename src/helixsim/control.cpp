@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "adapters/fft.hpp"
 #include "helixsim/helixsim.hpp"
 #include "records/error.hpp"
 #include "records/numbers.hpp"
@@ -91,6 +92,32 @@ std::string lower(std::string s) {
   return s;
 }
 
+// What the real-space model needs beyond the Fourier-space model's checks.
+void check_real_model(const std::string& name, Particle& p, bool fourier_named, bool have_noise, int rule_line,
+                      int model_line) {
+  auto fail = [&](const std::string& what) { throw records::ReadError(name, model_line, 0, 0, what); };
+  if (fourier_named) fail("\"model fourier\" and the blobs of the real-space model");
+  if (rule_line == 0)
+    fail("the real-space model places its subunits by a \"rule\" line (u subunits in t turns), not \"layer\" lines");
+  if (p.subunits < 1) fail("the real-space model needs at least 1 subunit a repeat (the rule's i)");
+  if (have_noise) fail("the real-space model's noise is given by \"snr RATIO SEED\" (noise added to the projection)");
+  if (adapters::fast_size(p.height) != p.height)
+    fail("the box height " + std::to_string(p.height) +
+         " is no product of 2, 3, 5 and 7, so helixft would pad it and move the layer lines off their rows");
+  if (p.blobs.empty()) p.blobs = default_subunit();
+  // Every blob, out to 6 widths, inside the box across the axis (the projection's sums over
+  // the pixels are then the integrals the analytic transform uses).
+  const double half = double(p.width) * double(p.pixel) / 2.0 - double(p.pixel);
+  for (const Blob& b : p.blobs) {
+    const double r = double(p.scale) * (double(p.radius) + double(b.dr));
+    if (r < 0.0) fail("a blob lies at a negative radius (radius + DR below 0)");
+    if (r + 6.0 * double(b.width) > half)
+      fail("the particle reaches " + std::to_string(static_cast<int>(std::ceil(r + 6.0 * double(b.width)))) +
+           " A from the axis (blob radius + 6 widths), beyond the box's half width less a pixel (" +
+           std::to_string(static_cast<int>(half)) + " A)");
+  }
+}
+
 }  // namespace
 
 std::vector<LayerLine> rule_layer_lines(std::int32_t i, std::int32_t j, std::int32_t lmax, std::int32_t nmax) {
@@ -116,7 +143,10 @@ std::vector<LayerLine> rule_layer_lines(std::int32_t i, std::int32_t j, std::int
 
 Geometry geometry_of(const Particle& p) {
   Geometry g;
-  g.nx = p.width / 2 + 1;
+  // The real-space particle's transform is helixft's of its projection, at helixft's default
+  // size: the image width padded to the next even size FFTW transforms fast.
+  g.width = p.real ? adapters::fast_size(p.width, true) : p.width;
+  g.nx = g.width / 2 + 1;
   g.ny = p.height;
   g.ky = g.ny / 2;
   const double rows = double(p.height) * double(p.pixel) / double(p.repeat);
@@ -135,6 +165,8 @@ Geometry geometry_of(const Particle& p) {
 Particle read_control(records::LineSource& src) {
   Particle p;
   bool have_repeat = false, have_radius = false, have_pixel = false, have_box = false;
+  bool have_amplitude = false, have_noise = false, have_snr = false, fourier_named = false;
+  int model_line = 0;
   std::optional<records::Record> last;
   int rule_line = 0, layer_line = 0;
   std::vector<int> line_of;  // control line of each layer line, for messages
@@ -175,6 +207,7 @@ Particle read_control(records::LineSource& src) {
       ln.expect_count(1, "the amplitude scale A");
       p.amplitude = ln.positive(1, "the amplitude scale");
       if (p.amplitude > 10000.0f) ln.fail("the amplitude scale must be at most 10000 (the gridded file's field)");
+      have_amplitude = true;
     } else if (key == "layer") {
       ln.expect_count(2, "a layer-line number and a Bessel order");
       if (rule_line != 0) ln.fail("layer lines are listed and given by the rule of line " + std::to_string(rule_line));
@@ -193,6 +226,8 @@ Particle read_control(records::LineSource& src) {
       if (lmax < 0 || lmax >= max_layer_lines) ln.fail("the highest layer line must be 0 to 999");
       if (nmax < 0 || nmax > 1000) ln.fail("the largest Bessel order must be 0 to 1000");
       p.lines = rule_layer_lines(i, j, lmax, nmax);
+      p.subunits = i;
+      p.turns = j;
       line_of.assign(p.lines.size(), rec->line());
       rule_line = rec->line();
     } else if (key == "samples") {
@@ -220,6 +255,36 @@ Particle read_control(records::LineSource& src) {
       const std::int32_t seed = ln.integer(2, "the seed");
       if (seed < 0) ln.fail("the seed must not be negative");
       p.seed = static_cast<std::uint32_t>(seed);
+      have_noise = true;
+    } else if (key == "model") {
+      ln.expect_count(1, "\"fourier\" or \"real\"");
+      const std::string v = lower(toks[1].text);
+      if (v != "fourier" && v != "real") ln.fail("the model is \"fourier\" or \"real\", not \"" + toks[1].text + "\"");
+      if (v == "real") p.real = true;
+      fourier_named = v == "fourier";
+      model_line = rec->line();
+    } else if (key == "blob") {
+      if (toks.size() != 5 && toks.size() != 6) ln.expect_count(5, "DR DPHI DZ WIDTH and an optional WEIGHT");
+      Blob b;
+      b.dr = ln.real(1, "the radial offset");
+      b.dphi = ln.real(2, "the azimuthal offset");
+      b.dz = ln.real(3, "the axial offset");
+      b.width = ln.positive(4, "the blob width");
+      if (toks.size() == 6) b.weight = ln.real(5, "the blob weight");
+      if (!std::isfinite(b.dr) || !std::isfinite(b.dphi) || !std::isfinite(b.dz) || !std::isfinite(b.width) ||
+          !std::isfinite(b.weight))
+        ln.fail("the blob's values must be finite");
+      p.blobs.push_back(b);
+      p.real = true;
+      if (model_line == 0) model_line = rec->line();
+    } else if (key == "snr") {
+      ln.expect_count(2, "the signal-to-noise ratio and a seed");
+      p.snr = ln.real(1, "the signal-to-noise ratio");
+      if (!(p.snr >= 0.0f) || !std::isfinite(p.snr)) ln.fail("the signal-to-noise ratio must be 0 (no noise) or above");
+      const std::int32_t seed = ln.integer(2, "the seed");
+      if (seed < 0) ln.fail("the seed must not be negative");
+      p.snr_seed = static_cast<std::uint32_t>(seed);
+      have_snr = true;
     } else if (key == "gridded") {
       if (toks.size() != 2 && toks.size() != 3) ln.expect_count(1, "\"near\" or \"far\" and samples per column");
       const std::string v = lower(toks[1].text);
@@ -244,6 +309,12 @@ Particle read_control(records::LineSource& src) {
   if (p.lines.empty()) missing("no layer lines: give \"layer l n\" lines or a \"rule\"");
   if (p.lines.size() > static_cast<std::size_t>(max_layer_lines))
     missing("more than 1000 layer lines are not supported");
+
+  if (p.real)
+    check_real_model(src.name(), p, fourier_named, have_noise, rule_line, model_line);
+  else if (have_snr)
+    missing("\"snr\" sets the noise of the real-space model's projection; the Fourier-space model takes \"noise\"");
+  if (p.real && !have_amplitude) p.amplitude = 1.0f;
 
   const double rows = double(p.height) * double(p.pixel) / double(p.repeat);
   const double whole = std::round(rows);

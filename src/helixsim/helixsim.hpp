@@ -3,6 +3,10 @@
 // transform of the particle's projection as a complex image, the deck with which sidesplit
 // samples its layer lines, and the same layer-line data as a gridded layer-line file.
 //
+// The real-space model instead builds the particle itself: identical subunits of Gaussian
+// blobs on a helix, its density map, its projection, and the exact transform of that
+// projection on the layer lines (see realspace.cpp).
+//
 // On layer line (n, l) at height l/c the transform at signed radius X (reciprocal Angstroms,
 // negative on the other side of the meridian) is
 //     A * i^n * J_n(2 pi X s r0) * exp(i (n phi0 - 360 l z0 / c) degrees)
@@ -14,6 +18,7 @@
 
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <random>
 #include <string>
@@ -32,6 +37,22 @@ struct LayerLine {
 };
 
 enum class Side { Near, Far };
+
+// One Gaussian blob of the real-space subunit, placed relative to the subunit's point on the
+// helix (radius r0, azimuth phi_k, height z_k): at radius r0 + dr, azimuth phi_k + dphi,
+// height z_k + dz, with density weight * A * exp(-d^2 / (2 width^2)).
+struct Blob {
+  float dr = 0.0f;      // Angstroms
+  float dphi = 0.0f;    // degrees
+  float dz = 0.0f;      // Angstroms
+  float width = 0.0f;   // standard deviation, Angstroms
+  float weight = 1.0f;  // peak density in units of A
+};
+
+// The subunit of the real-space model when the control input lists no blobs: three blobs of
+// different sizes at different radii, azimuths and heights, so that the assembly has no
+// two-fold axis across the helix axis (it is polar).
+std::vector<Blob> default_subunit();
 
 // Largest sizes accepted: the transform that sidesplit holds, the layer lines and radial
 // samples of a gridded layer-line file.
@@ -58,10 +79,19 @@ struct Particle {
   std::uint32_t seed = 1;                   // seed of the noise
   Side gridded_side = Side::Near;           // which side the gridded file holds
   std::int32_t gridded_fine = 1;            // gridded samples per transform column
+  // The real-space model ("model real", or any "blob" line).
+  bool real = false;
+  std::vector<Blob> blobs;     // the subunit
+  std::int32_t subunits = 0;   // u subunits ...
+  std::int32_t turns = 0;      // ... in t turns a repeat (the rule's i and j)
+  float snr = 0.0f;            // signal-to-noise ratio of the projection; 0: no noise
+  std::uint32_t snr_seed = 1;  // seed of the projection's noise
 };
 
 // Derived sizes of the transform and of the sampling.
 struct Geometry {
+  std::int32_t width = 0;           // real-space width of the transform: the image width, or
+                                    // for the real-space model helixft's padded width
   std::int32_t nx = 0;              // complex values per transform line: width/2 + 1
   std::int32_t ny = 0;              // transform lines: height
   std::int32_t ky = 0;              // row of the origin: ny/2
@@ -119,13 +149,54 @@ GriddedLine gridded_line(const Particle& p, const Geometry& g, const LayerLine& 
 std::string deck_text(const Particle& p, const Geometry& g);
 // The gridded layer-line file (title, header with dsr = 1.0, two value groups a layer line).
 void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, Noise& noise);
+// The same from any layer-line values: value(ll, x) at signed radius x.
+using LayerValue = std::function<std::complex<double>(const LayerLine&, double)>;
+void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, const LayerValue& value, Noise& noise);
 
-// --control FILE (default standard input), --transform, --deck, --gridded FILE.
+// --- the real-space model (realspace.cpp) -------------------------------------------------
+
+// A blob of the particle as placed: Cartesian centre in Angstroms about the helix axis
+// (x, y across it, z along it), after the radial scale, the motion and the polarity.
+struct PlacedBlob {
+  double x = 0.0, y = 0.0, z = 0.0;
+  double width = 0.0;
+  double peak = 0.0;  // weight * A
+};
+// The blobs of the u subunits of one repeat (subunit k at phi_k = 360 t k / u degrees,
+// z_k = k c / u), rotated by phi0 (phi -> phi - phi0), shifted by z0 (z -> z + z0) and, for
+// the opposite polarity, turned by 180 degrees about y ((x, y, z) -> (-x, y, -z)).
+std::vector<PlacedBlob> repeat_blobs(const Particle& p);
+
+// The exact transform of the noise-free projection at (X, Z) in reciprocal Angstroms, on the
+// scale of helixft's transform of the projection (a sum over pixels): repeats in the box /
+// pixel^3 times the sum over the blobs of one repeat of their Gaussian form factors and phases.
+std::complex<double> real_transform(const Particle& p, const Geometry& g, double X, double Z);
+// The same layer line split into Bessel terms: G_nl(R) = scale * sum over blobs of the form
+// factor * J_n(2 pi R r_j) * exp(-i (n phi_j + 2 pi l z_j / c)), so that on layer line l
+// F(X > 0) = sum_n (-i)^n G_nl(X) and F(X < 0) = sum_n i^n G_nl(|X|).
+std::complex<double> bessel_term(const Particle& p, const Geometry& g, std::int32_t n, std::int32_t l, double R);
+
+// The density map: W x W x H voxels of the pixel size (x fastest, then y, then z), the helix
+// axis through column W/2 and row W/2, z = 0 at section H/2; the box holds whole repeats.
+std::vector<float> density_map(const Particle& p);
+// Its projection along y: W x H pixels (x along rows, z down the columns), noise-free, each
+// pixel the sum of the map's voxels along y.
+std::vector<float> projection_image(const Particle& p);
+// Adds Gaussian noise to the projection: standard deviation sqrt(variance / snr).
+void add_projection_noise(const Particle& p, std::vector<float>& image);
+// The analytic layer lines of one side as sidesplit writes them from helixft's transform of
+// the projection with the deck of deck_text: one block a layer line, samples i*delr,
+// i = 1..samples, amplitude and phase of real_transform at X = -+i/(width*pixel).
+std::string analytic_side(const Particle& p, const Geometry& g, Side side);
+
+// --control FILE (default standard input), --transform, --deck, --gridded FILE; for the
+// real-space model --density, --projection, --near, --far (each written only when named).
 struct Files {
   std::string control;  // empty: standard input
-  std::string transform = "transform.map";
+  std::string transform;
   std::string deck = "sidesplit.dek";
-  std::string gridded = "layerlines.dat";
+  std::string gridded;
+  std::string density, projection, near, far;
 };
 Files parse_arguments(const std::vector<std::string>& args);
 

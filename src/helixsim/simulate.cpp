@@ -95,18 +95,28 @@ std::vector<float> transform_section(const Particle& p, const Geometry& g, Noise
   return a;
 }
 
-GriddedLine gridded_line(const Particle& p, const Geometry& g, const LayerLine& ll, Noise& noise) {
+namespace {
+
+GriddedLine gridded_values(const Particle& p, const Geometry& g, const LayerLine& ll, const LayerValue& value,
+                           Noise& noise) {
   // sidesplit writes the negative-R half to the near-side file, the positive-R half when the
   // Bessel order is negative.
   const bool negative_half = (p.gridded_side == Side::Near) == (ll.n >= 0);
   GriddedLine out;
   for (std::int32_t j = 1; j <= g.grid_points; ++j) {
     const double r = double(j - 1) * double(g.delr) / double(p.gridded_fine);
-    const std::complex<double> v = layer_value(p, ll, negative_half ? -r : r);
+    const std::complex<double> v = value(ll, negative_half ? -r : r);
     out.re.push_back(static_cast<float>(v.real() + noise.next()));
     out.im.push_back(static_cast<float>(v.imag() + noise.next()));
   }
   return out;
+}
+
+}  // namespace
+
+GriddedLine gridded_line(const Particle& p, const Geometry& g, const LayerLine& ll, Noise& noise) {
+  return gridded_values(
+      p, g, ll, [&p](const LayerLine& line, double x) { return layer_value(p, line, x); }, noise);
 }
 
 std::string deck_text(const Particle& p, const Geometry& g) {
@@ -133,6 +143,11 @@ std::string deck_text(const Particle& p, const Geometry& g) {
 }
 
 void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, Noise& noise) {
+  write_gridded(
+      out, p, g, [&p](const LayerLine& line, double x) { return layer_value(p, line, x); }, noise);
+}
+
+void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, const LayerValue& value, Noise& noise) {
   layerline::GriddedHeader h;
   h.title = p.title;
   h.llmax = static_cast<std::int32_t>(p.lines.size());
@@ -141,7 +156,7 @@ void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, Nois
   h.dsr = 1.0f;  // the radial unit is one gridded step, delr/gridded_fine
   layerline::write_gridded_header(out, h);
   for (const LayerLine& ll : p.lines) {
-    const GriddedLine v = gridded_line(p, g, ll, noise);
+    const GriddedLine v = gridded_values(p, g, ll, value, noise);
     layerline::write_value_group(out, ll.n, ll.l, v.re);
     layerline::write_value_group(out, ll.n, ll.l, v.im);
   }
