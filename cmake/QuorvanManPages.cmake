@@ -5,6 +5,7 @@ set(QUORVAN_MAN_NAME_besselmap "3-D density map of a helix by Fourier-Bessel syn
 set(QUORVAN_MAN_NAME_crestfind "amplitude maxima of the layer lines of a point-list layer-line file")
 set(QUORVAN_MAN_NAME_curvematch "align gridded layer-line data sets by a refined grid search")
 set(QUORVAN_MAN_NAME_gridscan "align point-list layer-line data sets by a phase-residual grid search")
+set(QUORVAN_MAN_NAME_helixft "transform of a helical particle image for sidesplit")
 set(QUORVAN_MAN_NAME_helixsim "synthetic helical particle: transform, sidesplit deck and gridded layer lines")
 set(QUORVAN_MAN_NAME_jtable "layer lines and Bessel orders allowed by a helical selection rule")
 set(QUORVAN_MAN_NAME_layermean "average aligned layer-line data sets in the frame of their reference")

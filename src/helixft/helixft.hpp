@@ -1,0 +1,43 @@
+// helixft: the transform of a particle image as sidesplit reads it. The boxed image is floated
+// (mean 0), its edges tapered, padded, transformed, its phase origin moved onto the helix axis
+// column and the box's centre row, and its rows ordered so that row M/2 is the zero frequency.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "progmain/progmain.hpp"
+
+namespace helixft {
+
+extern const char* const help;
+
+struct Options {
+  std::string image;
+  std::string transform;
+  std::int32_t axis = -1;                     // image column of the axis; -1: the box's centre column
+  std::int32_t x0 = 0, y0 = 0, w = 0, h = 0;  // the box; w = 0: the whole image
+  std::int32_t nx = 0, ny = 0;                // padded size; 0: the next fast size
+  std::int32_t taper = 0;                     // pixels of cosine taper at each edge of the box
+  float repeat = 0.0f;                        // repeat distance for the printed rows per 1/c; 0: none
+  float pixel = 0.0f;                         // pixel size when the header has none; 0: from the header
+};
+Options parse_arguments(const std::vector<std::string>& args);
+
+// The smallest n >= at_least of the form 2^a 3^b 5^c 7^d, even when `even`.
+std::int32_t fast_size(std::int32_t at_least, bool even);
+
+// The box of a w x h image (rows of w values) floated to mean 0, its edges tapered by
+// 0.5 (1 - cos(pi (d + 0.5) / taper)) at d pixels from an edge, in the corner of an nx x ny
+// array of zeros.
+std::vector<float> prepare(const std::vector<float>& image, std::int32_t width, const Options& o);
+
+// The transform of the prepared nx x ny array: nx/2 + 1 complex values a row, ny rows, row
+// ny/2 the zero frequency, the phase origin at box column ax and box row ay.
+std::vector<float> transform_of(std::vector<float> padded, std::int32_t nx, std::int32_t ny, std::int32_t ax,
+                                std::int32_t ay);
+
+int run(const std::vector<std::string>& args, progmain::Streams streams);
+
+}  // namespace helixft

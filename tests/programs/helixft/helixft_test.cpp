@@ -1,0 +1,248 @@
+// helixft on helixsim's real-space particles: sidesplit samples of its transform equal the
+// analytic layer lines, the transform inverts back to the prepared image, gridscan recovers a
+// known motion and tells the polarity, and bad input is refused.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "adapters/fft.hpp"
+#include "imagefile/imageio.hpp"
+#include "layerline/pointlist.hpp"
+#include "records/source.hpp"
+#include "runprog.hpp"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+RunSpec job(const std::string& prog, std::vector<std::string> args, std::optional<std::string> in = std::nullopt,
+            std::vector<std::pair<std::string, std::string>> env = {}) {
+  RunSpec r;
+  r.exe = program_path(prog);
+  r.args = std::move(args);
+  r.stdin_text = std::move(in);
+  r.env = std::move(env);
+  return r;
+}
+
+// The polar particle: 10 subunits in 3 turns of 100 A, 2.5 A pixels, 200 x 200 (5 rows per 1/c).
+const std::string polar = "model real\nrepeat 100\nradius 40\npixel 2.5\nbox 200 200\nrule 10 3 9 4\n";
+constexpr int layer_lines = 9;
+
+// helixsim (projection and analytic sides), helixft and sidesplit in folder `name` of d.
+void make_particle(const TempDir& d, const std::string& name, const std::string& control) {
+  std::filesystem::create_directory(d / name);
+  const auto sim = run_in(
+      d / name, job("helixsim", {"--projection", "proj.map", "--near", "an_near.dat", "--far", "an_far.dat"}, control));
+  ASSERT_EQ(sim.status, 0) << sim.err;
+  const auto ft = run_in(d / name, job("helixft", {"--image", "proj.map", "--transform", "ft.map", "--repeat", "100"}));
+  ASSERT_EQ(ft.status, 0) << ft.err;
+  EXPECT_TRUE(contains(ft.out, "5.0000 rows per 1/c")) << ft.out;
+  const auto split = run_in(d / name, job("sidesplit", {}, std::nullopt, {{"IN", "ft.map"}}));
+  ASSERT_EQ(split.status, 0) << split.err;
+}
+
+std::map<int, layerline::Block> blocks_of(const std::filesystem::path& file) {
+  records::LineSource src = records::LineSource::open_file(file.string());
+  layerline::PointListReader reader(src, layerline::EndOfBlockRule::AllZero);
+  std::map<int, layerline::Block> out;
+  while (auto b = reader.read_block()) out[b->header.nl] = *b;
+  return out;
+}
+
+TEST(HelixftPipeline, SidesplitSamplesAreTheAnalyticLayerLines) {
+  TempDir d;
+  make_particle(d, "p", polar + "rotate 17\nshift 9\n");
+  for (const char* side : {"near", "far"}) {
+    const auto want = blocks_of(d / "p" / (std::string("an_") + side + ".dat"));
+    const auto got = blocks_of(d / "p" / (std::string(side) + ".dat"));
+    ASSERT_EQ(want.size(), std::size_t(layer_lines));
+    ASSERT_EQ(got.size(), want.size());
+    for (const auto& [l, w] : want) {
+      const auto& g = got.at(l);
+      ASSERT_EQ(g.header.nn, w.header.nn);
+      ASSERT_EQ(g.points.size(), w.points.size());
+      float top = 0.0f;
+      for (const auto& pt : w.points) top = std::max(top, pt.amp);
+      // Amplitude correlation and phase differences where the amplitude passes 10% of the top.
+      double sa = 0, sb = 0, sab = 0, saa = 0, sbb = 0, n = 0, worst_phase = 0;
+      for (std::size_t k = 0; k < w.points.size(); ++k) {
+        const auto& a = w.points[k];
+        const auto& b = g.points[k];
+        EXPECT_NEAR(a.r, b.r, 1e-6);
+        if (a.amp <= 0.1f * top) continue;
+        const double x = a.amp, y = b.amp;
+        sa += x, sb += y, sab += x * y, saa += x * x, sbb += y * y, n += 1;
+        worst_phase = std::max(worst_phase, std::abs(std::remainder(double(a.phase) - double(b.phase), 360.0)));
+        // On the same scale: no factor between them.
+        EXPECT_NEAR(y, x, 0.01 * x) << side << " l " << l << " k " << k;
+      }
+      ASSERT_GT(n, 5) << l;
+      const double corr = (sab - sa * sb / n) / std::sqrt((saa - sa * sa / n) * (sbb - sb * sb / n));
+      EXPECT_GE(corr, 0.99) << side << " l " << l;
+      EXPECT_LE(worst_phase, 5.0) << side << " l " << l;
+    }
+  }
+}
+
+// A real image of a file through the image library: nx, ny and the values.
+struct Image {
+  int nx = 0, ny = 0, mode = 0;
+  std::vector<float> v;
+};
+Image read_image(const std::filesystem::path& file) {
+  imagefile::imopen(3, file.string(), "RO");
+  imagefile::Int3 n{}, m{};
+  Image im;
+  float a, b, c;
+  imagefile::irdhdr(3, n, m, im.mode, a, b, c);
+  im.nx = n[0], im.ny = n[1];
+  im.v.assign(std::size_t(n[0]) * std::size_t(n[1]) * (im.mode == 4 ? 2 : 1), 0.0f);
+  EXPECT_TRUE(imagefile::irdsec(3, im.v));
+  imagefile::imclose(3);
+  return im;
+}
+
+TEST(HelixftTransform, InvertsToTheFloatedPaddedImage) {
+  TempDir d;
+  ASSERT_EQ(run_in(d.path(), job("helixsim", {"--projection", "proj.map"}, polar)).status, 0);
+  const Image proj = read_image(d / "proj.map");
+  // A box off the centre, the axis not in its middle, padded to 256 x 216.
+  const int x0 = 30, y0 = 10, w = 150, h = 170, ax = 95, nx = 256, ny = 216;
+  for (int taper : {0, 12}) {
+    const std::string out = "ft" + std::to_string(taper) + ".map";
+    const auto r = run_in(
+        d.path(), job("helixft", {"--image", "proj.map", "--transform", out, "--axis", std::to_string(ax), "--box",
+                                  "30", "10", "150", "170", "--size", "256", "216", "--taper", std::to_string(taper)}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Image t = read_image(d / out);
+    ASSERT_EQ(t.mode, 4);
+    ASSERT_EQ(t.nx, nx / 2 + 1);
+    ASSERT_EQ(t.ny, ny);
+    // Undo the origin and the row order, then the suite's inverse transform.
+    const int nh = nx / 2 + 1;
+    std::vector<float> work(std::size_t(nx + 2) * ny, 0.0f);
+    for (int row = 0; row < ny; ++row) {
+      const int k = row - ny / 2;
+      const int stored = (k + ny) % ny;
+      for (int hh = 0; hh < nh; ++hh) {
+        std::complex<double> v(t.v[2 * (std::size_t(row) * nh + hh)], t.v[2 * (std::size_t(row) * nh + hh) + 1]);
+        v *= std::polar(1.0, -2.0 * pi * (double(hh) * (ax - x0) / nx + double(k) * (h / 2) / ny));
+        work[2 * (std::size_t(stored) * nh + hh)] = float(v.real());
+        work[2 * (std::size_t(stored) * nh + hh) + 1] = float(v.imag());
+      }
+    }
+    adapters::todfft(work.data(), nx, ny, 1);
+    double mean = 0.0, top = 0.0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) mean += double(proj.v[std::size_t(y0 + y) * proj.nx + x0 + x]);
+    mean /= double(w) * h;
+    double worst = 0.0;
+    for (int y = 0; y < ny; ++y)
+      for (int x = 0; x < nx; ++x) {
+        const double got = work[std::size_t(y) * (nx + 2) + x];
+        const bool inside = x < w && y < h;
+        const bool away = x >= taper && x < w - taper && y >= taper && y < h - taper;
+        if (inside && !away) {
+          // In the tapered rim the floated value is scaled down, never up, never turned over.
+          const double f = double(proj.v[std::size_t(y0 + y) * proj.nx + x0 + x]) - mean;
+          EXPECT_LE(std::abs(got), std::abs(f) + 1e-3 * std::abs(mean));
+          EXPECT_GE(got * f, -1e-6 * mean * mean);
+          continue;
+        }
+        const double want = inside ? double(proj.v[std::size_t(y0 + y) * proj.nx + x0 + x]) - mean : 0.0;
+        top = std::max(top, std::abs(want));
+        worst = std::max(worst, std::abs(got - want));
+      }
+    EXPECT_LT(worst, 2e-6 * (top + std::abs(mean))) << "taper " << taper;
+  }
+}
+
+struct Found {
+  double phi = 0.0, z = 0.0, residual = 0.0;
+};
+
+Found run_gridscan(const TempDir& d, const std::string& test_file, int ipole) {
+  std::ostringstream ctl;
+  ctl << 5 << " 0.01 0.002 0\n";
+  for (int l = 0; l < 5; ++l) ctl << " 1.0";
+  ctl << "\nhelixft pipeline\n0 " << ipole << "\n";
+  d.write("gridscan.ctl", ctl.str());
+  std::filesystem::remove(d / "gridscan.txt");
+  const auto r = run_in(d.path(), job("gridscan", {"--control", "gridscan.ctl", "--reference", "ref/near.dat", "--test",
+                                                   test_file, "--report", "gridscan.txt"}));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  std::istringstream rep(d.read("gridscan.txt"));
+  std::string line;
+  Found f;
+  while (std::getline(rep, line)) {
+    if (line.rfind("0PHASE MINIMUM", 0) != 0) continue;
+    std::istringstream w(line);
+    std::string a, b, c, e, g, hh;
+    w >> a >> b >> f.residual >> c >> e >> f.phi >> g >> f.z;
+  }
+  return f;
+}
+
+// For the search a thinner helix of 20 subunits in 7 turns, its layer lines 0, 1, 6, 7, 8
+// (orders 0, -3, 2, -1, -4) sampled to R = 0.06 only, where the next orders (16 and more)
+// are still negligible, so that one Bessel order dominates every layer line.
+const std::string thin = "model real\nrepeat 100\nradius 25\npixel 2.5\nbox 200 200\nrule 20 7 9 4\nsamples 30\n";
+
+TEST(HelixftPipeline, GridscanFindsTheMotionAndThePolarity) {
+  TempDir d;
+  const std::string& particle = thin;
+  make_particle(d, "ref", particle);
+  // Rotated, shifted and noisy (noise of 0.3 times the projection's standard deviation).
+  make_particle(d, "moved", particle + "rotate 7.5\nshift -12\nnoise 0.3 7\n");
+  const Found f = run_gridscan(d, "moved/near.dat", 0);
+  EXPECT_NEAR(f.phi, 7.5, 0.5);
+  EXPECT_NEAR(f.z, -12.0, 0.5);
+  // Turned over: found with the polarity switch, clearly worse without it.
+  make_particle(d, "turned", particle + "rotate -6\nshift 20\npolarity opposite\n");
+  const Found right = run_gridscan(d, "turned/near.dat", 1);
+  const Found wrong = run_gridscan(d, "turned/near.dat", 0);
+  EXPECT_NEAR(right.phi, -6.0, 0.5);
+  EXPECT_NEAR(right.z, 20.0, 0.5);
+  EXPECT_LT(right.residual, 0.5);
+  EXPECT_GT(wrong.residual, 10.0 * right.residual + 2.0);
+}
+
+TEST(HelixftBadInput, RefusedWithAMessageAndNothingWritten) {
+  TempDir d;
+  ASSERT_EQ(run_in(d.path(), job("helixsim", {"--projection", "proj.map"}, polar)).status, 0);
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{"--image", "none.map", "--transform", "t.map"}, "none.map: does not exist"},
+      {{"--image", "transform.map", "--transform", "t.map"}, "holds complex values"},
+      {{"--image", "proj.map", "--transform", "t.map", "--axis", "200"}, "lies outside the 200 columns"},
+      {{"--image", "proj.map", "--transform", "t.map", "--box", "100", "0", "120", "50"},
+       "does not fit in the 200 x 200"},
+      {{"--image", "proj.map", "--transform", "t.map", "--box", "0", "0", "50", "50", "--axis", "60"},
+       "lies outside the box"},
+      {{"--image", "proj.map", "--transform", "t.map", "--size", "128", "256"}, "smaller than the box"},
+      {{"--image", "proj.map", "--transform", "t.map", "--size", "255", "256"}, "NX even"},
+      {{"--image", "proj.map", "--transform", "t.map", "--box", "0", "0", "50"}, "--box takes four whole numbers"},
+      {{"--image", "proj.map", "--transform", "proj.map"}, "exists already"},
+      {{"--image", "proj.map"}, "--transform names"},
+  };
+  for (const Case& c : cases) {
+    const auto r = run_in(d.path(), job("helixft", c.args));
+    EXPECT_EQ(r.status, 2) << c.message;
+    EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+    EXPECT_FALSE(d.exists("t.map")) << c.message;
+  }
+}
+
+}  // namespace
