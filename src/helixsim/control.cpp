@@ -275,10 +275,10 @@ Particle read_control(records::LineSource& src) {
     if (rule_line == 0)
       throw records::ReadError(src.name(), "the real-space model places its subunits by a \"rule\" line");
     if (p.rule_u < 0) throw records::ReadError(src.name(), rule_line, 0, 0, "the real-space model needs i above 0");
-    const std::int64_t voxels = std::int64_t(p.width) * p.width * p.height;
-    if (voxels > max_voxels)
-      throw records::ReadError(src.name(), "the density map would hold " + std::to_string(voxels) +
-                                               " voxels, at most " + std::to_string(max_voxels) + " are supported");
+    const std::int64_t pixels = std::int64_t(p.width) * p.height;
+    if (pixels > max_pixels)
+      throw records::ReadError(src.name(), "the projection would hold " + std::to_string(pixels) + " pixels, at most " +
+                                               std::to_string(max_pixels) + " are supported");
     // Every blob, out to four widths, inside the box across the axis.
     const double room = (double(p.width) / 2.0 - 1.0) * double(p.pixel);
     for (const Blob& b : subunit_of(p)) {

@@ -71,8 +71,10 @@ const char* const help =
     "                      j = 1..K*M+1, dsr 1.0 (the radial unit is delr/K)\n"
     "Real model only, each written when named:\n"
     "  --density FILE      the 3-D density (mode 2), W x W x H voxels of P Angstroms, the axis\n"
-    "                      through column W/2, row W/2 along z, z = 0 at section H/2\n"
-    "  --projection FILE   its sum along y (mode 2, W x H), the axis along column W/2, with noise\n"
+    "                      through column W/2, row W/2 along z, z = 0 at section H/2 (at most\n"
+    "                      2^25 voxels)\n"
+    "  --projection FILE   its sum along y (mode 2, W x H, at most 2^24 pixels), the axis along\n"
+    "                      column W/2, with noise\n"
     "  --near FILE, --far FILE\n"
     "                      the analytic transform of the noise-free projection as sidesplit\n"
     "                      samples it with the deck: point-list files of amplitude and phase\n"
@@ -168,6 +170,13 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   const bool real_out = !files.density.empty() || !files.projection.empty() || !files.near.empty();
   if (real_out && !p.real_model)
     throw records::ReadError("command line", "--density, --projection, --near and --far need \"model real\"");
+  if (!files.density.empty()) {
+    const std::int64_t voxels = std::int64_t(p.width) * p.width * p.height;
+    if (voxels > max_voxels)
+      throw records::ReadError("command line", "--density " + files.density + ": the density map would hold " +
+                                                   std::to_string(voxels) + " voxels, at most " +
+                                                   std::to_string(max_voxels) + " are supported");
+  }
   // Nothing is written unless every file can be new.
   for (const std::string* f :
        {&files.transform, &files.deck, &files.gridded, &files.density, &files.projection, &files.near, &files.far})
@@ -192,22 +201,21 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
       write_text_file(files.near, near.str());
       write_text_file(files.far, far.str());
     }
-    if (!files.density.empty() || !files.projection.empty()) {
-      const std::vector<float> rho = density_map(p, placed_blobs(p));
-      if (!files.density.empty()) write_real_map(files.density, p.title, p.width, p.width, p.height, p.pixel, rho);
-      if (!files.projection.empty()) {
-        std::vector<float> proj = project_map(p, rho);
-        double s = 0.0, s2 = 0.0;
-        for (float v : proj) {
-          s += double(v);
-          s2 += double(v) * double(v);
-        }
-        const double n = double(proj.size());
-        const double sd = std::sqrt(std::max(0.0, s2 / n - (s / n) * (s / n)));
-        Noise real_noise(p.seed, double(p.noise) * sd);
-        for (float& v : proj) v = static_cast<float>(double(v) + real_noise.next());
-        write_real_map(files.projection, p.title, p.width, p.height, 1, p.pixel, proj);
+    const std::vector<PlacedBlob> blobs = placed_blobs(p);
+    if (!files.density.empty())
+      write_real_map(files.density, p.title, p.width, p.width, p.height, p.pixel, density_map(p, blobs));
+    if (!files.projection.empty()) {
+      std::vector<float> proj = project_blobs(p, blobs);
+      double s = 0.0, s2 = 0.0;
+      for (float v : proj) {
+        s += double(v);
+        s2 += double(v) * double(v);
       }
+      const double n = double(proj.size());
+      const double sd = std::sqrt(std::max(0.0, s2 / n - (s / n) * (s / n)));
+      Noise real_noise(p.seed, double(p.noise) * sd);
+      for (float& v : proj) v = static_cast<float>(double(v) + real_noise.next());
+      write_real_map(files.projection, p.title, p.width, p.height, 1, p.pixel, proj);
     }
   }
   for (const std::string* f : {&files.transform, &files.deck, &files.gridded}) progmain::finish_output(*f);

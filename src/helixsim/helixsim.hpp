@@ -48,6 +48,7 @@ inline constexpr std::int64_t max_complex_values = 2549600;
 inline constexpr std::int32_t max_layer_lines = 1000;
 inline constexpr std::int32_t max_samples = 511;
 inline constexpr std::int64_t max_voxels = std::int64_t(1) << 25;  // of the real-space density map
+inline constexpr std::int64_t max_pixels = std::int64_t(1) << 24;  // of the real-space projection
 
 // Everything the control input says, checked.
 struct Particle {
@@ -155,6 +156,8 @@ std::complex<double> real_transform(const Particle& p, const std::vector<PlacedB
 std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>& blobs);
 // Its sum along y: height rows of width values.
 std::vector<float> project_map(const Particle& p, const std::vector<float>& density);
+// The same sum made from the blobs directly, without the map (which may be too large to hold).
+std::vector<float> project_blobs(const Particle& p, const std::vector<PlacedBlob>& blobs);
 // The near and far point-list files of the analytic transform, sampled as sidesplit samples
 // the transform of the projection with the deck of deck_text().
 void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const Geometry& g);

@@ -72,6 +72,24 @@ std::complex<double> real_transform(const Particle& p, const std::vector<PlacedB
   return sum;
 }
 
+namespace {
+
+// A blob's Gaussian factors along one direction over the voxels it reaches: f[i] at voxel
+// first + i, centre in Angstroms from the voxel `origin`.
+void blob_factors(double centre, std::int64_t origin, double width, double a, std::int64_t& first,
+                  std::vector<double>& f) {
+  const std::int64_t k = static_cast<std::int64_t>(std::ceil(reach * width / a));
+  const std::int64_t mid = static_cast<std::int64_t>(std::floor(centre / a)) + origin;
+  first = mid - k;
+  f.clear();
+  for (std::int64_t i = first; i <= mid + k; ++i) {
+    const double d = double(i - origin) * a - centre;
+    f.push_back(std::exp(-d * d / (2.0 * width * width)));
+  }
+}
+
+}  // namespace
+
 std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>& blobs) {
   const std::int64_t n = p.width, nz = p.height;
   const double a = double(p.pixel);
@@ -79,20 +97,10 @@ std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>&
   std::vector<double> fx, fy, fz;
   for (const PlacedBlob& b : blobs) {
     // The Gaussian is separable: one factor a direction over the voxels it reaches.
-    const std::int64_t k = static_cast<std::int64_t>(std::ceil(reach * b.width / a));
-    auto factors = [&](double centre, std::int64_t origin, std::int64_t& first, std::vector<double>& f) {
-      const std::int64_t mid = static_cast<std::int64_t>(std::floor(centre / a)) + origin;
-      first = mid - k;
-      f.clear();
-      for (std::int64_t i = first; i <= mid + k; ++i) {
-        const double d = double(i - origin) * a - centre;
-        f.push_back(std::exp(-d * d / (2.0 * b.width * b.width)));
-      }
-    };
     std::int64_t x0 = 0, y0 = 0, z0 = 0;
-    factors(b.x, n / 2, x0, fx);
-    factors(b.y, n / 2, y0, fy);
-    factors(b.z, nz / 2, z0, fz);
+    blob_factors(b.x, n / 2, b.width, a, x0, fx);
+    blob_factors(b.y, n / 2, b.width, a, y0, fy);
+    blob_factors(b.z, nz / 2, b.width, a, z0, fz);
     for (std::size_t iz = 0; iz < fz.size(); ++iz) {
       const std::int64_t sz = (((z0 + std::int64_t(iz)) % nz) + nz) % nz;  // wrapped along the axis
       for (std::size_t iy = 0; iy < fy.size(); ++iy) {
@@ -108,6 +116,33 @@ std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>&
     }
   }
   return std::vector<float>(rho.begin(), rho.end());
+}
+
+std::vector<float> project_blobs(const Particle& p, const std::vector<PlacedBlob>& blobs) {
+  const std::int64_t n = p.width, nz = p.height;
+  const double a = double(p.pixel);
+  std::vector<double> proj(static_cast<std::size_t>(n * nz), 0.0);
+  std::vector<double> fx, fy, fz;
+  for (const PlacedBlob& b : blobs) {
+    // The sum along y of a separable blob is its y factors' sum over the rows inside the box.
+    std::int64_t x0 = 0, y0 = 0, z0 = 0;
+    blob_factors(b.x, n / 2, b.width, a, x0, fx);
+    blob_factors(b.y, n / 2, b.width, a, y0, fy);
+    blob_factors(b.z, nz / 2, b.width, a, z0, fz);
+    double sy = 0.0;
+    for (std::size_t iy = 0; iy < fy.size(); ++iy)
+      if (y0 + std::int64_t(iy) >= 0 && y0 + std::int64_t(iy) < n) sy += fy[iy];
+    for (std::size_t iz = 0; iz < fz.size(); ++iz) {
+      const std::int64_t sz = (((z0 + std::int64_t(iz)) % nz) + nz) % nz;  // wrapped along the axis
+      const double wz = b.weight * fz[iz] * sy;
+      double* row = &proj[static_cast<std::size_t>(sz * n)];
+      for (std::size_t ix = 0; ix < fx.size(); ++ix) {
+        const std::int64_t sx = x0 + std::int64_t(ix);
+        if (sx >= 0 && sx < n) row[sx] += wz * fx[ix];
+      }
+    }
+  }
+  return std::vector<float>(proj.begin(), proj.end());
 }
 
 std::vector<float> project_map(const Particle& p, const std::vector<float>& density) {
