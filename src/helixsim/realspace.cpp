@@ -88,19 +88,29 @@ void blob_factors(double centre, std::int64_t origin, double width, double a, st
   }
 }
 
+// A blob's factors along x, y and z over the voxels of a width x width x height box, the axis
+// through column and row width/2, z = 0 at section height/2.
+struct BlobFactors {
+  std::int64_t x0 = 0, y0 = 0, z0 = 0;  // the first voxel of each
+  std::vector<double> fx, fy, fz;
+  void of(const Particle& p, const PlacedBlob& b) {
+    const double a = double(p.pixel);
+    blob_factors(b.x, p.width / 2, b.width, a, x0, fx);
+    blob_factors(b.y, p.width / 2, b.width, a, y0, fy);
+    blob_factors(b.z, p.height / 2, b.width, a, z0, fz);
+  }
+};
+
 }  // namespace
 
 std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>& blobs) {
   const std::int64_t n = p.width, nz = p.height;
-  const double a = double(p.pixel);
   std::vector<double> rho(static_cast<std::size_t>(n * n * nz), 0.0);
-  std::vector<double> fx, fy, fz;
+  BlobFactors f;
+  auto& [x0, y0, z0, fx, fy, fz] = f;
   for (const PlacedBlob& b : blobs) {
     // The Gaussian is separable: one factor a direction over the voxels it reaches.
-    std::int64_t x0 = 0, y0 = 0, z0 = 0;
-    blob_factors(b.x, n / 2, b.width, a, x0, fx);
-    blob_factors(b.y, n / 2, b.width, a, y0, fy);
-    blob_factors(b.z, nz / 2, b.width, a, z0, fz);
+    f.of(p, b);
     for (std::size_t iz = 0; iz < fz.size(); ++iz) {
       const std::int64_t sz = (((z0 + std::int64_t(iz)) % nz) + nz) % nz;  // wrapped along the axis
       for (std::size_t iy = 0; iy < fy.size(); ++iy) {
@@ -120,15 +130,12 @@ std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>&
 
 std::vector<float> project_blobs(const Particle& p, const std::vector<PlacedBlob>& blobs) {
   const std::int64_t n = p.width, nz = p.height;
-  const double a = double(p.pixel);
   std::vector<double> proj(static_cast<std::size_t>(n * nz), 0.0);
-  std::vector<double> fx, fy, fz;
+  BlobFactors f;
+  auto& [x0, y0, z0, fx, fy, fz] = f;
   for (const PlacedBlob& b : blobs) {
     // The sum along y of a separable blob is its y factors' sum over the rows inside the box.
-    std::int64_t x0 = 0, y0 = 0, z0 = 0;
-    blob_factors(b.x, n / 2, b.width, a, x0, fx);
-    blob_factors(b.y, n / 2, b.width, a, y0, fy);
-    blob_factors(b.z, nz / 2, b.width, a, z0, fz);
+    f.of(p, b);
     double sy = 0.0;
     for (std::size_t iy = 0; iy < fy.size(); ++iy)
       if (y0 + std::int64_t(iy) >= 0 && y0 + std::int64_t(iy) < n) sy += fy[iy];

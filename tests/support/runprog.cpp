@@ -1,18 +1,20 @@
 #include "runprog.hpp"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <poll.h>
 #include <signal.h>
-#include <sstream>
-#include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -51,6 +53,22 @@ std::string program_path(const std::string& name) {
   return dir + "/" + name;
 }
 
+RunSpec run_spec(std::string exe, std::vector<std::string> args, std::optional<std::string> in,
+                 std::vector<std::pair<std::string, std::string>> env) {
+  RunSpec r;
+  r.exe = std::move(exe);
+  r.args = std::move(args);
+  r.stdin_text = std::move(in);
+  r.env = std::move(env);
+  return r;
+}
+
+double children_cpu_seconds() {
+  rusage use{};
+  getrusage(RUSAGE_CHILDREN, &use);
+  return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
+}
+
 namespace {
 
 double now_seconds() {
@@ -72,8 +90,7 @@ std::vector<std::string> child_environment(const RunSpec& job) {
 
 RunResult run_in(const fs::path& dir, const RunSpec& job) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
-    throw std::runtime_error("pipe failed");
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
 
   std::vector<std::string> argv_s;
   argv_s.push_back(job.argv0 ? *job.argv0 : job.exe);
@@ -124,9 +141,18 @@ RunResult run_in(const fs::path& dir, const RunSpec& job) {
     pollfd fds[3];
     int n = 0;
     int io = -1, ie = -1, ii = -1;
-    if (out_open) { fds[n] = {out_pipe[0], POLLIN, 0}; io = n++; }
-    if (err_open) { fds[n] = {err_pipe[0], POLLIN, 0}; ie = n++; }
-    if (in_fd >= 0) { fds[n] = {in_fd, POLLOUT, 0}; ii = n++; }
+    if (out_open) {
+      fds[n] = {out_pipe[0], POLLIN, 0};
+      io = n++;
+    }
+    if (err_open) {
+      fds[n] = {err_pipe[0], POLLIN, 0};
+      ie = n++;
+    }
+    if (in_fd >= 0) {
+      fds[n] = {in_fd, POLLOUT, 0};
+      ii = n++;
+    }
     double left = deadline - now_seconds();
     if (left <= 0) {
       r.timed_out = true;
@@ -138,8 +164,10 @@ RunResult run_in(const fs::path& dir, const RunSpec& job) {
     auto drain = [&](int idx, int fd, std::string& dest, bool& open_flag) {
       if (idx >= 0 && (fds[idx].revents & (POLLIN | POLLHUP | POLLERR))) {
         ssize_t got = read(fd, buf, sizeof buf);
-        if (got > 0) dest.append(buf, static_cast<std::size_t>(got));
-        else open_flag = false;
+        if (got > 0)
+          dest.append(buf, static_cast<std::size_t>(got));
+        else
+          open_flag = false;
       }
     };
     drain(io, out_pipe[0], r.out, out_open);

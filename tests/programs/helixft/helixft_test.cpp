@@ -2,7 +2,6 @@
 // analytic layer lines, the transform inverts back to the prepared image, gridscan recovers a
 // known motion and tells the polarity, and bad input is refused.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,14 +26,10 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
+// A run of the suite's program prog.
 RunSpec job(const std::string& prog, std::vector<std::string> args, std::optional<std::string> in = std::nullopt,
             std::vector<std::pair<std::string, std::string>> env = {}) {
-  RunSpec r;
-  r.exe = program_path(prog);
-  r.args = std::move(args);
-  r.stdin_text = std::move(in);
-  r.env = std::move(env);
-  return r;
+  return run_spec(program_path(prog), std::move(args), std::move(in), std::move(env));
 }
 
 // The polar particle: 10 subunits in 3 turns of 100 A, 2.5 A pixels, 200 x 200 (5 rows per 1/c).
@@ -228,22 +223,14 @@ TEST(HelixftProgram, TransformsA1024SquareImageQuickly) {
   TempDir d;
   const std::string big = "model real\nrepeat 128\nradius 40\npixel 2.5\nbox 1024 1024\nrule 10 3 9 4\nnoise 0.5 7\n";
   ASSERT_EQ(run_in(d.path(), job("helixsim", {"--projection", "big.map"}, big)).status, 0);
-  // Processor time of the finished child (user and system), which other work on a shared
-  // machine disturbs far less than the wall clock; both are printed.
-  auto child_cpu = [] {
-    rusage use{};
-    getrusage(RUSAGE_CHILDREN, &use);
-    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-           double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
-  };
   std::vector<double> cpu, wall;
   for (int run = 0; run < 5; ++run) {
     std::filesystem::remove(d / "ft.map");
-    const double cpu0 = child_cpu();
+    const double cpu0 = children_cpu_seconds();
     const auto start = std::chrono::steady_clock::now();
     const auto r = run_in(d.path(), job("helixft", {"--image", "big.map", "--transform", "ft.map", "--taper", "8"}));
     wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    cpu.push_back(child_cpu() - cpu0);
+    cpu.push_back(children_cpu_seconds() - cpu0);
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(contains(r.out, "padded to 1024 x 1024")) << r.out;
   }

@@ -18,17 +18,6 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-// A run of a program of the suite: its arguments, standard input and added environment.
-RunSpec job(std::string exe, std::vector<std::string> args = {}, std::optional<std::string> in = std::nullopt,
-            std::vector<std::pair<std::string, std::string>> env = {}) {
-  RunSpec r;
-  r.exe = std::move(exe);
-  r.args = std::move(args);
-  r.stdin_text = std::move(in);
-  r.env = std::move(env);
-  return r;
-}
-
 // A helix of 10 subunits in 3 turns: layer lines 0-9 but 5, orders 0, 3, -4, -1, 2, -2, 1, 4, -3.
 const std::string helix = "repeat 100\nradius 40\npixel 5\nbox 100 100\nrule 10 3 9 4\ngridded near 4\n";
 constexpr int layer_lines = 9;
@@ -50,9 +39,9 @@ std::string sim(const Truth& t) {
 // helixsim then sidesplit in folder `name` of d.
 void make_particle(const TempDir& d, const std::string& name, const std::string& control) {
   std::filesystem::create_directory(d / name);
-  const auto sim_run = run_in(d / name, job(program_path("helixsim"), {}, control));
+  const auto sim_run = run_in(d / name, run_spec(program_path("helixsim"), {}, control));
   ASSERT_EQ(sim_run.status, 0) << sim_run.err;
-  const auto split = run_in(d / name, job(program_path("sidesplit"), {}, std::nullopt, {{"IN", "transform.map"}}));
+  const auto split = run_in(d / name, run_spec(program_path("sidesplit"), {}, std::nullopt, {{"IN", "transform.map"}}));
   ASSERT_EQ(split.status, 0) << split.err << split.out;
 }
 
@@ -69,8 +58,8 @@ Found run_gridscan(const TempDir& d, const std::string& test_file, int iside, in
   d.write("gridscan.ctl", ctl.str());
   std::filesystem::remove(d / "gridscan.txt");
   const auto r =
-      run_in(d.path(), job(program_path("gridscan"), {"--control", "gridscan.ctl", "--reference", "ref/near.dat",
-                                                      "--test", test_file, "--report", "gridscan.txt"}));
+      run_in(d.path(), run_spec(program_path("gridscan"), {"--control", "gridscan.ctl", "--reference", "ref/near.dat",
+                                                           "--test", test_file, "--report", "gridscan.txt"}));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   // The last "0PHASE MINIMUM" line: residual, phi, z, scale.
   std::istringstream rep(d.read("gridscan.txt"));
@@ -93,7 +82,7 @@ Found run_curvematch(const TempDir& d, int iside, int ipole) {
   d.write("curvematch.ctl", ctl.str());
   std::filesystem::remove(d / "fitted.dat");
   const auto r =
-      run_in(d.path(), job(program_path("curvematch"), {}, "curvematch.ctl\ncurvematch.res\nfitted.dat\n2 398\n"));
+      run_in(d.path(), run_spec(program_path("curvematch"), {}, "curvematch.ctl\ncurvematch.res\nfitted.dat\n2 398\n"));
   EXPECT_EQ(r.status, 0) << r.err;
   // The last line: gmin phimin zmin rscmin rfmin.
   const std::string out = r.out;
@@ -201,8 +190,8 @@ TEST(HelixsimPipeline, CurvematchRecoversRotationAndShift) {
     TempDir d;
     std::filesystem::create_directory(d / "ref");
     std::filesystem::create_directory(d / "test");
-    ASSERT_EQ(run_in(d / "ref", job(program_path("helixsim"), {}, helix)).status, 0);
-    const auto r = run_in(d / "test", job(program_path("helixsim"), {}, sim(c.t) + "gridded " + c.side + " 4\n"));
+    ASSERT_EQ(run_in(d / "ref", run_spec(program_path("helixsim"), {}, helix)).status, 0);
+    const auto r = run_in(d / "test", run_spec(program_path("helixsim"), {}, sim(c.t) + "gridded " + c.side + " 4\n"));
     ASSERT_EQ(r.status, 0) << r.err;
     const Found f = run_curvematch(d, c.iside, c.ipole);
     SCOPED_TRACE("truth phi " + std::to_string(c.t.phi0) + " z " + std::to_string(c.t.z0));
@@ -216,21 +205,21 @@ TEST(HelixsimProgram, RefusalsWriteNothing) {
   TempDir d;
   // An output file that exists: none of the three is written.
   d.write("sidesplit.dek", "keep me\n");
-  auto r = run_in(d.path(), job(program_path("helixsim"), {}, helix));
+  auto r = run_in(d.path(), run_spec(program_path("helixsim"), {}, helix));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "helixsim: sidesplit.dek: exists already; helixsim never overwrites a file\n");
   EXPECT_EQ(d.read("sidesplit.dek"), "keep me\n");
   EXPECT_FALSE(d.exists("transform.map"));
   EXPECT_FALSE(d.exists("layerlines.dat"));
   // Bad control input and bad arguments.
-  r = run_in(d.path(), job(program_path("helixsim"), {"--deck", "x.dek"}, "repeat 100\nradius forty\n"));
+  r = run_in(d.path(), run_spec(program_path("helixsim"), {"--deck", "x.dek"}, "repeat 100\nradius forty\n"));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "helixsim: standard input, line 2, columns 8-12: \"forty\" is not a number (the helix radius)\n");
   EXPECT_FALSE(d.exists("transform.map"));
-  r = run_in(d.path(), job(program_path("helixsim"), {"--deck"}));
+  r = run_in(d.path(), run_spec(program_path("helixsim"), {"--deck"}));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "helixsim: command line: --deck needs a file name\n");
-  r = run_in(d.path(), job(program_path("helixsim"), {"--control", "missing.sim", "--deck", "a.dek"}));
+  r = run_in(d.path(), run_spec(program_path("helixsim"), {"--control", "missing.sim", "--deck", "a.dek"}));
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("missing.sim: cannot open"), std::string::npos);
 }

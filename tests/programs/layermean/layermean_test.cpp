@@ -3,7 +3,6 @@
 // an average closer to the reference than any particle, a large batch is fast, and bad input
 // is refused without leaving an output file.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,16 +23,6 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-RunSpec job(std::string exe, std::vector<std::string> args = {}, std::optional<std::string> in = std::nullopt,
-            std::vector<std::pair<std::string, std::string>> env = {}) {
-  RunSpec r;
-  r.exe = std::move(exe);
-  r.args = std::move(args);
-  r.stdin_text = std::move(in);
-  r.env = std::move(env);
-  return r;
-}
-
 // A helix of 10 subunits in 3 turns: 9 layer lines, samples at R = k/500, k = 1..49.
 const std::string helix = "repeat 100\nradius 40\npixel 5\nbox 100 100\nrule 10 3 9 4\n";
 
@@ -48,9 +37,9 @@ void make_particle(const TempDir& d, const std::string& name, const Truth& t) {
   std::ostringstream s;
   s << helix << "rotate " << t.phi << "\nshift " << t.z << "\nscale " << t.scale << "\nnoise " << t.noise << " "
     << t.seed << "\n";
-  const auto sim = run_in(d / name, job(program_path("helixsim"), {}, s.str()));
+  const auto sim = run_in(d / name, run_spec(program_path("helixsim"), {}, s.str()));
   ASSERT_EQ(sim.status, 0) << sim.err;
-  const auto split = run_in(d / name, job(program_path("sidesplit"), {}, std::nullopt, {{"IN", "transform.map"}}));
+  const auto split = run_in(d / name, run_spec(program_path("sidesplit"), {}, std::nullopt, {{"IN", "transform.map"}}));
   ASSERT_EQ(split.status, 0) << split.err;
 }
 
@@ -127,8 +116,8 @@ Fit run_gridscan(const TempDir& d, const std::string& test_file) {
   d.write("gridscan.ctl", ctl);
   std::filesystem::remove(d / "gridscan.txt");
   const auto r =
-      run_in(d.path(), job(program_path("gridscan"), {"--control", "gridscan.ctl", "--reference", "ref/near.dat",
-                                                      "--test", test_file, "--report", "gridscan.txt"}));
+      run_in(d.path(), run_spec(program_path("gridscan"), {"--control", "gridscan.ctl", "--reference", "ref/near.dat",
+                                                           "--test", test_file, "--report", "gridscan.txt"}));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   std::istringstream rep(d.read("gridscan.txt"));
   std::string line;
@@ -161,9 +150,9 @@ TEST(LayermeanProgram, NoiseFreeParticlesComeBackToTheUnmovedOneFromEitherSide) 
   d.write("near.tsv", table_of(near));
   d.write("far.tsv", table_of(far));
   for (const char* side : {"near", "far"}) {
-    const auto r = run_in(d.path(), job(program_path("layermean"),
-                                        {"--table", std::string(side) + ".tsv", "--repeat", "100", "--output",
-                                         std::string(side) + ".dat", "--stats", std::string(side) + ".stats"}));
+    const auto r = run_in(d.path(), run_spec(program_path("layermean"),
+                                             {"--table", std::string(side) + ".tsv", "--repeat", "100", "--output",
+                                              std::string(side) + ".dat", "--stats", std::string(side) + ".stats"}));
     ASSERT_EQ(r.status, 0) << r.err;
   }
   const auto ref = blocks_of(d / "ref/near.dat");
@@ -206,8 +195,8 @@ TEST(LayermeanProgram, NoiseFallsAsOneOverRootN) {
     for (int k = 0; k < 2; ++k) {
       const std::size_t n = k == 0 ? 4 : 16;
       d.write("t.tsv", table_of(std::vector<Row>(rows.begin(), rows.begin() + long(n))));
-      const auto r =
-          run_in(d.path(), job(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100", "--stats", "s.tsv"}));
+      const auto r = run_in(
+          d.path(), run_spec(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100", "--stats", "s.tsv"}));
       ASSERT_EQ(r.status, 0) << r.err;
       err[k] = weighted_phase_error(d.read("s.tsv"), d / "ref/near.dat", 0.1);
     }
@@ -235,7 +224,7 @@ TEST(LayermeanProgram, GridscanFitsGiveAnAverageCloserThanAnyParticle) {
     rows.push_back({file, f.phi, f.z, f.scale});
   }
   d.write("t.tsv", table_of(rows));
-  const auto r = run_in(d.path(), job(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100"}));
+  const auto r = run_in(d.path(), run_spec(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100"}));
   ASSERT_EQ(r.status, 0) << r.err;
   const Fit avg = run_gridscan(d, "average.dat");
   std::cout << "gridscan residual: best particle " << best_single << ", average " << avg.residual << "\n";
@@ -266,22 +255,13 @@ TEST(LayermeanProgram, AThousandDataSetsAverageQuickly) {
   t << "file\tphi\tz\trscale\n";
   for (int i = 0; i < 1000; ++i) t << "d.dat\t" << 20.0f * u(gen) << '\t' << 50.0f * u(gen) << "\t1\n";
   d.write("t.tsv", t.str());
-  // The whole program's time is taken as the processor time of the finished child (user and
-  // system, from getrusage), which other work on a shared machine disturbs far less than the
-  // wall clock; both are printed.
-  auto child_cpu = [] {
-    rusage use{};
-    getrusage(RUSAGE_CHILDREN, &use);
-    return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
-           double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
-  };
   std::vector<double> seconds, wall;
   for (int run = 0; run < 5; ++run) {
-    const double cpu0 = child_cpu();
+    const double cpu0 = children_cpu_seconds();
     const auto start = std::chrono::steady_clock::now();
-    const auto r = run_in(d.path(), job(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100"}));
+    const auto r = run_in(d.path(), run_spec(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100"}));
     wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    seconds.push_back(child_cpu() - cpu0);
+    seconds.push_back(children_cpu_seconds() - cpu0);
     ASSERT_EQ(r.status, 0) << r.err;
   }
   std::sort(seconds.begin(), seconds.end());
@@ -342,7 +322,7 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
     std::vector<std::string> args{"--table", "t.tsv", "--stats", "s.tsv", "--halves", "h1.dat", "h2.dat"};
     if (c.extra.empty()) args.insert(args.end(), {"--repeat", "100"});
     args.insert(args.end(), c.extra.begin(), c.extra.end());
-    const auto r = run_in(d.path(), job(program_path("layermean"), args));
+    const auto r = run_in(d.path(), run_spec(program_path("layermean"), args));
     EXPECT_EQ(r.status, c.status) << c.table;
     EXPECT_EQ(r.err, c.message);
     for (const char* f : {"average.dat", "s.tsv", "h1.dat", "h2.dat"}) EXPECT_FALSE(d.exists(f)) << f;
@@ -355,7 +335,7 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
           "file\tphi\tz\trscale\tstatus\na/near.dat\t1\t2\t1\tok\nb/near.dat\t0\t0\t1\tok\n"
           "c.dat\tNA\tNA\tNA\tfailed\n");
   const auto r =
-      run_in(d.path(), job(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100", "--skip-missing"}));
+      run_in(d.path(), run_spec(program_path("layermean"), {"--table", "t.tsv", "--repeat", "100", "--skip-missing"}));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(contains(r.out,
                        " 1 data sets from t.tsv averaged; 1 rows left out by their status, 1 missing files "
@@ -363,8 +343,8 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
   EXPECT_TRUE(d.exists("average.dat"));
   // A full standard output is a failure too, and the average is not left behind.
   std::filesystem::remove(d / "average.dat");
-  RunSpec full = job("/bin/sh", {"-c", program_path("layermean") + " --table t.tsv --repeat 100 --skip-missing "
-                                                                   ">/dev/full"});
+  RunSpec full = run_spec("/bin/sh", {"-c", program_path("layermean") + " --table t.tsv --repeat 100 --skip-missing "
+                                                                        ">/dev/full"});
   const auto w = run_in(d.path(), full);
   EXPECT_EQ(w.status, 1);
   EXPECT_EQ(w.err.rfind("layermean: standard output: could not be written\n", 0), 0u) << w.err;
