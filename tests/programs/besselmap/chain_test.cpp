@@ -43,7 +43,8 @@ RunResult run(const std::filesystem::path& dir, const std::string& prog, std::ve
 }
 
 // Particles p0, p1, ... of d moved by `moves`, each with its own noise seed, through helixsim,
-// helixft and sidesplit; then layermean with the known alignments and besselmap (map.map).
+// helixft and sidesplit; then layermean with the known alignments (the near sides of p0, p2, ...,
+// the far sides of p1, p3, ...) and besselmap (map.map).
 // The unmoved, noise-free density is truth/density.map, its analytic near side truth/near.dat.
 void run_chain(const TempDir& d, const std::vector<Motion>& moves, double noise) {
   std::filesystem::create_directory(d / "truth");
@@ -66,7 +67,9 @@ void run_chain(const TempDir& d, const std::vector<Motion>& moves, double noise)
     ASSERT_EQ(ft.status, 0) << ft.err;
     const RunResult split = run(d / name, "sidesplit", {}, {{"IN", "ft.map"}});
     ASSERT_EQ(split.status, 0) << split.err;
-    table << name << "/near.dat\tnear\t" << moves[i].phi << '\t' << moves[i].z << "\t1\n";
+    // With several particles every other one enters by its far side.
+    const std::string side = (moves.size() > 1 && i % 2 == 1) ? "far" : "near";
+    table << name << '/' << side << ".dat\t" << side << '\t' << moves[i].phi << '\t' << moves[i].z << "\t1\n";
   }
   d.write("alignments.tsv", table.str());
   const RunResult mean =
