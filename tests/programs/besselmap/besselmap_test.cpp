@@ -11,36 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "adapters/fft.hpp"
 #include "besselmap/bessel.hpp"
 #include "besselmap/synthesis.hpp"
 #include "layerline/pointlist.hpp"
 #include "mapbytes.hpp"
+#include "mapcompare.hpp"
 #include "runprog.hpp"
 
 using namespace testsupport;
 using besselmap::bessel_orders;
+using mapcompare::correlation;
 
 namespace {
 
 constexpr double pi = std::numbers::pi;
-
-double correlation(const std::vector<double>& a, const std::vector<double>& b) {
-  double ma = 0, mb = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    ma += a[i];
-    mb += b[i];
-  }
-  ma /= double(a.size());
-  mb /= double(b.size());
-  double ab = 0, aa = 0, bb = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    ab += (a[i] - ma) * (b[i] - mb);
-    aa += (a[i] - ma) * (a[i] - ma);
-    bb += (b[i] - mb) * (b[i] - mb);
-  }
-  return ab / std::sqrt(aa * bb);
-}
 
 }  // namespace
 
@@ -203,19 +187,9 @@ TEST(Besselmap, AThinHelixComesBackAtItsResolutionAndWithItsHand) {
   fsc.args = {"helix.map", "truth.map"};
   const RunResult f = run_in(dir.path(), fsc);
   ASSERT_EQ(f.status, 0) << f.err;
-  std::istringstream rows(f.out.substr(f.out.find("voxels\n") + 7));
-  int shells = 0;
-  for (std::string line; std::getline(rows, line) && !line.empty();) {
-    std::istringstream in(line);
-    int k = 0;
-    double freq = 0, res = 0, value = 0;
-    in >> k >> freq >> res >> value;
-    if (freq <= 0.9 / h.res) {
-      EXPECT_GT(value, 0.5) << line;
-      ++shells;
-    }
-  }
-  EXPECT_GE(shells, 10);
+  const mapcompare::Shells shells = mapcompare::fsc_up_to(f.out, 0.9 / h.res);
+  EXPECT_GT(shells.lowest, 0.5);
+  EXPECT_GE(shells.counted, 10);
 }
 
 TEST(Besselmap, BadInputIsRefusedAndLeavesNoMap) {
@@ -270,55 +244,19 @@ TEST(Besselmap, HelixsimsAnalyticLayerLinesGiveItsDensityWithItsHand) {
   const int nx = 64, nz = 80;
   ASSERT_EQ(truth.size(), got.size());
 
-  // helixsim's density limited by the same soft edge, through the 3-D transform.
-  besselmap::Setup setup;
-  setup.smax = 0.125;
-  setup.edge = 0.0125;
-  const int h = nx / 2 + 1;
-  std::vector<float> spectrum(2 * static_cast<std::size_t>(h * nx * nz)), limited(truth.size());
-  adapters::rfft3d_forward(truth.data(), spectrum.data(), nx, nx, nz);
-  for (int kz = 0; kz < nz; ++kz)
-    for (int ky = 0; ky < nx; ++ky)
-      for (int kx = 0; kx < h; ++kx) {
-        const double fz = (kz <= nz / 2 ? kz : kz - nz) / (nz * 2.0), fy = (ky <= nx / 2 ? ky : ky - nx) / (nx * 2.0),
-                     fx = kx / (nx * 2.0);
-        const auto w = static_cast<float>(besselmap::resolution_weight(setup, std::sqrt(fx * fx + fy * fy + fz * fz)));
-        const std::size_t at = 2 * static_cast<std::size_t>((kz * nx + ky) * h + kx);
-        spectrum[at] *= w;
-        spectrum[at + 1] *= w;
-      }
-  adapters::rfft3d_inverse(spectrum.data(), limited.data(), nx, nx, nz);
-
-  // Inside the helix's outer radius: the map and the mirror image (x -> -x about the axis).
-  std::vector<double> a, b, m;
-  for (int iz = 0; iz < nz; ++iz)
-    for (int iy = 0; iy < nx; ++iy)
-      for (int ix = 1; ix < nx; ++ix) {
-        if (2.0 * std::hypot(ix - nx / 2, iy - nx / 2) > 26.0) continue;
-        const std::size_t at = static_cast<std::size_t>((iz * nx + iy) * nx + ix);
-        a.push_back(got[at]);
-        b.push_back(limited[at]);
-        m.push_back(limited[static_cast<std::size_t>((iz * nx + iy) * nx + (nx - ix))]);
-      }
-  EXPECT_GT(correlation(a, b), 0.99);
-  EXPECT_LT(correlation(a, m), 0.5);
+  // helixsim's density limited by the same soft edge, inside the helix's outer radius, and its
+  // mirror image (x -> -x about the axis).
+  const mapcompare::Agreement agree =
+      mapcompare::agreement(got, mapcompare::limited(truth, nx, nz, 2.0, 8.0), nx, nz, 2.0, 26.0);
+  EXPECT_GT(agree.same, 0.99);
+  EXPECT_LT(agree.mirror, 0.5);
 
   RunSpec fsc;
   fsc.exe = program_path("mapfsc");
   fsc.args = {"bm.map", "density.map", "--mask", "26"};
   const RunResult f = run_in(dir.path(), fsc);
   ASSERT_EQ(f.status, 0) << f.err;
-  std::istringstream rows(f.out.substr(f.out.find("voxels\n") + 7));
-  int shells = 0;
-  for (std::string line; std::getline(rows, line) && !line.empty();) {
-    std::istringstream in(line);
-    int k = 0;
-    double freq = 0, res = 0, value = 0;
-    in >> k >> freq >> res >> value;
-    if (freq <= 0.9 * 0.125) {
-      EXPECT_GT(value, 0.5) << line;
-      ++shells;
-    }
-  }
-  EXPECT_GE(shells, 10);
+  const mapcompare::Shells shells = mapcompare::fsc_up_to(f.out, 0.9 * 0.125);
+  EXPECT_GT(shells.lowest, 0.5);
+  EXPECT_GE(shells.counted, 10);
 }
