@@ -43,10 +43,10 @@ const char* const help =
     "  --voxel P       the voxel size in Angstroms (default: each map's cell edge over its\n"
     "                  grid sampling, which must agree between the two maps)\n"
     "\n"
-    "Standard output: the image library's report of both headers, then the curve. Maps of\n"
-    "different sizes or voxel sizes, complex maps, bad options: a message on standard error\n"
-    "and exit status 2; the table file is then not written. The image library's own failures\n"
-    "end the run with its messages and statuses.\n";
+    "Standard output: the image library's report of both headers, then the curve. A missing\n"
+    "map, maps of different sizes or voxel sizes, complex maps, bad options: a message on\n"
+    "standard error and exit status 2; the table file is then not written. The image library's\n"
+    "own failures end the run with its messages and statuses.\n";
 
 namespace {
 
@@ -235,6 +235,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     throw records::ReadError("command line", "--edge is the edge of --mask, which is not given");
   const double voxel_size = voxel.empty() ? 0.0 : parse_positive(voxel, "--voxel");
 
+  for (const std::string& name : names)
+    if (!std::filesystem::is_regular_file(name))
+      throw records::ReadError(name, std::filesystem::exists(name) ? "is not a map file" : "does not exist");
   Map a = read_map(1, names[0]);
   Map b = read_map(2, names[1]);
   if (a.nx != b.nx || a.ny != b.ny || a.nz != b.nz)

@@ -197,6 +197,20 @@ TEST(Mapfsc, BadInputIsRefusedAndWritesNoTable) {
   EXPECT_EQ(voxels.r.status, 2);
   EXPECT_TRUE(contains(voxels.r.err, "voxel size")) << voxels.r.err;
 
+  // a map that is not there, either first or second: status 2 naming it, no table
+  for (const std::vector<std::string>& pair :
+       {std::vector<std::string>{"nowhere.map", "a.map"}, {"a.map", "nowhere.map"}}) {
+    TempDir dir;
+    dir.write("a.map", maptest::map_bytes(a));
+    RunSpec job;
+    job.exe = program_path("mapfsc");
+    job.args = {pair[0], pair[1], "--table", "fsc.txt"};
+    const RunResult r = run_in(dir.path(), job);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(contains(r.err, "mapfsc: nowhere.map: does not exist")) << r.err;
+    EXPECT_FALSE(dir.exists("fsc.txt"));
+  }
+
   for (const std::vector<std::string>& extra :
        {std::vector<std::string>{"--mask", "-3"}, {"--edge", "2"}, {"--bogus", "1"}, {"--mask", "x"}}) {
     const FscRun opt = run_fsc(a, a, extra);
