@@ -283,7 +283,7 @@ Particle read_control(records::LineSource& src) {
     const double room = (double(p.width) / 2.0 - 1.0) * double(p.pixel);
     for (const Blob& b : subunit_of(p)) {
       const double r = std::abs(double(p.scale) * (double(p.radius) + double(b.dr)));
-      if (r + 4.0 * double(b.width) > room)
+      if (r + 4.0 * std::abs(double(p.scale)) * double(b.width) > room)
         throw records::ReadError(src.name(), "a blob at radius " + std::to_string(r) + " A of width " +
                                                  std::to_string(b.width) + " A does not fit in the box (" +
                                                  std::to_string(room) + " A from the axis to the edge)");

@@ -140,7 +140,9 @@ void write_gridded(std::ostream& out, const Particle& p, const Geometry& g, Nois
 // and from z = 0, width and peak density.
 struct PlacedBlob {
   double x = 0.0, y = 0.0, z = 0.0;
-  double width = 0.0, weight = 0.0;
+  double width = 0.0;    // standard deviation across the axis (x and y): the radial scale times the subunit's
+  double width_z = 0.0;  // standard deviation along the axis
+  double weight = 0.0;   // peak density
 };
 // The subunit used: the control's blobs, or the default polar subunit of three blobs.
 std::vector<Blob> subunit_of(const Particle& p);
@@ -149,7 +151,8 @@ std::vector<Blob> subunit_of(const Particle& p);
 // then (x, y, z) -> (-x, y, -z) for the opposite polarity.
 std::vector<PlacedBlob> placed_blobs(const Particle& p);
 // The transform of the box's voxel sums at (X, 0, Z): each blob's continuous transform over the
-// voxel volume, weight (2 pi w^2)^(3/2) / p^3 exp(-2 pi^2 w^2 (X^2 + Z^2)) exp(-2 pi i (X x + Z z)).
+// voxel volume, weight (2 pi)^(3/2) w^2 wz / p^3 exp(-2 pi^2 (w^2 X^2 + wz^2 Z^2)) exp(-2 pi i (X x + Z z)),
+// w its width across the axis and wz along it.
 std::complex<double> real_transform(const Particle& p, const std::vector<PlacedBlob>& blobs, double x, double z);
 // The density map: width x width x height voxels (x fastest, then y, then z), the axis through
 // column width/2 and row width/2, z = 0 at section height/2, the blobs wrapped around along z.

@@ -53,7 +53,9 @@ std::vector<PlacedBlob> placed_blobs(const Particle& p) {
         q.x = -q.x;
         q.z = -q.z;
       }
-      q.width = double(b.width);
+      // rho(r/s) stretches each blob across the axis by s, not along it
+      q.width = std::abs(double(p.scale)) * double(b.width);
+      q.width_z = double(b.width);
       q.weight = double(b.weight);
       out.push_back(q);
     }
@@ -65,8 +67,9 @@ std::complex<double> real_transform(const Particle& p, const std::vector<PlacedB
   const double vox = double(p.pixel) * double(p.pixel) * double(p.pixel);
   std::complex<double> sum{0.0, 0.0};
   for (const PlacedBlob& b : blobs) {
-    const double w2 = b.width * b.width;
-    const double amp = b.weight * std::pow(2.0 * pi * w2, 1.5) / vox * std::exp(-2.0 * pi * pi * w2 * (x * x + z * z));
+    const double w2 = b.width * b.width, wz2 = b.width_z * b.width_z;
+    const double amp = b.weight * std::pow(2.0 * pi, 1.5) * w2 * b.width_z / vox *
+                       std::exp(-2.0 * pi * pi * (w2 * x * x + wz2 * z * z));
     sum += std::polar(amp, -2.0 * pi * (x * b.x + z * b.z));
   }
   return sum;
@@ -97,7 +100,7 @@ struct BlobFactors {
     const double a = double(p.pixel);
     blob_factors(b.x, p.width / 2, b.width, a, x0, fx);
     blob_factors(b.y, p.width / 2, b.width, a, y0, fy);
-    blob_factors(b.z, p.height / 2, b.width, a, z0, fz);
+    blob_factors(b.z, p.height / 2, b.width_z, a, z0, fz);
   }
 };
 

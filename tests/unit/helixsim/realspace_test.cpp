@@ -66,6 +66,27 @@ TEST(HelixsimRealSpace, AnalyticTransformIsTheFourierSumOfTheProjection) {
   }
 }
 
+TEST(HelixsimRealSpace, RadialScaleIsRhoOfROverS) {
+  // rho'(r, phi, z) = rho(r/s, phi, z) has the transform F'(R, Phi, Z) = s^2 F(s R, Phi, Z): the
+  // scale the search programs fit and layermean divides out. Moved and turned over too.
+  for (const std::string& motion : {std::string("rotate 20\nshift 7\n"), std::string("polarity opposite\n")}) {
+    const helixsim::Particle one = real_particle(motion);
+    for (const char* factor : {"0.9", "1.08"}) {
+      const helixsim::Particle scaled = real_particle(motion + "scale " + factor + "\n");
+      const double s = double(scaled.scale);  // as read, in single precision
+      const auto b1 = helixsim::placed_blobs(one), bs = helixsim::placed_blobs(scaled);
+      double biggest = 0.0, worst = 0.0;
+      for (double x : {0.0, 0.011, -0.023, 0.047, -0.08})
+        for (double z : {0.0, 1.0 / 60.0, -3.0 / 60.0, 5.0 / 60.0}) {
+          const std::complex<double> want = s * s * helixsim::real_transform(one, b1, s * x, z);
+          biggest = std::max(biggest, std::abs(want));
+          worst = std::max(worst, std::abs(helixsim::real_transform(scaled, bs, x, z) - want));
+        }
+      EXPECT_LT(worst, 1e-9 * biggest) << motion << " scale " << factor;
+    }
+  }
+}
+
 TEST(HelixsimRealSpace, ControlOfTheModel) {
   EXPECT_EQ(error_of(""), "no error");
   EXPECT_NE(error_of("subunit 0 0 0 0 1\n").find("the blob width must be above 0"), std::string::npos);
