@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "curvematch/roundedmath.hpp"
 #include "layerline/gridded.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -190,10 +191,54 @@ void check_scale(float rsc) {
                   " is not positive: the radial-scale grid has moved out of the range the rescaling can use"};
 }
 
+// Where the rescaling puts the interpolated value (ap, bp) of target k: amplitude and phase
+// stored at once by the library's double-precision functions, or gathered for a layer line and
+// evaluated side by side by the faster ones with the same single-precision results (stored when
+// the layer line ends, in the order they came, so a target given twice keeps the later value).
+struct LibraryStore {
+  void put(float* a2, float* p2, std::int32_t k, float ap, float bp) {
+    a2[k] = sqrt_d(ap * ap + bp * bp);
+    p2[k] = atan2_d(bp, ap) * deg;
+  }
+  void end_line(float*, float*) {}
+};
+
+class BatchedStore {
+ public:
+  BatchedStore(RoundedBatchFn batch, std::int32_t size) : batch_(batch) {
+    for (auto* v : {&q_, &y_, &x_, &amp_, &phase_}) v->resize(static_cast<std::size_t>(size));
+    k_.resize(static_cast<std::size_t>(size));
+  }
+  void put(float*, float*, std::int32_t k, float ap, float bp) {
+    if (n_ == k_.size())
+      for (auto* v : {&q_, &y_, &x_, &amp_, &phase_}) v->resize(2 * n_ + 1);
+    if (n_ == k_.size()) k_.resize(2 * n_ + 1);
+    q_[n_] = ap * ap + bp * bp;
+    y_[n_] = bp;
+    x_[n_] = ap;
+    k_[n_] = k;
+    ++n_;
+  }
+  void end_line(float* a2, float* p2) {
+    batch_(q_.data(), y_.data(), x_.data(), amp_.data(), phase_.data(), static_cast<std::int32_t>(n_));
+    for (std::size_t i = 0; i < n_; ++i) {
+      a2[k_[i]] = amp_[i];
+      p2[k_[i]] = phase_[i] * deg;
+    }
+    n_ = 0;
+  }
+
+ private:
+  RoundedBatchFn batch_;
+  std::vector<float> q_, y_, x_, amp_, phase_;
+  std::vector<std::int32_t> k_;
+  std::size_t n_ = 0;
+};
+
 // The interpolated rule; cos1(l, ir) and sin1(l, ir) give cos and sin of p1(l, ir)/deg. Every
 // target is computed on its own, from its source index, in single precision.
-template <typename Cos, typename Sin>
-void rescale_interpolated(DataSets& d, float rsc, Cos cos1, Sin sin1) {
+template <typename Store, typename Cos, typename Sin>
+void rescale_interpolated(DataSets& d, float rsc, Store& store, Cos cos1, Sin sin1) {
   check_scale(rsc);
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
     const auto ls = static_cast<std::size_t>(l);
@@ -220,11 +265,11 @@ void rescale_interpolated(DataSets& d, float rsc, Cos cos1, Sin sin1) {
       const float rbar = 1.0f - rbit;
       const float ap = a1[j] * cos1(l, j) * rbar + a1[j1] * cos1(l, j1) * rbit;
       const float bp = a1[j] * sin1(l, j) * rbar + a1[j1] * sin1(l, j1) * rbit;
-      a2[k] = sqrt_d(ap * ap + bp * bp);
-      p2[k] = atan2_d(bp, ap) * deg;
+      store.put(a2, p2, k, ap, bp);
       if (first > k) first = k;
       last = k;
     }
+    store.end_line(a2, p2);
     // The source grows with k, so the present targets are one run.
     d.a2_first[ls] = first;
     d.a2_last[ls] = last;
@@ -232,8 +277,8 @@ void rescale_interpolated(DataSets& d, float rsc, Cos cos1, Sin sin1) {
 }
 
 // The truncated rule; cos1, sin1 as above.
-template <typename Cos, typename Sin>
-void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
+template <typename Store, typename Cos, typename Sin>
+void rescale_walk(DataSets& d, float rsc, Store& store, Cos cos1, Sin sin1) {
   check_scale(rsc);
   for (std::int32_t l = 1; l <= d.llmax; ++l)
     for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
@@ -263,8 +308,7 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
       const float target = static_cast<float>(ir - 1) * dsr * rsc / dsr + 1.1f;
       if (!(target < beyond)) break;
       const std::int32_t irs = static_cast<std::int32_t>(target);
-      a2[irs] = sqrt_d(ap * ap + bp * bp);
-      p2[irs] = atan2_d(bp, ap) * deg;
+      store.put(a2, p2, irs, ap, bp);
       const float next = rs + ds;
       if (!(next > rs))
         throw RunStop{"radial scale " + records::free_real(rsc) + " is too large for the sampling interval " +
@@ -272,6 +316,7 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
                       " cannot advance"};
       rs = next;
     }
+    store.end_line(a2, p2);
     // Every target the test file holds is compared, whether the walk reached it or not; the
     // others are absent.
     const auto ls = static_cast<std::size_t>(l);
@@ -287,25 +332,28 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
   }
 }
 
-template <typename Cos, typename Sin>
-void rescale_by(DataSets& d, float rsc, RescaleRule rule, Cos cos1, Sin sin1) {
+template <typename Store, typename Cos, typename Sin>
+void rescale_by(DataSets& d, float rsc, RescaleRule rule, Store& store, Cos cos1, Sin sin1) {
   if (rule == RescaleRule::truncated)
-    rescale_walk(d, rsc, cos1, sin1);
+    rescale_walk(d, rsc, store, cos1, sin1);
   else
-    rescale_interpolated(d, rsc, cos1, sin1);
+    rescale_interpolated(d, rsc, store, cos1, sin1);
 }
 
 }  // namespace
 
 void rescale_test(DataSets& d, float rsc, RescaleRule rule) {
+  LibraryStore store;
   rescale_by(
-      d, rsc, rule, [&d](std::int32_t l, std::int32_t ir) { return cos_d(d.p1.at(l, ir) / deg); },
+      d, rsc, rule, store, [&d](std::int32_t l, std::int32_t ir) { return cos_d(d.p1.at(l, ir) / deg); },
       [&d](std::int32_t l, std::int32_t ir) { return sin_d(d.p1.at(l, ir) / deg); });
 }
 
-void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& cos1, const Table& sin1) {
+void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& cos1, const Table& sin1,
+                  phaselanes::Level level) {
+  BatchedStore store(rounded_batch_for(level), d.ismax + 2);
   rescale_by(
-      d, rsc, rule, [&cos1](std::int32_t l, std::int32_t ir) { return cos1.at(l, ir); },
+      d, rsc, rule, store, [&cos1](std::int32_t l, std::int32_t ir) { return cos1.at(l, ir); },
       [&sin1](std::int32_t l, std::int32_t ir) { return sin1.at(l, ir); });
 }
 

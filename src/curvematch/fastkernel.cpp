@@ -96,7 +96,7 @@ void FastScaleKernel::rescale(DataSets& d, float rsc, RescaleRule rule) {
     test_phase_tables(d, cos1_, sin1_);
     tabled_ = true;
   }
-  rescale_test(d, rsc, rule, cos1_, sin1_);
+  rescale_test(d, rsc, rule, cos1_, sin1_, level_);
 }
 
 }  // namespace curvematch

@@ -38,9 +38,9 @@ class LiteralKernel final : public BlockKernel {
 
 // The literal kernel, the fast one at the widest vectors the processor runs, or the fast one at
 // a given width (shared with the other search program).
-using phaselanes::KernelChoice;
 using phaselanes::kernel_by_name;
 using phaselanes::kernel_level;
+using phaselanes::KernelChoice;
 // The kernel of a choice; a width the processor does not run must have been refused before.
 std::unique_ptr<BlockKernel> make_kernel(KernelChoice choice);
 
