@@ -235,11 +235,25 @@ class BatchedStore {
   std::size_t n_ = 0;
 };
 
-// The interpolated rule; cos1(l, ir) and sin1(l, ir) give cos and sin of p1(l, ir)/deg. Every
-// target is computed on its own, from its source index, in single precision.
-template <typename Store, typename Cos, typename Sin>
-void rescale_interpolated(DataSets& d, float rsc, Store& store, Cos cos1, Sin sin1) {
+// The interpolated rule; ac(l, ir) and as(l, ir) give a1(l, ir) times cos and sin of
+// p1(l, ir)/deg. Every target is computed on its own, from its source index, in single
+// precision; the source of target k depends only on k and rsc, so it is found once for all
+// layer lines.
+template <typename Store, typename Ac, typename As>
+void rescale_interpolated(DataSets& d, float rsc, Store& store, Ac ac, As as) {
   check_scale(rsc);
+  const auto targets = static_cast<std::size_t>(d.ismax - d.ismin + 1);
+  std::vector<float> sources(targets), rbits(targets);
+  std::vector<std::int32_t> below(targets);
+  for (std::int32_t k = d.ismin; k <= d.ismax; ++k) {
+    const auto t = static_cast<std::size_t>(k - d.ismin);
+    // Target k lies at radius (k-1)*dsr, which is the radius (k-1)*dsr/rsc of the test data.
+    const float src = static_cast<float>(k - 1) / rsc + 1.0f;
+    sources[t] = src;
+    // Only sources from 1 to ismax can be present (the integer part is taken of those only).
+    below[t] = src >= 1.0f && src <= static_cast<float>(d.ismax) ? static_cast<std::int32_t>(src) : 0;
+    rbits[t] = src - static_cast<float>(below[t]);
+  }
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
     const auto ls = static_cast<std::size_t>(l);
     // The test samples in use: those the file holds, inside the window.
@@ -247,24 +261,23 @@ void rescale_interpolated(DataSets& d, float rsc, Store& store, Cos cos1, Sin si
     const std::int32_t hi = std::min(d.test_last[ls], std::min(d.ismax, d.window.ismaxext));
     const float lof = static_cast<float>(lo);
     const float hif = static_cast<float>(hi);
-    const float* a1 = d.a1.row(l);
     float* a2 = d.a2.row(l);
     float* p2 = d.p2.row(l);
     std::int32_t first = d.ismax + 1, last = d.ismin - 1;
     for (std::int32_t k = d.ismin; k <= d.ismax; ++k) {
-      // Target k lies at radius (k-1)*dsr, which is the radius (k-1)*dsr/rsc of the test data.
-      const float src = static_cast<float>(k - 1) / rsc + 1.0f;
+      const auto t = static_cast<std::size_t>(k - d.ismin);
+      const float src = sources[t];
       if (!(src >= lof && src <= hif)) {
         a2[k] = 0.0f;
         p2[k] = 0.0f;
         continue;
       }
-      const auto j = static_cast<std::int32_t>(src);
+      const std::int32_t j = below[t];
       const std::int32_t j1 = j < hi ? j + 1 : j;  // at j = hi the source is exactly sample hi
-      const float rbit = src - static_cast<float>(j);
+      const float rbit = rbits[t];
       const float rbar = 1.0f - rbit;
-      const float ap = a1[j] * cos1(l, j) * rbar + a1[j1] * cos1(l, j1) * rbit;
-      const float bp = a1[j] * sin1(l, j) * rbar + a1[j1] * sin1(l, j1) * rbit;
+      const float ap = ac(l, j) * rbar + ac(l, j1) * rbit;
+      const float bp = as(l, j) * rbar + as(l, j1) * rbit;
       store.put(a2, p2, k, ap, bp);
       if (first > k) first = k;
       last = k;
@@ -276,9 +289,9 @@ void rescale_interpolated(DataSets& d, float rsc, Store& store, Cos cos1, Sin si
   }
 }
 
-// The truncated rule; cos1, sin1 as above.
-template <typename Store, typename Cos, typename Sin>
-void rescale_walk(DataSets& d, float rsc, Store& store, Cos cos1, Sin sin1) {
+// The truncated rule; ac, as as above.
+template <typename Store, typename Ac, typename As>
+void rescale_walk(DataSets& d, float rsc, Store& store, Ac ac, As as) {
   check_scale(rsc);
   for (std::int32_t l = 1; l <= d.llmax; ++l)
     for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
@@ -289,7 +302,6 @@ void rescale_walk(DataSets& d, float rsc, Store& store, Cos cos1, Sin sin1) {
   const float ds = dsr / rsc;
   const float beyond = static_cast<float>(d.ismax) + 1.0f;  // first index past the samples
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
-    const float* a1 = d.a1.row(l);
     float* a2 = d.a2.row(l);
     float* p2 = d.p2.row(l);
     // The walk starts at the radius value ismin, i.e. at the fractional sample index ismin/dsr + 1.
@@ -301,8 +313,8 @@ void rescale_walk(DataSets& d, float rsc, Store& store, Cos cos1, Sin sin1) {
       const std::int32_t ir = static_cast<std::int32_t>(irf);
       const float rbit = rrs - static_cast<float>(ir);
       const float rbar = 1.0f - rbit;
-      const float ap = a1[ir] * cos1(l, ir) * rbar + a1[ir + 1] * cos1(l, ir + 1) * rbit;
-      const float bp = a1[ir] * sin1(l, ir) * rbar + a1[ir + 1] * sin1(l, ir + 1) * rbit;
+      const float ap = ac(l, ir) * rbar + ac(l, ir + 1) * rbit;
+      const float bp = as(l, ir) * rbar + as(l, ir + 1) * rbit;
       // The target index comes from the integer ir, not from rrs. Targets never decrease along
       // the walk, so once one lies above ismax every later one does too.
       const float target = static_cast<float>(ir - 1) * dsr * rsc / dsr + 1.1f;
@@ -332,12 +344,12 @@ void rescale_walk(DataSets& d, float rsc, Store& store, Cos cos1, Sin sin1) {
   }
 }
 
-template <typename Store, typename Cos, typename Sin>
-void rescale_by(DataSets& d, float rsc, RescaleRule rule, Store& store, Cos cos1, Sin sin1) {
+template <typename Store, typename Ac, typename As>
+void rescale_by(DataSets& d, float rsc, RescaleRule rule, Store& store, Ac ac, As as) {
   if (rule == RescaleRule::truncated)
-    rescale_walk(d, rsc, store, cos1, sin1);
+    rescale_walk(d, rsc, store, ac, as);
   else
-    rescale_interpolated(d, rsc, store, cos1, sin1);
+    rescale_interpolated(d, rsc, store, ac, as);
 }
 
 }  // namespace
@@ -345,25 +357,25 @@ void rescale_by(DataSets& d, float rsc, RescaleRule rule, Store& store, Cos cos1
 void rescale_test(DataSets& d, float rsc, RescaleRule rule) {
   LibraryStore store;
   rescale_by(
-      d, rsc, rule, store, [&d](std::int32_t l, std::int32_t ir) { return cos_d(d.p1.at(l, ir) / deg); },
-      [&d](std::int32_t l, std::int32_t ir) { return sin_d(d.p1.at(l, ir) / deg); });
+      d, rsc, rule, store,
+      [&d](std::int32_t l, std::int32_t ir) { return d.a1.at(l, ir) * cos_d(d.p1.at(l, ir) / deg); },
+      [&d](std::int32_t l, std::int32_t ir) { return d.a1.at(l, ir) * sin_d(d.p1.at(l, ir) / deg); });
 }
 
-void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& cos1, const Table& sin1,
-                  phaselanes::Level level) {
+void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& ac, const Table& as, phaselanes::Level level) {
   BatchedStore store(rounded_batch_for(level), d.ismax + 2);
   rescale_by(
-      d, rsc, rule, store, [&cos1](std::int32_t l, std::int32_t ir) { return cos1.at(l, ir); },
-      [&sin1](std::int32_t l, std::int32_t ir) { return sin1.at(l, ir); });
+      d, rsc, rule, store, [&ac](std::int32_t l, std::int32_t ir) { return ac.at(l, ir); },
+      [&as](std::int32_t l, std::int32_t ir) { return as.at(l, ir); });
 }
 
-void test_phase_tables(const DataSets& d, Table& cos1, Table& sin1) {
-  cos1.reset(d.p1.rows(), d.p1.cols());
-  sin1.reset(d.p1.rows(), d.p1.cols());
+void test_phase_tables(const DataSets& d, Table& ac, Table& as) {
+  ac.reset(d.p1.rows(), d.p1.cols());
+  as.reset(d.p1.rows(), d.p1.cols());
   for (std::int32_t l = 1; l <= d.p1.rows(); ++l)
     for (std::int32_t j = 0; j < d.p1.cols(); ++j) {
-      cos1.at(l, j) = cos_d(d.p1.at(l, j) / deg);
-      sin1.at(l, j) = sin_d(d.p1.at(l, j) / deg);
+      ac.at(l, j) = d.a1.at(l, j) * cos_d(d.p1.at(l, j) / deg);
+      as.at(l, j) = d.a1.at(l, j) * sin_d(d.p1.at(l, j) / deg);
     }
 }
 

@@ -93,10 +93,10 @@ TrialScore FastScaleKernel::score_scale(const DataSets& d, std::span<const float
 
 void FastScaleKernel::rescale(DataSets& d, float rsc, RescaleRule rule) {
   if (!tabled_) {
-    test_phase_tables(d, cos1_, sin1_);
+    test_phase_tables(d, ac_, as_);
     tabled_ = true;
   }
-  rescale_test(d, rsc, rule, cos1_, sin1_, level_);
+  rescale_test(d, rsc, rule, ac_, as_, level_);
 }
 
 }  // namespace curvematch
