@@ -210,22 +210,35 @@ class BatchedStore {
     k_.resize(static_cast<std::size_t>(size));
   }
   void put(float*, float*, std::int32_t k, float ap, float bp) {
-    if (n_ == k_.size())
-      for (auto* v : {&q_, &y_, &x_, &amp_, &phase_}) v->resize(2 * n_ + 1);
-    if (n_ == k_.size()) k_.resize(2 * n_ + 1);
+    if (n_ == k_.size()) grow();
+    if (n_ > 0 && k != k_[n_ - 1] + 1) consecutive_ = false;
     q_[n_] = ap * ap + bp * bp;
     y_[n_] = bp;
     x_[n_] = ap;
     k_[n_] = k;
     ++n_;
   }
+  void grow() {
+    for (auto* v : {&q_, &y_, &x_, &amp_, &phase_}) v->resize(2 * n_ + 1);
+    k_.resize(2 * n_ + 1);
+  }
   void end_line(float* a2, float* p2) {
-    batch_(q_.data(), y_.data(), x_.data(), amp_.data(), phase_.data(), static_cast<std::int32_t>(n_));
-    for (std::size_t i = 0; i < n_; ++i) {
-      a2[k_[i]] = amp_[i];
-      p2[k_[i]] = phase_[i] * deg;
+    if (n_ == 0) return;
+    const std::int32_t k0 = k_[0];
+    if (consecutive_) {
+      // Increasing targets k0, k0 + 1, ... (every target of the interpolated rule): stored where
+      // they go.
+      batch_(q_.data(), y_.data(), x_.data(), a2 + k0, p2 + k0, static_cast<std::int32_t>(n_));
+      for (std::size_t i = 0; i < n_; ++i) p2[k0 + static_cast<std::int32_t>(i)] *= deg;
+    } else {
+      batch_(q_.data(), y_.data(), x_.data(), amp_.data(), phase_.data(), static_cast<std::int32_t>(n_));
+      for (std::size_t i = 0; i < n_; ++i) {
+        a2[k_[i]] = amp_[i];
+        p2[k_[i]] = phase_[i] * deg;
+      }
     }
     n_ = 0;
+    consecutive_ = true;
   }
 
  private:
@@ -233,14 +246,36 @@ class BatchedStore {
   std::vector<float> q_, y_, x_, amp_, phase_;
   std::vector<std::int32_t> k_;
   std::size_t n_ = 0;
+  bool consecutive_ = true;  // every target the one after the one before
 };
 
-// The interpolated rule; ac(l, ir) and as(l, ir) give a1(l, ir) times cos and sin of
-// p1(l, ir)/deg. Every target is computed on its own, from its source index, in single
+// a1 times cos and sin of p1/deg in double precision, rounded, at every use; or from tables.
+struct LibraryRow {
+  const DataSets* d;
+  std::int32_t l;
+  bool sine;
+  float operator[](std::int32_t ir) const {
+    const float x = d->p1.at(l, ir) / deg;
+    return d->a1.at(l, ir) * (sine ? sin_d(x) : cos_d(x));
+  }
+};
+struct LibraryRows {
+  const DataSets* d;
+  LibraryRow cos_row(std::int32_t l) const { return {d, l, false}; }
+  LibraryRow sin_row(std::int32_t l) const { return {d, l, true}; }
+};
+struct TabledRows {
+  const Table *ac, *as;
+  const float* cos_row(std::int32_t l) const { return ac->row(l); }
+  const float* sin_row(std::int32_t l) const { return as->row(l); }
+};
+
+// The interpolated rule; rows.cos_row(l)[ir] and rows.sin_row(l)[ir] give a1(l, ir) times cos
+// and sin of p1(l, ir)/deg. Every target is computed on its own, from its source index, in single
 // precision; the source of target k depends only on k and rsc, so it is found once for all
 // layer lines.
-template <typename Store, typename Ac, typename As>
-void rescale_interpolated(DataSets& d, float rsc, Store& store, Ac ac, As as) {
+template <typename Store, typename Rows>
+void rescale_interpolated(DataSets& d, float rsc, Store& store, const Rows& rows) {
   check_scale(rsc);
   const auto targets = static_cast<std::size_t>(d.ismax - d.ismin + 1);
   std::vector<float> sources(targets), rbits(targets);
@@ -263,6 +298,8 @@ void rescale_interpolated(DataSets& d, float rsc, Store& store, Ac ac, As as) {
     const float hif = static_cast<float>(hi);
     float* a2 = d.a2.row(l);
     float* p2 = d.p2.row(l);
+    const auto ac = rows.cos_row(l);
+    const auto as = rows.sin_row(l);
     std::int32_t first = d.ismax + 1, last = d.ismin - 1;
     for (std::int32_t k = d.ismin; k <= d.ismax; ++k) {
       const auto t = static_cast<std::size_t>(k - d.ismin);
@@ -276,8 +313,8 @@ void rescale_interpolated(DataSets& d, float rsc, Store& store, Ac ac, As as) {
       const std::int32_t j1 = j < hi ? j + 1 : j;  // at j = hi the source is exactly sample hi
       const float rbit = rbits[t];
       const float rbar = 1.0f - rbit;
-      const float ap = ac(l, j) * rbar + ac(l, j1) * rbit;
-      const float bp = as(l, j) * rbar + as(l, j1) * rbit;
+      const float ap = ac[j] * rbar + ac[j1] * rbit;
+      const float bp = as[j] * rbar + as[j1] * rbit;
       store.put(a2, p2, k, ap, bp);
       if (first > k) first = k;
       last = k;
@@ -289,9 +326,9 @@ void rescale_interpolated(DataSets& d, float rsc, Store& store, Ac ac, As as) {
   }
 }
 
-// The truncated rule; ac, as as above.
-template <typename Store, typename Ac, typename As>
-void rescale_walk(DataSets& d, float rsc, Store& store, Ac ac, As as) {
+// The truncated rule; rows as above.
+template <typename Store, typename Rows>
+void rescale_walk(DataSets& d, float rsc, Store& store, const Rows& rows) {
   check_scale(rsc);
   for (std::int32_t l = 1; l <= d.llmax; ++l)
     for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
@@ -304,6 +341,8 @@ void rescale_walk(DataSets& d, float rsc, Store& store, Ac ac, As as) {
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
     float* a2 = d.a2.row(l);
     float* p2 = d.p2.row(l);
+    const auto ac = rows.cos_row(l);
+    const auto as = rows.sin_row(l);
     // The walk starts at the radius value ismin, i.e. at the fractional sample index ismin/dsr + 1.
     float rs = static_cast<float>(d.ismin);
     for (;;) {
@@ -313,8 +352,8 @@ void rescale_walk(DataSets& d, float rsc, Store& store, Ac ac, As as) {
       const std::int32_t ir = static_cast<std::int32_t>(irf);
       const float rbit = rrs - static_cast<float>(ir);
       const float rbar = 1.0f - rbit;
-      const float ap = ac(l, ir) * rbar + ac(l, ir + 1) * rbit;
-      const float bp = as(l, ir) * rbar + as(l, ir + 1) * rbit;
+      const float ap = ac[ir] * rbar + ac[ir + 1] * rbit;
+      const float bp = as[ir] * rbar + as[ir + 1] * rbit;
       // The target index comes from the integer ir, not from rrs. Targets never decrease along
       // the walk, so once one lies above ismax every later one does too.
       const float target = static_cast<float>(ir - 1) * dsr * rsc / dsr + 1.1f;
@@ -344,29 +383,24 @@ void rescale_walk(DataSets& d, float rsc, Store& store, Ac ac, As as) {
   }
 }
 
-template <typename Store, typename Ac, typename As>
-void rescale_by(DataSets& d, float rsc, RescaleRule rule, Store& store, Ac ac, As as) {
+template <typename Store, typename Rows>
+void rescale_by(DataSets& d, float rsc, RescaleRule rule, Store& store, const Rows& rows) {
   if (rule == RescaleRule::truncated)
-    rescale_walk(d, rsc, store, ac, as);
+    rescale_walk(d, rsc, store, rows);
   else
-    rescale_interpolated(d, rsc, store, ac, as);
+    rescale_interpolated(d, rsc, store, rows);
 }
 
 }  // namespace
 
 void rescale_test(DataSets& d, float rsc, RescaleRule rule) {
   LibraryStore store;
-  rescale_by(
-      d, rsc, rule, store,
-      [&d](std::int32_t l, std::int32_t ir) { return d.a1.at(l, ir) * cos_d(d.p1.at(l, ir) / deg); },
-      [&d](std::int32_t l, std::int32_t ir) { return d.a1.at(l, ir) * sin_d(d.p1.at(l, ir) / deg); });
+  rescale_by(d, rsc, rule, store, LibraryRows{&d});
 }
 
 void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& ac, const Table& as, phaselanes::Level level) {
   BatchedStore store(rounded_batch_for(level), d.ismax + 2);
-  rescale_by(
-      d, rsc, rule, store, [&ac](std::int32_t l, std::int32_t ir) { return ac.at(l, ir); },
-      [&as](std::int32_t l, std::int32_t ir) { return as.at(l, ir); });
+  rescale_by(d, rsc, rule, store, TabledRows{&ac, &as});
 }
 
 void test_phase_tables(const DataSets& d, Table& ac, Table& as) {
