@@ -88,7 +88,8 @@ void check_amplitude(const records::LineSource& src, float amp, std::int32_t l, 
 }  // namespace
 
 float dratan2d(float i, float r) {
-  if (r != 0.0f && i != 0.0f) return atan2_d(i, r) * 57.295776f;
+  // atan2_rounded: the library's double-precision arc tangent rounded to single precision.
+  if (r != 0.0f && i != 0.0f) return atan2_rounded(i, r) * 57.295776f;
   float result = 0.0f;
   if (i > 0.0f) result = 90.0f;
   if (i < 0.0f) result = -90.0f;

@@ -8,6 +8,8 @@
 // - the test amplitudes times the cosines and sines of the test phases that the rescaling
 //   interpolates are tabled once, its square roots and arc tangents taken side by side in
 //   vectors (roundedmath.hpp);
+// - the rescaled test data of every radial scale are kept, and used again when a later pass
+//   meets the same scale;
 // - the reduction modulo 360 is done exactly in single precision, without a library call, when
 //   the phase differences are small enough for that to be exact.
 #pragma once
@@ -47,6 +49,16 @@ class FastScaleKernel final : public ScaleKernel {
   std::vector<Line> lines_;
   std::vector<float> phi_, zeta_, fdsum_;  // per trial, padded to whole vectors
   bool tabled_ = false;
+  // The test data rescaled by the interpolated rule at the radial scales met so far (the grid's radial step never
+  // changes, so later passes meet most of the earlier scales again), the oldest dropped first
+  // beyond cache_bytes.
+  struct Rescaled {
+    std::uint32_t rsc_bits;
+    Table a2, p2;
+    std::vector<std::int32_t> first, last;
+  };
+  std::vector<Rescaled> rescaled_;
+  static constexpr std::size_t cache_bytes = std::size_t{64} << 20;
   Table ac_, as_;  // a1 times cos and sin of p1/deg
   phaselanes::Level level_;
   TrialSweepFn sweep_;
