@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "curvematch/fastkernel.hpp"
@@ -54,14 +55,64 @@ void BM_curvematch_literal(benchmark::State& state) {
   run_scale(state, k);
 }
 
+// Argument 2: the vector width, 0 for SSE2, 1 for AVX2, 2 for AVX-512.
 void BM_curvematch_fast(benchmark::State& state) {
-  FastScaleKernel k;
+  const auto level = static_cast<phaselanes::Level>(state.range(2));
+  if (!phaselanes::level_supported(level)) {
+    state.SkipWithError("the processor does not run this level");
+    return;
+  }
+  state.SetLabel(std::string(phaselanes::level_name(level)));
+  FastScaleKernel k(level);
   run_scale(state, k);
+}
+
+// The rescaling of one radial scale (1000 x 512 samples), by the library functions (as the
+// literal kernel does) and by the fast kernel's at each width. The counter "targets" is the
+// rate of rescaled samples.
+void run_rescale(benchmark::State& state, ScaleKernel& kernel) {
+  DataSets d = make_case(1000, 512);
+  for (std::int32_t l = 1; l <= d.llmax; ++l)
+    for (std::int32_t j = 1; j <= d.ismax; ++j) {
+      d.a1.at(l, j) = d.a.at(l, j);
+      d.p1.at(l, j) = d.p.at(l, j) + 0.5f * static_cast<float>(j);
+    }
+  d.window = {1, d.ismax};
+  double targets = 0.0;
+  float rsc = 0.97f;
+  for (auto _ : state) {
+    kernel.rescale(d, rsc, RescaleRule::interpolated);
+    rsc = std::nextafter(rsc, 2.0f);  // a new scale every time: the fast kernel keeps those it met
+    benchmark::DoNotOptimize(d.p2.row(1));
+    targets += 1000.0 * 512.0;
+  }
+  state.counters["targets"] = benchmark::Counter(targets, benchmark::Counter::kIsRate);
+}
+
+void BM_rescale_library(benchmark::State& state) {
+  LiteralScaleKernel k;
+  run_rescale(state, k);
+}
+
+void BM_rescale_fast(benchmark::State& state) {
+  const auto level = static_cast<phaselanes::Level>(state.range(0));
+  if (!phaselanes::level_supported(level)) {
+    state.SkipWithError("the processor does not run this level");
+    return;
+  }
+  state.SetLabel(std::string(phaselanes::level_name(level)));
+  FastScaleKernel k(level);
+  run_rescale(state, k);
 }
 
 }  // namespace
 
 BENCHMARK(BM_curvematch_literal)->Args({100, 200})->Args({1000, 512})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_curvematch_fast)->Args({100, 200})->Args({1000, 512})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_curvematch_fast)
+    ->ArgsProduct({{100}, {200}, {0, 1, 2}})
+    ->ArgsProduct({{1000}, {512}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_rescale_library)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_rescale_fast)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

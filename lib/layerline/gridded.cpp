@@ -30,8 +30,9 @@ ValueGroup read_value_group(records::LineSource& src, std::int32_t ismin, std::i
   // storage grows with the records actually read: a header that claims 2^31 samples over a short
   // file ends at the end of the input, not in a multi-gigabyte allocation first
   g.values.reserve(static_cast<std::size_t>(std::min<std::int64_t>(count, 1000)));
+  const std::string expected = "a value record of the group that begins at line " + std::to_string(head.line());
   while (static_cast<std::int64_t>(g.values.size()) < count) {
-    records::Record rec = src.expect("a value record of the group that begins at line " + std::to_string(head.line()));
+    records::Record rec = src.expect(expected);
     for (int k = 0; k < 10 && static_cast<std::int64_t>(g.values.size()) < count; ++k)
       g.values.push_back(rec.real(1 + 12 * k, 12, 6));
   }

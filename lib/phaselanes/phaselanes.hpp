@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace phaselanes {
@@ -122,6 +123,55 @@ inline Level widest_level() {
                               : level_supported(Level::avx2) ? Level::avx2
                                                              : Level::sse2;
   return widest;
+}
+
+// How a search program scores: the literal kernel, the fast one at the widest vectors the
+// processor runs, or the fast one at a given width (the option --kernel).
+enum class KernelChoice { fast, literal, sse2, avx2, avx512 };
+
+// "fast", "literal", "sse2", "avx2" or "avx512"; nothing for any other name.
+inline std::optional<KernelChoice> kernel_by_name(std::string_view name) {
+  if (name == "fast") return KernelChoice::fast;
+  if (name == "literal") return KernelChoice::literal;
+  if (name == "sse2") return KernelChoice::sse2;
+  if (name == "avx2") return KernelChoice::avx2;
+  if (name == "avx512") return KernelChoice::avx512;
+  return std::nullopt;
+}
+
+// The vector width of a fast kernel choice (the widest the processor runs for "fast"); nothing
+// for "literal".
+inline std::optional<Level> kernel_level(KernelChoice choice) {
+  switch (choice) {
+    case KernelChoice::literal:
+      return std::nullopt;
+    case KernelChoice::sse2:
+      return Level::sse2;
+    case KernelChoice::avx2:
+      return Level::avx2;
+    case KernelChoice::avx512:
+      return Level::avx512;
+    case KernelChoice::fast:
+      break;
+  }
+  return widest_level();
+}
+
+// The value of --kernel read: the choice, or (choice empty) the message refusing the name or a
+// width the processor does not run.
+struct KernelOption {
+  std::optional<KernelChoice> choice;
+  std::string problem;
+};
+
+inline KernelOption read_kernel_option(std::string_view name) {
+  const std::optional<KernelChoice> k = kernel_by_name(name);
+  if (!k) return {std::nullopt, "--kernel is fast, literal, sse2, avx2 or avx512, not \"" + std::string(name) + "\""};
+  const std::optional<Level> level = kernel_level(*k);
+  if (level && !level_supported(*level))
+    return {std::nullopt, "--kernel " + std::string(name) + ": this processor does not run " +
+                              std::string(level_title(*level)) + " instructions"};
+  return {k, {}};
 }
 
 }  // namespace phaselanes

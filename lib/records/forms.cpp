@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace records {
@@ -18,8 +19,8 @@ struct Decimal {
 Decimal exact_decimal(float v) {
   // Every float is exactly a double, and 120 significant digits hold any float's expansion.
   char buf[200];
-  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(static_cast<double>(v)),
-                           std::chars_format::scientific, 120);
+  auto res =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(static_cast<double>(v)), std::chars_format::scientific, 120);
   std::string s(buf, res.ptr);
   const std::size_t e = s.find('e');
   Decimal d;
@@ -34,13 +35,16 @@ Decimal exact_decimal(float v) {
 // (exactly `keep` of them, or keep + 1 when rounding carried out of the first digit: "999" -> "1000").
 std::string round_digits(const std::string& digits, int keep) {
   std::string kept;
-  for (int i = 0; i < keep; ++i) kept += i < static_cast<int>(digits.size()) ? digits[static_cast<std::size_t>(i)] : '0';
+  for (int i = 0; i < keep; ++i)
+    kept += i < static_cast<int>(digits.size()) ? digits[static_cast<std::size_t>(i)] : '0';
   const bool up = keep < static_cast<int>(digits.size()) && digits[static_cast<std::size_t>(keep)] >= '5';
   if (!up) return kept;
   int i = keep - 1;
   while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9') kept[static_cast<std::size_t>(i--)] = '0';
-  if (i >= 0) ++kept[static_cast<std::size_t>(i)];
-  else kept.insert(kept.begin(), '1');
+  if (i >= 0)
+    ++kept[static_cast<std::size_t>(i)];
+  else
+    kept.insert(kept.begin(), '1');
   return kept;
 }
 
@@ -91,9 +95,11 @@ std::string exp_form(float v, int w, int d) {
   return right(sign + tail, w);
 }
 
-std::string fixed_form(float v, int w, int d) {
-  if (!std::isfinite(v)) return non_finite(v, w);
-  std::string int_part, frac_part;
+namespace {
+
+// The digits before and after the point of |v| (finite) rounded to d decimals, by its exact
+// decimal expansion; an integer part of zero is empty.
+void fixed_parts_exact(float v, int d, std::string& int_part, std::string& frac_part) {
   if (v != 0.0f) {
     Decimal dec = exact_decimal(v);
     // Digits before the point: dec.exp10 (may be <= 0). Keep exp10 + d digits in all.
@@ -109,6 +115,34 @@ std::string fixed_form(float v, int w, int d) {
   if (frac_part.empty()) frac_part = std::string(static_cast<std::size_t>(d), '0');
   const std::size_t nz = int_part.find_first_not_of('0');
   int_part = nz == std::string::npos ? "" : int_part.substr(nz);
+}
+
+constexpr double powers_of_ten[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+constexpr std::uint64_t integer_powers_of_ten[] = {1,      10,      100,      1000,      10000,
+                                                   100000, 1000000, 10000000, 100000000, 1000000000};
+
+// The same for 0 <= d <= 9 and |v| * 10^d below 10^17, in integers: |v| * 10^d is exact in double
+// precision (24 bits of the float and at most 21 of 5^d), so are its integer part and the rest,
+// and a rest of one half or more rounds up (ties away from zero). False for other values.
+bool fixed_parts_fast(float v, int d, std::string& int_part, std::string& frac_part) {
+  if (d < 0 || d > 9) return false;
+  const double s = std::fabs(static_cast<double>(v)) * powers_of_ten[d];
+  if (!(s < 1e17)) return false;
+  auto n = static_cast<std::uint64_t>(s);
+  if (s - static_cast<double>(n) >= 0.5) ++n;
+  const std::uint64_t ten_d = integer_powers_of_ten[d];
+  const std::uint64_t whole = n / ten_d;
+  std::uint64_t frac = n % ten_d;
+  if (whole != 0) int_part = std::to_string(whole);
+  frac_part.assign(static_cast<std::size_t>(d), '0');
+  for (int i = d - 1; i >= 0; --i) {
+    frac_part[static_cast<std::size_t>(i)] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  return true;
+}
+
+std::string fixed_from_parts(float v, int w, int d, std::string& int_part, const std::string& frac_part) {
   const std::string sign = v < 0.0f ? "-" : "";
   if (!int_part.empty() || d == 0) {
     if (int_part.empty()) int_part = "0";
@@ -117,6 +151,22 @@ std::string fixed_form(float v, int w, int d) {
   const std::string with_zero = sign + "0." + frac_part;
   if (static_cast<int>(with_zero.size()) <= w) return right(with_zero, w);
   return right(sign + "." + frac_part, w);
+}
+
+}  // namespace
+
+std::string fixed_form(float v, int w, int d) {
+  if (!std::isfinite(v)) return non_finite(v, w);
+  std::string int_part, frac_part;
+  if (!fixed_parts_fast(v, d, int_part, frac_part)) fixed_parts_exact(v, d, int_part, frac_part);
+  return fixed_from_parts(v, w, d, int_part, frac_part);
+}
+
+std::string fixed_form_exact(float v, int w, int d) {
+  if (!std::isfinite(v)) return non_finite(v, w);
+  std::string int_part, frac_part;
+  fixed_parts_exact(v, d, int_part, frac_part);
+  return fixed_from_parts(v, w, d, int_part, frac_part);
 }
 
 std::string int_form(std::int64_t v, int w) { return right(std::to_string(v), w); }
@@ -144,7 +194,8 @@ std::string free_real(float v) {
   if (exp10 >= -4 && exp10 < 9) {
     if (exp10 >= 0) {
       while (static_cast<int>(digits.size()) < exp10 + 2) digits += '0';
-      out = digits.substr(0, static_cast<std::size_t>(exp10) + 1) + "." + digits.substr(static_cast<std::size_t>(exp10) + 1);
+      out = digits.substr(0, static_cast<std::size_t>(exp10) + 1) + "." +
+            digits.substr(static_cast<std::size_t>(exp10) + 1);
     } else {
       out = "0." + std::string(static_cast<std::size_t>(-exp10 - 1), '0') + digits;
     }

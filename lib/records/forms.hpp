@@ -25,6 +25,9 @@ std::string exp_form(float v, int w, int d);
 // the integer part is zero and there is room; with d = 0 the digits then a point ("3."); w
 // asterisks when the value does not fit.
 std::string fixed_form(float v, int w, int d);
+// The same, always by the exact decimal expansion (fixed_form takes it only where its integer
+// arithmetic does not reach; the two agree on every value).
+std::string fixed_form_exact(float v, int w, int d);
 
 // Integer form, w wide, right-justified; w asterisks when the value does not fit.
 std::string int_form(std::int64_t v, int w);
@@ -38,7 +41,7 @@ std::string text_form(std::string_view text, int w);
 // " 40 1.5 150.0 1.0E-07 text". Reals below 1e-4 or from 1e9 up in magnitude use the
 // exponent "E+nn"; non-finite reals are "NaN", "Infinity", "-Infinity".
 class FreeLine {
-public:
+ public:
   FreeLine& operator<<(std::int32_t v);
   FreeLine& operator<<(std::int64_t v);
   FreeLine& operator<<(float v);
@@ -48,7 +51,7 @@ public:
   // The line without its newline.
   const std::string& str() const { return line_; }
 
-private:
+ private:
   std::string line_;
 };
 

@@ -108,14 +108,30 @@ Parsed<float> convert_real(std::string_view original, const std::string& t, int 
   return r;
 }
 
+// The float nearest to (-1 if negative) m * 10^e10, for m from 1 to 10^15 - 1 and |e10| <= 22:
+// m and 10^|e10| are exact doubles, so q = m / 10^-e10 (or m * 10^e10) is the correctly
+// rounded double of the decimal value x. Rounding q to float gives the correctly rounded float
+// of x unless q is exactly half way between two floats: a half-way point h strictly between x
+// and q would be a double nearer to x than q is. So this declines exactly those q (and results
+// outside the normal float range, and other m and e10), returning false.
+bool decimal_to_float(bool negative, std::uint64_t m, long e10, float& out) {
+  if (e10 < -22 || e10 > 22 || m >= 1000000000000000) return false;
+  static constexpr double pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const double dm = static_cast<double>(m);  // exact: below 10^15
+  const double q = e10 < 0 ? dm / pow10[-e10] : dm * pow10[e10];
+  if (!(q >= 0x1p-126 && q < 0x1p127)) return false;  // keep to normal floats
+  const std::uint64_t low = std::bit_cast<std::uint64_t>(q) & ((std::uint64_t{1} << 29) - 1);
+  if (low == std::uint64_t{1} << 28) return false;  // exactly half way between two floats
+  const float v = static_cast<float>(q);
+  out = negative ? -v : v;
+  return true;
+}
+
 // The common forms of a real field in one pass, without building a canonical text: a mantissa
-// of at most 15 digits (M, as an integer) and a decimal exponent e10 of at most 22 in magnitude.
-// Both M and 10^|e10| are then exact doubles, so q = M / 10^-e10 (or M * 10^e10) is the
-// correctly rounded double of the decimal value x. Rounding q to float gives the correctly
-// rounded float of x unless q is exactly half way between two floats: a half-way point h
-// strictly between x and q would be a double nearer to x than q is. So the fast path declines
-// exactly those q (and results outside the normal float range), and the exact path takes them.
-// Returns false when the field is not of these forms or the result is declined.
+// of at most 15 digits (M, as an integer) and a decimal exponent e10 of at most 22 in magnitude,
+// converted by decimal_to_float; the exact path takes what it declines. Returns false when the
+// field is not of these forms or the result is declined.
 bool convert_real_fast(std::string_view field, int decimals, float& out) {
   std::size_t i = 0;
   const std::size_t n = field.size();
@@ -180,17 +196,7 @@ bool convert_real_fast(std::string_view field, int decimals, float& out) {
     out = negative ? -0.0f : 0.0f;
     return true;
   }
-  if (e10 < -22 || e10 > 22) return false;
-  static constexpr double pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const double dm = static_cast<double>(m);  // exact: below 10^15
-  const double q = e10 < 0 ? dm / pow10[-e10] : dm * pow10[e10];
-  if (!(q >= 0x1p-126 && q < 0x1p127)) return false;  // keep to normal floats
-  const std::uint64_t low = std::bit_cast<std::uint64_t>(q) & ((std::uint64_t{1} << 29) - 1);
-  if (low == std::uint64_t{1} << 28) return false;  // exactly half way between two floats
-  const float v = static_cast<float>(q);
-  out = negative ? -v : v;
-  return true;
+  return decimal_to_float(negative, m, e10, out);
 }
 
 Parsed<std::int32_t> convert_int(std::string_view original, const std::string& t) {
@@ -265,14 +271,13 @@ bool parse_exponent_form(std::string_view f, float& value) {
   const int digits = (f[3] - '0') * 100 + (f[4] - '0') * 10 + (f[5] - '0');
   int e = (f[8] - '0') * 10 + (f[9] - '0');
   if (f[7] == '-') e = -e;
-  e -= 3;  // the value is digits * 10^e
-  if (e > 10 || e < -10) return false;
-  // Powers of ten up to 10^10 are exact floats (5^10 < 2^24).
-  static constexpr float tens[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-  const float m = static_cast<float>(digits);
-  float v = e >= 0 ? m * tens[e] : m / tens[-e];
-  value = f[0] == '-' ? -v : v;
-  return true;
+  const bool negative = f[0] == '-';
+  if (digits == 0) {
+    value = negative ? -0.0f : 0.0f;
+    return true;
+  }
+  // The value is digits * 10^(e - 3), converted as every fixed field is.
+  return decimal_to_float(negative, static_cast<std::uint64_t>(digits), e - 3, value);
 }
 
 }  // namespace records

@@ -40,9 +40,9 @@ namespace records {
 
 // The exponent form that exp_form writes 10 wide with 3 digits, exactly: a blank or minus,
 // "0.", three digits, "E", the exponent's sign and two digits (" 0.123E+02"). Returns false for
-// a field in any other form, which the caller then reads with parse_fixed_real. The value is
-// the same float that parse_fixed_real gives: for exponents within 10 of the digits it is one
-// single-precision product or quotient of two exact floats, which is correctly rounded.
+// a field in any other form, which the caller then reads with parse_fixed_real, and for the
+// rare values the fast path of parse_fixed_real also declines. The value is the same float that
+// parse_fixed_real gives: both take the same conversion of digits and exponent.
 bool parse_exponent_form(std::string_view field, float& value);
 
 }  // namespace records

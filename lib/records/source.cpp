@@ -18,7 +18,12 @@ std::string Record::columns(int first, int width) const {
 }
 
 float Record::real(int first, int width, int decimals) const {
-  Parsed<float> p = parse_fixed_real(columns(first, width), decimals);
+  // A field inside the record is read where it is; one that runs past the end is padded.
+  const bool inside = first >= 1 && width >= 0 && static_cast<std::size_t>(first - 1 + width) <= text_.size();
+  Parsed<float> p = inside ? parse_fixed_real(std::string_view(text_).substr(static_cast<std::size_t>(first - 1),
+                                                                             static_cast<std::size_t>(width)),
+                                              decimals)
+                           : parse_fixed_real(columns(first, width), decimals);
   if (!p.ok()) throw ReadError(source_, line_, first, first + width - 1, p.error);
   return p.value;
 }

@@ -159,15 +159,9 @@ SearchOptions parse_arguments(const std::vector<std::string>& args) {
                           {"--short-test", &short_name, "absent or reference"}},
                          "curvematch");
   if (!kernel_name.empty()) {
-    const std::optional<KernelChoice> k = kernel_by_name(kernel_name);
-    if (!k)
-      throw records::ReadError("command line",
-                               "--kernel is fast, literal, sse2, avx2 or avx512, not \"" + kernel_name + "\"");
-    const std::optional<phaselanes::Level> level = kernel_level(*k);
-    if (level && !phaselanes::level_supported(*level))
-      throw records::ReadError("command line", "--kernel " + kernel_name + ": this processor does not run " +
-                                                   std::string(phaselanes::level_title(*level)) + " instructions");
-    options.kernel = *k;
+    const phaselanes::KernelOption k = phaselanes::read_kernel_option(kernel_name);
+    if (!k.choice) throw records::ReadError("command line", k.problem);
+    options.kernel = *k.choice;
   }
   if (rescale_name == "truncated")
     options.rescale = RescaleRule::truncated;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "curvematch/roundedmath.hpp"
 #include "layerline/gridded.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -87,7 +88,8 @@ void check_amplitude(const records::LineSource& src, float amp, std::int32_t l, 
 }  // namespace
 
 float dratan2d(float i, float r) {
-  if (r != 0.0f && i != 0.0f) return atan2_d(i, r) * 57.295776f;
+  // atan2_rounded: the library's double-precision arc tangent rounded to single precision.
+  if (r != 0.0f && i != 0.0f) return atan2_rounded(i, r) * 57.295776f;
   float result = 0.0f;
   if (i > 0.0f) result = 90.0f;
   if (i < 0.0f) result = -90.0f;
@@ -190,11 +192,104 @@ void check_scale(float rsc) {
                   " is not positive: the radial-scale grid has moved out of the range the rescaling can use"};
 }
 
-// The interpolated rule; cos1(l, ir) and sin1(l, ir) give cos and sin of p1(l, ir)/deg. Every
-// target is computed on its own, from its source index, in single precision.
-template <typename Cos, typename Sin>
-void rescale_interpolated(DataSets& d, float rsc, Cos cos1, Sin sin1) {
+// Where the rescaling puts the interpolated value (ap, bp) of target k: amplitude and phase
+// stored at once by the library's double-precision functions, or gathered for a layer line and
+// evaluated side by side by the faster ones with the same single-precision results (stored when
+// the layer line ends, in the order they came, so a target given twice keeps the later value).
+struct LibraryStore {
+  void put(float* a2, float* p2, std::int32_t k, float ap, float bp) {
+    a2[k] = sqrt_d(ap * ap + bp * bp);
+    p2[k] = atan2_d(bp, ap) * deg;
+  }
+  void end_line(float*, float*) {}
+};
+
+class BatchedStore {
+ public:
+  BatchedStore(RoundedBatchFn batch, std::int32_t size) : batch_(batch) {
+    for (auto* v : {&q_, &y_, &x_, &amp_, &phase_}) v->resize(static_cast<std::size_t>(size));
+    k_.resize(static_cast<std::size_t>(size));
+  }
+  void put(float*, float*, std::int32_t k, float ap, float bp) {
+    if (n_ == k_.size()) grow();
+    if (n_ > 0 && k != k_[n_ - 1] + 1) consecutive_ = false;
+    q_[n_] = ap * ap + bp * bp;
+    y_[n_] = bp;
+    x_[n_] = ap;
+    k_[n_] = k;
+    ++n_;
+  }
+  void grow() {
+    for (auto* v : {&q_, &y_, &x_, &amp_, &phase_}) v->resize(2 * n_ + 1);
+    k_.resize(2 * n_ + 1);
+  }
+  void end_line(float* a2, float* p2) {
+    if (n_ == 0) return;
+    const std::int32_t k0 = k_[0];
+    if (consecutive_) {
+      // Increasing targets k0, k0 + 1, ... (every target of the interpolated rule): stored where
+      // they go.
+      batch_(q_.data(), y_.data(), x_.data(), a2 + k0, p2 + k0, static_cast<std::int32_t>(n_));
+      for (std::size_t i = 0; i < n_; ++i) p2[k0 + static_cast<std::int32_t>(i)] *= deg;
+    } else {
+      batch_(q_.data(), y_.data(), x_.data(), amp_.data(), phase_.data(), static_cast<std::int32_t>(n_));
+      for (std::size_t i = 0; i < n_; ++i) {
+        a2[k_[i]] = amp_[i];
+        p2[k_[i]] = phase_[i] * deg;
+      }
+    }
+    n_ = 0;
+    consecutive_ = true;
+  }
+
+ private:
+  RoundedBatchFn batch_;
+  std::vector<float> q_, y_, x_, amp_, phase_;
+  std::vector<std::int32_t> k_;
+  std::size_t n_ = 0;
+  bool consecutive_ = true;  // every target the one after the one before
+};
+
+// a1 times cos and sin of p1/deg in double precision, rounded, at every use; or from tables.
+struct LibraryRow {
+  const DataSets* d;
+  std::int32_t l;
+  bool sine;
+  float operator[](std::int32_t ir) const {
+    const float x = d->p1.at(l, ir) / deg;
+    return d->a1.at(l, ir) * (sine ? sin_d(x) : cos_d(x));
+  }
+};
+struct LibraryRows {
+  const DataSets* d;
+  LibraryRow cos_row(std::int32_t l) const { return {d, l, false}; }
+  LibraryRow sin_row(std::int32_t l) const { return {d, l, true}; }
+};
+struct TabledRows {
+  const Table *ac, *as;
+  const float* cos_row(std::int32_t l) const { return ac->row(l); }
+  const float* sin_row(std::int32_t l) const { return as->row(l); }
+};
+
+// The interpolated rule; rows.cos_row(l)[ir] and rows.sin_row(l)[ir] give a1(l, ir) times cos
+// and sin of p1(l, ir)/deg. Every target is computed on its own, from its source index, in single
+// precision; the source of target k depends only on k and rsc, so it is found once for all
+// layer lines.
+template <typename Store, typename Rows>
+void rescale_interpolated(DataSets& d, float rsc, Store& store, const Rows& rows) {
   check_scale(rsc);
+  const auto targets = static_cast<std::size_t>(d.ismax - d.ismin + 1);
+  std::vector<float> sources(targets), rbits(targets);
+  std::vector<std::int32_t> below(targets);
+  for (std::int32_t k = d.ismin; k <= d.ismax; ++k) {
+    const auto t = static_cast<std::size_t>(k - d.ismin);
+    // Target k lies at radius (k-1)*dsr, which is the radius (k-1)*dsr/rsc of the test data.
+    const float src = static_cast<float>(k - 1) / rsc + 1.0f;
+    sources[t] = src;
+    // Only sources from 1 to ismax can be present (the integer part is taken of those only).
+    below[t] = src >= 1.0f && src <= static_cast<float>(d.ismax) ? static_cast<std::int32_t>(src) : 0;
+    rbits[t] = src - static_cast<float>(below[t]);
+  }
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
     const auto ls = static_cast<std::size_t>(l);
     // The test samples in use: those the file holds, inside the window.
@@ -202,38 +297,39 @@ void rescale_interpolated(DataSets& d, float rsc, Cos cos1, Sin sin1) {
     const std::int32_t hi = std::min(d.test_last[ls], std::min(d.ismax, d.window.ismaxext));
     const float lof = static_cast<float>(lo);
     const float hif = static_cast<float>(hi);
-    const float* a1 = d.a1.row(l);
     float* a2 = d.a2.row(l);
     float* p2 = d.p2.row(l);
+    const auto ac = rows.cos_row(l);
+    const auto as = rows.sin_row(l);
     std::int32_t first = d.ismax + 1, last = d.ismin - 1;
     for (std::int32_t k = d.ismin; k <= d.ismax; ++k) {
-      // Target k lies at radius (k-1)*dsr, which is the radius (k-1)*dsr/rsc of the test data.
-      const float src = static_cast<float>(k - 1) / rsc + 1.0f;
+      const auto t = static_cast<std::size_t>(k - d.ismin);
+      const float src = sources[t];
       if (!(src >= lof && src <= hif)) {
         a2[k] = 0.0f;
         p2[k] = 0.0f;
         continue;
       }
-      const auto j = static_cast<std::int32_t>(src);
+      const std::int32_t j = below[t];
       const std::int32_t j1 = j < hi ? j + 1 : j;  // at j = hi the source is exactly sample hi
-      const float rbit = src - static_cast<float>(j);
+      const float rbit = rbits[t];
       const float rbar = 1.0f - rbit;
-      const float ap = a1[j] * cos1(l, j) * rbar + a1[j1] * cos1(l, j1) * rbit;
-      const float bp = a1[j] * sin1(l, j) * rbar + a1[j1] * sin1(l, j1) * rbit;
-      a2[k] = sqrt_d(ap * ap + bp * bp);
-      p2[k] = atan2_d(bp, ap) * deg;
+      const float ap = ac[j] * rbar + ac[j1] * rbit;
+      const float bp = as[j] * rbar + as[j1] * rbit;
+      store.put(a2, p2, k, ap, bp);
       if (first > k) first = k;
       last = k;
     }
+    store.end_line(a2, p2);
     // The source grows with k, so the present targets are one run.
     d.a2_first[ls] = first;
     d.a2_last[ls] = last;
   }
 }
 
-// The truncated rule; cos1, sin1 as above.
-template <typename Cos, typename Sin>
-void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
+// The truncated rule; rows as above.
+template <typename Store, typename Rows>
+void rescale_walk(DataSets& d, float rsc, Store& store, const Rows& rows) {
   check_scale(rsc);
   for (std::int32_t l = 1; l <= d.llmax; ++l)
     for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
@@ -244,9 +340,10 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
   const float ds = dsr / rsc;
   const float beyond = static_cast<float>(d.ismax) + 1.0f;  // first index past the samples
   for (std::int32_t l = 1; l <= d.llmax; ++l) {
-    const float* a1 = d.a1.row(l);
     float* a2 = d.a2.row(l);
     float* p2 = d.p2.row(l);
+    const auto ac = rows.cos_row(l);
+    const auto as = rows.sin_row(l);
     // The walk starts at the radius value ismin, i.e. at the fractional sample index ismin/dsr + 1.
     float rs = static_cast<float>(d.ismin);
     for (;;) {
@@ -256,15 +353,14 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
       const std::int32_t ir = static_cast<std::int32_t>(irf);
       const float rbit = rrs - static_cast<float>(ir);
       const float rbar = 1.0f - rbit;
-      const float ap = a1[ir] * cos1(l, ir) * rbar + a1[ir + 1] * cos1(l, ir + 1) * rbit;
-      const float bp = a1[ir] * sin1(l, ir) * rbar + a1[ir + 1] * sin1(l, ir + 1) * rbit;
+      const float ap = ac[ir] * rbar + ac[ir + 1] * rbit;
+      const float bp = as[ir] * rbar + as[ir + 1] * rbit;
       // The target index comes from the integer ir, not from rrs. Targets never decrease along
       // the walk, so once one lies above ismax every later one does too.
       const float target = static_cast<float>(ir - 1) * dsr * rsc / dsr + 1.1f;
       if (!(target < beyond)) break;
       const std::int32_t irs = static_cast<std::int32_t>(target);
-      a2[irs] = sqrt_d(ap * ap + bp * bp);
-      p2[irs] = atan2_d(bp, ap) * deg;
+      store.put(a2, p2, irs, ap, bp);
       const float next = rs + ds;
       if (!(next > rs))
         throw RunStop{"radial scale " + records::free_real(rsc) + " is too large for the sampling interval " +
@@ -272,6 +368,7 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
                       " cannot advance"};
       rs = next;
     }
+    store.end_line(a2, p2);
     // Every target the test file holds is compared, whether the walk reached it or not; the
     // others are absent.
     const auto ls = static_cast<std::size_t>(l);
@@ -287,35 +384,33 @@ void rescale_walk(DataSets& d, float rsc, Cos cos1, Sin sin1) {
   }
 }
 
-template <typename Cos, typename Sin>
-void rescale_by(DataSets& d, float rsc, RescaleRule rule, Cos cos1, Sin sin1) {
+template <typename Store, typename Rows>
+void rescale_by(DataSets& d, float rsc, RescaleRule rule, Store& store, const Rows& rows) {
   if (rule == RescaleRule::truncated)
-    rescale_walk(d, rsc, cos1, sin1);
+    rescale_walk(d, rsc, store, rows);
   else
-    rescale_interpolated(d, rsc, cos1, sin1);
+    rescale_interpolated(d, rsc, store, rows);
 }
 
 }  // namespace
 
 void rescale_test(DataSets& d, float rsc, RescaleRule rule) {
-  rescale_by(
-      d, rsc, rule, [&d](std::int32_t l, std::int32_t ir) { return cos_d(d.p1.at(l, ir) / deg); },
-      [&d](std::int32_t l, std::int32_t ir) { return sin_d(d.p1.at(l, ir) / deg); });
+  LibraryStore store;
+  rescale_by(d, rsc, rule, store, LibraryRows{&d});
 }
 
-void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& cos1, const Table& sin1) {
-  rescale_by(
-      d, rsc, rule, [&cos1](std::int32_t l, std::int32_t ir) { return cos1.at(l, ir); },
-      [&sin1](std::int32_t l, std::int32_t ir) { return sin1.at(l, ir); });
+void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& ac, const Table& as, phaselanes::Level level) {
+  BatchedStore store(rounded_batch_for(level), d.ismax + 2);
+  rescale_by(d, rsc, rule, store, TabledRows{&ac, &as});
 }
 
-void test_phase_tables(const DataSets& d, Table& cos1, Table& sin1) {
-  cos1.reset(d.p1.rows(), d.p1.cols());
-  sin1.reset(d.p1.rows(), d.p1.cols());
+void test_phase_tables(const DataSets& d, Table& ac, Table& as) {
+  ac.reset(d.p1.rows(), d.p1.cols());
+  as.reset(d.p1.rows(), d.p1.cols());
   for (std::int32_t l = 1; l <= d.p1.rows(); ++l)
     for (std::int32_t j = 0; j < d.p1.cols(); ++j) {
-      cos1.at(l, j) = cos_d(d.p1.at(l, j) / deg);
-      sin1.at(l, j) = sin_d(d.p1.at(l, j) / deg);
+      ac.at(l, j) = d.a1.at(l, j) * cos_d(d.p1.at(l, j) / deg);
+      as.at(l, j) = d.a1.at(l, j) * sin_d(d.p1.at(l, j) / deg);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "phaselanes/phaselanes.hpp"
 #include "records/source.hpp"
 
 namespace curvematch {
@@ -142,10 +143,12 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
 // targets are the samples the test file holds. Absent targets hold 0. Throws RunStop when rsc is
 // not positive or the walk cannot advance.
 void rescale_test(DataSets& d, float rsc, RescaleRule rule = RescaleRule::interpolated);
-// The same with cos and sin of p1/deg (in double precision, rounded) taken from tables made by
-// test_phase_tables: the same values, computed once instead of at every step.
-void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& cos1, const Table& sin1);
-void test_phase_tables(const DataSets& d, Table& cos1, Table& sin1);
+// The same with a1 times cos and sin of p1/deg (in double precision, rounded, then the product
+// in single precision) taken from tables made by test_phase_tables: the same values, computed
+// once instead of at every step, and the square roots and arc tangents by sqrt_rounded and
+// atan2_rounded, side by side in the vectors of level: the same results, faster.
+void rescale_test(DataSets& d, float rsc, RescaleRule rule, const Table& ac, const Table& as, phaselanes::Level level);
+void test_phase_tables(const DataSets& d, Table& ac, Table& as);
 
 // A run that must end with exit status 1 and this message (the search cannot go on).
 struct RunStop {

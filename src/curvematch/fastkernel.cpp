@@ -1,6 +1,7 @@
 #include "curvematch/fastkernel.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace curvematch {
@@ -93,10 +94,30 @@ TrialScore FastScaleKernel::score_scale(const DataSets& d, std::span<const float
 
 void FastScaleKernel::rescale(DataSets& d, float rsc, RescaleRule rule) {
   if (!tabled_) {
-    test_phase_tables(d, cos1_, sin1_);
+    test_phase_tables(d, ac_, as_);
     tabled_ = true;
   }
-  rescale_test(d, rsc, rule, cos1_, sin1_);
+  // Only the interpolated rule is kept: it writes targets ismin..ismax and nothing else, so
+  // those are all there is to restore. (The truncated walk can also write below ismin, where
+  // what it leaves depends on the scales before.)
+  const auto bits = std::bit_cast<std::uint32_t>(rsc);
+  if (rule == RescaleRule::interpolated)
+    for (const Rescaled& r : rescaled_)
+      if (r.rsc_bits == bits) {
+        for (std::int32_t l = 1; l <= d.llmax; ++l) {
+          std::copy(r.a2.row(l) + d.ismin, r.a2.row(l) + d.ismax + 1, d.a2.row(l) + d.ismin);
+          std::copy(r.p2.row(l) + d.ismin, r.p2.row(l) + d.ismax + 1, d.p2.row(l) + d.ismin);
+        }
+        d.a2_first = r.first;
+        d.a2_last = r.last;
+        return;
+      }
+  rescale_test(d, rsc, rule, ac_, as_, level_);
+  const std::size_t bytes =
+      2 * sizeof(float) * static_cast<std::size_t>(d.a2.rows()) * static_cast<std::size_t>(d.a2.cols());
+  if (rule != RescaleRule::interpolated || bytes > cache_bytes) return;
+  while (!rescaled_.empty() && (rescaled_.size() + 1) * bytes > cache_bytes) rescaled_.erase(rescaled_.begin());
+  rescaled_.push_back(Rescaled{bits, d.a2, d.p2, d.a2_first, d.a2_last});
 }
 
 }  // namespace curvematch

@@ -5,7 +5,11 @@
 // - the phase difference p - p2 of every compared sample is formed once per scale;
 // - trials are taken side by side, each lane of a vector keeping its own sum over the samples
 //   in their order, so that the compiler vectorises across trials;
-// - the cosines and sines of the test phases that the rescaling interpolates are tabled once;
+// - the test amplitudes times the cosines and sines of the test phases that the rescaling
+//   interpolates are tabled once, its square roots and arc tangents taken side by side in
+//   vectors (roundedmath.hpp);
+// - the rescaled test data of every radial scale are kept, and used again when a later pass
+//   meets the same scale;
 // - the reduction modulo 360 is done exactly in single precision, without a library call, when
 //   the phase differences are small enough for that to be exact.
 #pragma once
@@ -31,7 +35,7 @@ class FastScaleKernel final : public ScaleKernel {
   phaselanes::Level level() const { return level_; }
   TrialScore score_scale(const DataSets& d, std::span<const float> phis, std::span<const float> zetas,
                          std::span<float> res) override;
-  // The rescaling with the cosines and sines of the test phases tabled at the first call.
+  // The rescaling with a1 times the cosines and sines of the test phases tabled at the first call.
   void rescale(DataSets& d, float rsc, RescaleRule rule) override;
 
   static constexpr std::int32_t lanes = trial_pad;  // trials are padded to whole vectors of this many
@@ -45,7 +49,17 @@ class FastScaleKernel final : public ScaleKernel {
   std::vector<Line> lines_;
   std::vector<float> phi_, zeta_, fdsum_;  // per trial, padded to whole vectors
   bool tabled_ = false;
-  Table cos1_, sin1_;
+  // The test data rescaled by the interpolated rule at the radial scales met so far (the grid's radial step never
+  // changes, so later passes meet most of the earlier scales again), the oldest dropped first
+  // beyond cache_bytes.
+  struct Rescaled {
+    std::uint32_t rsc_bits;
+    Table a2, p2;
+    std::vector<std::int32_t> first, last;
+  };
+  std::vector<Rescaled> rescaled_;
+  static constexpr std::size_t cache_bytes = std::size_t{64} << 20;
+  Table ac_, as_;  // a1 times cos and sin of p1/deg
   phaselanes::Level level_;
   TrialSweepFn sweep_;
 };

@@ -64,13 +64,10 @@ class LiteralScaleKernel final : public ScaleKernel {
 };
 
 // The literal kernel, the fast one at the widest vectors the processor runs, or the fast one at
-// a given width.
-enum class KernelChoice { fast, literal, sse2, avx2, avx512 };
-// "fast", "literal", "sse2", "avx2" or "avx512"; nothing for any other name.
-std::optional<KernelChoice> kernel_by_name(std::string_view name);
-// The vector width of a fast kernel choice (the widest the processor runs for "fast"); nothing
-// for "literal".
-std::optional<phaselanes::Level> kernel_level(KernelChoice choice);
+// a given width (shared with the other search program).
+using phaselanes::kernel_by_name;
+using phaselanes::kernel_level;
+using phaselanes::KernelChoice;
 // The kernel of a choice; a width the processor does not run must have been refused before.
 std::unique_ptr<ScaleKernel> make_kernel(KernelChoice choice);
 

@@ -58,31 +58,6 @@ void LiteralKernel::accumulate(const ReferenceGrid& ref, std::int32_t l, const P
   for (const TestSample& s : samples) accumulate_sample_literal(ref, l, g, fmean, s, acc);
 }
 
-std::optional<KernelChoice> kernel_by_name(std::string_view name) {
-  if (name == "fast") return KernelChoice::fast;
-  if (name == "literal") return KernelChoice::literal;
-  if (name == "sse2") return KernelChoice::sse2;
-  if (name == "avx2") return KernelChoice::avx2;
-  if (name == "avx512") return KernelChoice::avx512;
-  return std::nullopt;
-}
-
-std::optional<phaselanes::Level> kernel_level(KernelChoice choice) {
-  switch (choice) {
-    case KernelChoice::literal:
-      return std::nullopt;
-    case KernelChoice::sse2:
-      return phaselanes::Level::sse2;
-    case KernelChoice::avx2:
-      return phaselanes::Level::avx2;
-    case KernelChoice::avx512:
-      return phaselanes::Level::avx512;
-    case KernelChoice::fast:
-      break;
-  }
-  return phaselanes::widest_level();
-}
-
 std::unique_ptr<BlockKernel> make_kernel(KernelChoice choice) {
   const std::optional<phaselanes::Level> level = kernel_level(choice);
   if (!level) return std::make_unique<LiteralKernel>();

@@ -1,6 +1,7 @@
-// The fast and the literal kernel write the same report, results record and fitted test file,
-// byte for byte, on random gridded files: negative parts, large Bessel orders and layer-line
-// numbers, both switches, random grids and windows, both rescaling rules.
+// The fast kernel, the default and at every vector width the processor runs, and the literal
+// kernel write the same report, results record and fitted test file, byte for byte, on random
+// gridded files: negative parts, large Bessel orders and layer-line numbers, both switches,
+// random grids and windows, under both rescaling rules.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "layerline/gridded.hpp"
+#include "phaselanes/phaselanes.hpp"
 #include "runprog.hpp"
 
 using namespace testsupport;
@@ -68,22 +70,30 @@ RunResult run(const TempDir& d, const Case& c, const std::string& kernel, const 
 
 }  // namespace
 
-TEST(CurvematchKernels, SameReportAndFilesOnRandomFiles) {
+TEST(CurvematchKernels, SameReportAndFilesOnRandomFilesAtEveryWidthUnderBothRules) {
+  std::vector<std::string> kernels = {""};  // the default kernel
+  for (const phaselanes::Level level : {phaselanes::Level::sse2, phaselanes::Level::avx2, phaselanes::Level::avx512})
+    if (phaselanes::level_supported(level)) kernels.emplace_back(phaselanes::level_name(level));
   for (std::uint32_t seed = 1; seed <= 12; ++seed) {
     const Case c = random_case(seed);
-    // both rescaling rules: the default on even seeds, the truncated one on odd seeds
-    const std::string rescale = seed % 2 == 0 ? "" : "truncated";
-    TempDir literal, fast;
-    const RunResult a = run(literal, c, "literal", rescale);
-    const RunResult b = run(fast, c, "", rescale);  // the default kernel
-    ASSERT_FALSE(a.timed_out || b.timed_out) << seed;
-    EXPECT_EQ(a.status, b.status) << seed;
-    EXPECT_EQ(a.out, b.out) << seed;
-    EXPECT_EQ(a.err, b.err) << seed;
-    for (const char* name : {"case.res", "fitted.dat"}) {
-      ASSERT_EQ(literal.exists(name), fast.exists(name)) << seed << name;
-      if (literal.exists(name)) {
-        EXPECT_EQ(literal.read(name), fast.read(name)) << seed << name;
+    for (const std::string rescale : {"interpolated", "truncated"}) {
+      TempDir literal;
+      const RunResult a = run(literal, c, "literal", rescale);
+      ASSERT_FALSE(a.timed_out) << seed;
+      for (const std::string& kernel : kernels) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", --rescale " + rescale + ", kernel " + kernel);
+        TempDir fast;
+        const RunResult b = run(fast, c, kernel, rescale);
+        ASSERT_FALSE(b.timed_out);
+        EXPECT_EQ(a.status, b.status);
+        EXPECT_EQ(a.out, b.out);
+        EXPECT_EQ(a.err, b.err);
+        for (const char* name : {"case.res", "fitted.dat"}) {
+          ASSERT_EQ(literal.exists(name), fast.exists(name)) << name;
+          if (literal.exists(name)) {
+            EXPECT_EQ(literal.read(name), fast.read(name)) << name;
+          }
+        }
       }
     }
   }

@@ -122,23 +122,27 @@ TEST(CurvematchFastKernel, SameRescaledTestDataAsTheLiteralKernelUnderBothRules)
         d.p1.at(l, j) = pick(0, 9) == 0 ? uni(-1.0e5, 1.0e5) : uni(-720.0, 720.0);
       }
     }
-    for (const RescaleRule rule : {RescaleRule::interpolated, RescaleRule::truncated}) {
-      FastScaleKernel fast;
-      LiteralScaleKernel literal;
-      DataSets e = d;
-      for (int k = 0; k < 3; ++k) {  // the fast kernel tables its cosines at the first call only
-        const float rsc = pick(0, 3) == 0 ? 1.0f : uni(0.4, 2.5);
-        literal.rescale(d, rsc, rule);
-        fast.rescale(e, rsc, rule);
-        for (std::int32_t l = 1; l <= d.llmax; ++l) {
-          ASSERT_EQ(d.first2(l), e.first2(l)) << seed;
-          ASSERT_EQ(d.last2(l), e.last2(l)) << seed;
-          for (std::int32_t j = 0; j < d.a2.cols(); ++j) {
-            ASSERT_EQ(bits(d.a2.at(l, j)), bits(e.a2.at(l, j))) << "seed " << seed << " sample " << j;
-            ASSERT_EQ(bits(d.p2.at(l, j)), bits(e.p2.at(l, j))) << "seed " << seed << " sample " << j;
+    for (const RescaleRule rule : {RescaleRule::interpolated, RescaleRule::truncated})
+      for (const phaselanes::Level level :
+           {phaselanes::Level::sse2, phaselanes::Level::avx2, phaselanes::Level::avx512}) {
+        if (!phaselanes::level_supported(level)) continue;
+        SCOPED_TRACE(std::string(phaselanes::level_name(level)));
+        FastScaleKernel fast(level);
+        LiteralScaleKernel literal;
+        DataSets e = d;
+        for (int k = 0; k < 3; ++k) {  // the fast kernel tables its cosines at the first call only
+          const float rsc = pick(0, 3) == 0 ? 1.0f : uni(0.4, 2.5);
+          literal.rescale(d, rsc, rule);
+          fast.rescale(e, rsc, rule);
+          for (std::int32_t l = 1; l <= d.llmax; ++l) {
+            ASSERT_EQ(d.first2(l), e.first2(l)) << seed;
+            ASSERT_EQ(d.last2(l), e.last2(l)) << seed;
+            for (std::int32_t j = 0; j < d.a2.cols(); ++j) {
+              ASSERT_EQ(bits(d.a2.at(l, j)), bits(e.a2.at(l, j))) << "seed " << seed << " sample " << j;
+              ASSERT_EQ(bits(d.p2.at(l, j)), bits(e.p2.at(l, j))) << "seed " << seed << " sample " << j;
+            }
           }
         }
       }
-    }
   }
 }

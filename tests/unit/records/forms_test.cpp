@@ -1,9 +1,13 @@
+#include "records/forms.hpp"
+
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
 
-#include "records/forms.hpp"
 #include "records/numbers.hpp"
 
 using records::exp_form;
@@ -68,6 +72,33 @@ TEST(FixedForm, NoDecimalsWritesDigitsThenAPoint) {
   EXPECT_EQ(fixed_form(0.4f, 5, 0), "   0.");
   EXPECT_EQ(fixed_form(-12.0f, 5, 0), " -12.");
   EXPECT_EQ(fixed_form(-12.0f, 4, 0), "-12.");
+}
+
+TEST(FixedForm, IntegerPathAgreesWithTheExactExpansion) {
+  // Every value the worked examples use, ties at every number of decimals, the carries of
+  // 9.999..., the edge of the integer path (|v| * 10^d near 10^17) and random bit patterns.
+  std::mt19937 rng(3);
+  auto same = [](float v, int w, int d) {
+    ASSERT_EQ(fixed_form(v, w, d), records::fixed_form_exact(v, w, d)) << v << " " << w << " " << d;
+  };
+  for (int d = 0; d <= 12; ++d)
+    for (int w : {1, 4, 8, 12, 30}) {
+      for (float v : {0.0f, -0.0f, 0.125f, -0.125f, 2.5f, 999.9996f, 0.0004f, -0.0006f, 9.9999995f, 1e-45f, 1.0e8f,
+                      1.0e17f, 1.0e16f, 3.4e38f})
+        same(v, w, d);
+      const double edge = 1e17 / std::pow(10.0, d);
+      for (float v = static_cast<float>(edge * 0.999999); v < static_cast<float>(edge * 1.000001);
+           v = std::nextafter(v, 1e38f))
+        same(v, w, d);
+      for (int k = 1; k < 2000; ++k) same(static_cast<float>(k) * std::ldexp(1.0f, -std::min(d, 10) - 1), w, d);
+    }
+  for (int i = 0; i < 300000; ++i) {
+    const float v = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
+    const int d = std::uniform_int_distribution<int>(0, 10)(rng);
+    same(v, std::uniform_int_distribution<int>(1, 40)(rng), d);
+    const float small = std::uniform_real_distribution<float>(-2000.0f, 2000.0f)(rng);
+    same(small, 12, d);
+  }
 }
 
 TEST(Forms, NonFiniteValues) {
