@@ -15,14 +15,19 @@ import quorvan_wf as wf
 MAX_HTML_ROWS = 2000
 
 
-def resolutions(log):
-    """The resolutions where an FSC first falls below 0.5 and 0.143, from mapfsc's report."""
+def resolutions(log, limit=None):
+    """The resolutions where an FSC first falls below 0.5 and 0.143, from mapfsc's report.
+    The maps hold nothing finer than their resolution limit, so a crossing beyond it (where
+    the curve only follows the masks' edges) is reported as the limit itself."""
     found = {}
     if log.exists():
         for line in log.read_text().splitlines():
             m = re.search(r"FSC 0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
             if m:
-                found.setdefault(m.group(1), m.group(2) + " A")
+                value = m.group(2) + " A"
+                if limit and float(m.group(2)) < limit:
+                    value = f"{limit:g} A (the maps' limit; crossed at {m.group(2)} A)"
+                found.setdefault(m.group(1), value)
             m = re.search(r"FSC 0\.(5|143): not reached", line)
             if m:
                 found.setdefault(m.group(1), "beyond the last shell")
@@ -67,6 +72,7 @@ def main():
     ap.add_argument("--results", required=True)
     ap.add_argument("--llplot", default="")
     ap.add_argument("--threshold", default="")
+    ap.add_argument("--resolution", type=float, default=None, help="the maps' resolution limit (A)")
     a = ap.parse_args()
     results = Path(a.results)
     rows = wf.read_table(results / "alignments.tsv")
@@ -83,8 +89,8 @@ def main():
         res = [float(r["residual"]) for r in ok]
         text.append(f"phase residual of ok rows: median {statistics.median(res):.2f}, "
                     f"max {max(res):.2f} (threshold {a.threshold})")
-    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt")
-    truth = resolutions(results / "maps" / "fsc_average_truth.txt")
+    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt", a.resolution)
+    truth = resolutions(results / "maps" / "fsc_average_truth.txt", a.resolution)
     if fsc:
         text.append(f"half-set resolution: {fsc.get('143', '-')} at 0.143, {fsc.get('5', '-')} at 0.5")
     if truth:
