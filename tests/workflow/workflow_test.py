@@ -114,7 +114,7 @@ def test_local(tmp):
     check(same >= 0.9, f"the map correlates with the true density at {same:.3f}")
     check(other < 0.6 * same, f"the mirror image correlates at {other:.3f} (the map at {same:.3f})")
     summary = (d / "results/report/summary.txt").read_text()
-    check("resolution against the true map: 1" in summary, "the summary gives the resolution against the truth:\n" + summary)
+    check("resolution against the true map: at 0.5 1" in summary, "the summary gives the resolution against the truth:\n" + summary)
     rows = wf.read_table(d / "results/alignments.tsv")
     truth = truths(d)
     check(len(rows) == 24 and all(r["status"] == "ok" for r in rows), "24 ok rows")

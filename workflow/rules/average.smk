@@ -63,7 +63,7 @@ rule fsc:
         log=f"{OUT}/maps/fsc_{{a}}_{{b}}.txt",
     params:
         prog=program("mapfsc"),
-        extra=MAP.get("fsc_options", ""),
+        extra=lambda w: MAP.get("fsc_options", "") + " " + (MAP.get("truth_fsc_options", "") if w.b == "truth" else ""),
     resources:
         mem_mb=res("map", "mem_mb", 2000),
         runtime=res("map", "runtime", 60),

@@ -92,9 +92,9 @@ def main():
     fsc = resolutions(results / "maps" / "fsc_half1_half2.txt", a.resolution)
     truth = resolutions(results / "maps" / "fsc_average_truth.txt", a.resolution)
     if fsc:
-        text.append(f"half-set resolution: {fsc.get('143', '-')} at 0.143, {fsc.get('5', '-')} at 0.5")
+        text.append(f"half-set resolution: at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}")
     if truth:
-        text.append(f"resolution against the true map: {truth.get('5', '-')} at 0.5, {truth.get('143', '-')} at 0.143")
+        text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
     pictures = histograms(rows, folder)
