@@ -41,7 +41,8 @@ def maps_outputs():
 
 
 # One job makes the three maps side by side and then their curves: each of these programs
-# takes a fraction of a second, less than the scheduling of a job of its own costs.
+# takes a fraction of a second, less than the scheduling of a job of its own costs, and the
+# steps after the last chunk are the run's serial tail.
 rule maps:
     input:
         data=expand(f"{OUT}/average/{{name}}.dat", name=["average", "half1", "half2"]),
@@ -56,6 +57,7 @@ rule maps:
         fsc_extra=MAP.get("fsc_options", ""),
         truth_extra=MAP.get("truth_fsc_options", ""),
         truth=MAP.get("truth") or "",
+        llplot=LLPLOT,
     threads: 2
     resources:
         mem_mb=res("map", "mem_mb", 2000),
@@ -80,8 +82,17 @@ rule maps:
             {params.truth_extra} > $d/fsc_average_truth.txt
         fi
         wait $p
+        # The report's pictures of the map and of the curves (map.png, fsc.png), side by side;
+        # a picture that cannot be drawn is only missing.
+        plot() {{ if [ -f "{params.llplot}" ]; then (cd $d && /usr/bin/python3 "{params.llplot}" "$@") \
+          >/dev/null 2>&1 || true; fi; }}
+        plot --map average.map -o map &
+        q=$!
+        plot --fsc $(cd $d && ls fsc_*_*.tsv) -o fsc
+        wait $q
         cp $d/fsc_half1_half2.tsv $d/fsc_halves.tsv
         mkdir -p {OUT}/maps
-        for f in $d/*.map $d/*.tsv $d/*.txt; do mv $f {OUT}/maps/; done
+        shopt -s nullglob
+        for f in $d/*.png $d/*.svg $d/*.txt $d/*.tsv $d/*.map; do mv $f {OUT}/maps/; done
         rm -rf $d
         """

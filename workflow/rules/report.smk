@@ -21,7 +21,7 @@ rule report:
         html=f"{OUT}/report/index.html",
         summary=f"{OUT}/report/summary.txt",
     params:
-        llplot=config.get("llplot") or str(Path(workflow.basedir).parent / "scripts" / "llplot"),
+        llplot=LLPLOT,
         threshold=config["residual_threshold"],
         resolution=f"--resolution {MAP['resolution']}" if map_enabled() else "",
     resources:

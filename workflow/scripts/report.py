@@ -6,6 +6,7 @@ table. Built in a scratch folder and renamed into place."""
 import argparse
 import html
 import re
+import shutil
 import statistics
 import subprocess
 from pathlib import Path
@@ -125,14 +126,19 @@ def main():
         text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
-    # The plots of llplot are drawn beside the histograms, each in a process of its own.
+    # The pictures of the curves and the map come with the maps; those missing are drawn here
+    # beside the histograms, each in a process of its own.
+    maps = results / "maps"
     plots = []
-    curves = sorted((results / "maps").glob("fsc_*_*.tsv")) if (results / "maps").is_dir() else []
-    curves = [c for c in curves if c.name != "fsc_halves.tsv"]
-    if curves:
-        plots.append(llplot(a, folder, "fsc", "--fsc", curves))
-    if (results / "maps" / "average.map").exists():
-        plots.append(llplot(a, folder, "map", "--map", [results / "maps" / "average.map"]))
+    curves = sorted(c for c in maps.glob("fsc_*_*.tsv") if c.name != "fsc_halves.tsv") if maps.is_dir() else []
+    for base, option, files in (("fsc", "--fsc", curves), ("map", "--map", [f for f in [maps / "average.map"] if f.exists()])):
+        if (maps / f"{base}.png").exists():
+            for ext in ("png", "svg"):
+                if (maps / f"{base}.{ext}").exists():
+                    shutil.copyfile(maps / f"{base}.{ext}", folder / f"{base}.{ext}")
+            plots.append(lambda base=base: [(f"{base}.png", base)])
+        elif files:
+            plots.append(llplot(a, folder, base, option, files))
     pictures = histograms(rows, folder)
     for finished in plots:
         pictures += finished()
