@@ -1,46 +1,100 @@
 #!/usr/bin/env bash
-# Times the workflow on many small synthetic particles: the run of N particles on C cores
-# (wall time against the summed CPU time of its jobs, particles per second) and Snakemake's
-# start-up (building the DAG of a dry run) for 1000 and 10,000 particles.
-# usage: bench/workflow_timing.sh [N=1000] [CORES=2] [CHUNK=50]   (after building helixsim,
-# sidesplit and gridscan into build/bin)
+# Times the workflow on many small synthetic particle images (make_particles --small: 100 x
+# 100 pixels, maps of 100^3 voxels): RUNS runs of N particles on C cores from scratch, each
+# with its wall time, the summed CPU time of its jobs (Snakemake's own CPU apart), the goal
+# wall <= 1.25 x (job CPU / cores), particles per second, and where the wall time goes (from
+# the start to the reference's layer lines, the chunks, the steps after the last chunk);
+# then Snakemake's start-up (a dry run: reading the config, listing the particles, building
+# the DAG) for 1000 and 10,000 particles. Medians over the runs; the load before and after.
+# usage: bench/workflow_timing.sh [N=1000] [CORES=2] [CHUNK=N/(4 CORES)] [RUNS=3]
+# (after building helixsim, helixft, sidesplit, gridscan, layermean, besselmap and mapfsc
+# into build/bin)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-n=${1:-1000} cores=${2:-2} chunk=${3:-50}
+n=${1:-1000} cores=${2:-2}
+chunk=${3:-$(((n + 4 * cores - 1) / (4 * cores)))} runs=${4:-3}
 work=$(mktemp -d /tmp/workflow-timing.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 echo "load before: $(uptime)"
 /usr/bin/python3 "$top/examples/workflow/make_particles" --bin "$top/build/bin" --count "$n" \
-  --folder "$work/run" --chunk "$chunk" >/dev/null
-cd "$work/run"
-snakefile=$top/workflow/Snakefile
-start=$(date +%s.%N)
-snakemake -s "$snakefile" --configfile config.yaml --cores "$cores" -q >run.log 2>&1
-end=$(date +%s.%N)
-# CPU time of the jobs: every job is a child of Snakemake, so its children's times count them.
-cpu=$(/usr/bin/python3 - "$snakefile" "$cores" <<'PY'
-import os, subprocess, sys, shutil
-shutil.rmtree("results"); shutil.rmtree(".snakemake")
-r0 = os.times()
-subprocess.run(["snakemake", "-s", sys.argv[1], "--configfile", "config.yaml", "--cores", sys.argv[2], "-q"],
-               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-r1 = os.times()
-print(f"{r1.children_user - r0.children_user + r1.children_system - r0.children_system:.2f}")
+  --folder "$work/run" --chunk "$chunk" --small >/dev/null
+/usr/bin/python3 - "$top/workflow/Snakefile" "$work" "$n" "$cores" "$chunk" "$runs" <<'PY'
+import os, resource, shutil, statistics, subprocess, sys, time
+from pathlib import Path
+
+snakefile, work, n, cores, chunk, runs = sys.argv[1], Path(sys.argv[2]), *map(int, sys.argv[3:])
+tick = os.sysconf("SC_CLK_TCK")
+
+
+def children_cpu():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
+
+
+def own_cpu(pid):
+    """utime + stime of the process itself (not of its children), or None once it is gone."""
+    try:
+        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    except OSError:
+        return None
+    return (int(fields[11]) + int(fields[12])) / tick
+
+
+def snakemake(folder, *extra):
+    return ["snakemake", "-s", snakefile, "--configfile", "config.yaml", "-q", *extra]
+
+
+def one_run(folder):
+    for sub in ("results", ".snakemake"):
+        shutil.rmtree(folder / sub, ignore_errors=True)
+    c0, start, t0 = children_cpu(), time.time(), time.perf_counter()
+    proc = subprocess.Popen(snakemake(folder, "--cores", str(cores)), cwd=folder,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    own = 0.0
+    while proc.poll() is None:  # Snakemake's own CPU, sampled until it ends
+        own = own_cpu(proc.pid) or own
+        time.sleep(0.02)
+    wall = time.perf_counter() - t0
+    if proc.returncode != 0:
+        sys.exit(f"snakemake failed with status {proc.returncode} in {folder}")
+    total = children_cpu() - c0
+    res = folder / "results"
+    head = (res / "reference/near.dat").stat().st_mtime - start
+    last_chunk = max(f.stat().st_mtime for f in (res / "chunks").glob("*.tsv")) - start
+    return dict(wall=wall, jobs=total - own, own=own, head=head, chunks=last_chunk - head, tail=wall - last_chunk)
+
+
+folder = work / "run"
+results = [one_run(folder) for _ in range(runs)]
+med = {k: statistics.median(r[k] for r in results) for k in results[0]}
+for i, r in enumerate(results, 1):
+    print(f"run {i}: wall {r['wall']:.2f} s, job CPU {r['jobs']:.2f} s, ratio {r['wall'] / (r['jobs'] / cores):.3f}")
+print(f"{n} particles on {cores} cores in chunks of {chunk} (median of {runs} runs):")
+print(f"  wall {med['wall']:.2f} s; summed job CPU {med['jobs']:.2f} s; Snakemake's own CPU {med['own']:.2f} s")
+print(f"  wall / (job CPU / {cores}) = {statistics.median(r['wall'] / (r['jobs'] / cores) for r in results):.3f} (goal: at most 1.25)")
+print(f"  {n / med['wall']:.1f} particles per second")
+print(f"  where the wall time goes: start to the reference's layer lines {med['head']:.2f} s, "
+      f"the chunks {med['chunks']:.2f} s, after the last chunk {med['tail']:.2f} s")
+
+# Start-up: a dry run over empty particle files (the DAG is built from the names alone).
+for count in (1000, 10000):
+    dag = work / f"dag{count}"
+    (dag / "particles").mkdir(parents=True)
+    for f in ("reference.map", "sidesplit.dek", "truth.map"):
+        os.symlink(folder / f, dag / f)
+    lines = (folder / "config.yaml").read_text().splitlines()
+    (dag / "config.yaml").write_text("\n".join(ln for ln in lines if not ln.startswith("chunk_size")) +
+                                     f"\nchunk_size: {chunk}\n")
+    for i in range(count):
+        (dag / "particles" / f"p{i:05d}.map").touch()
+    times = []
+    for _ in range(3):
+        shutil.rmtree(dag / ".snakemake", ignore_errors=True)
+        t0 = time.perf_counter()
+        subprocess.run(snakemake(dag, "--cores", "1", "-n"), cwd=dag, check=True, stdout=subprocess.DEVNULL)
+        times.append(time.perf_counter() - t0)
+    jobs = (count + chunk - 1) // chunk
+    print(f"Snakemake's start-up (dry run, {count} particles in {jobs} chunks of {chunk}): "
+          f"{statistics.median(times):.2f} s (median of 3)")
 PY
-)
-wall=$(echo "$end - $start" | bc)
-awk -v n="$n" -v c="$cores" -v w="$wall" -v cpu="$cpu" 'BEGIN {
-  printf "%d particles on %d cores: wall %.2f s, CPU of Snakemake and its jobs %.2f s\n", n, c, w, cpu
-  printf "  wall / (CPU / cores) = %.2f (goal: at most 1.25)\n", w / (cpu / c)
-  printf "  %.1f particles per second\n", n / w }'
-for count in 1000 10000; do
-  rm -rf "$work/dag" && mkdir -p "$work/dag/particles"
-  cp "$work/run/reference.map" "$work/run/sidesplit.dek" "$work/dag/"
-  sed "s/chunk_size: .*/chunk_size: $chunk/" "$work/run/config.yaml" >"$work/dag/config.yaml"
-  for i in $(seq -f '%05g' 1 "$count"); do : >"$work/dag/particles/p$i.map"; done
-  t0=$(date +%s.%N)
-  (cd "$work/dag" && snakemake -s "$snakefile" --configfile config.yaml --cores 1 -n -q >/dev/null)
-  t1=$(date +%s.%N)
-  printf "start-up (dry run, DAG of %d particles in chunks of %d): %.2f s\n" "$count" "$chunk" "$(echo "$t1 - $t0" | bc)"
-done
 echo "load after: $(uptime)"

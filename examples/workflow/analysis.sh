@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The many-particle demo: a reference and 24 noisy particles with random known rotations and
-# shifts (make_particles), the workflow on this machine's cores, then the true against the
-# fitted (phi, z) of every particle after symmetry reduction, the RMS errors, the particles
-# used, the resolutions when maps were made, and where the report is.
+# The many-particle demo from particle images: a polar reference and 24 noisy particle images
+# with random known rotations and shifts (make_particles: helixsim's real-space model), the
+# workflow on this machine's cores (helixft, sidesplit and gridscan on every image, the table,
+# the average, the maps), then the true against the fitted (phi, z) of every particle after
+# symmetry reduction with the RMS errors, the particles used, the half-set resolution, the
+# resolution against the true density and where the report is.
 # Arguments: the folder of the built programs, the folder to leave the files in (made new).
 set -euo pipefail
 bin=$(cd "${1:?usage: analysis.sh <bin folder> <output folder>}" && pwd)
@@ -11,6 +13,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 /usr/bin/python3 "$here/make_particles" --bin "$bin" --count 24 --folder "$out" --chunk 4 --seed 7
 cd "$out"
+echo "== 24 particle images of a polar helix (20 subunits in 7 turns of 100 A, radius 25 A),"
+echo "   200 x 200 pixels of 2.5 A, noise of half the projection's standard deviation ($out/particles)"
+echo "== helixft on the reference image (the workflow runs it on every particle the same way)"
+"$bin/helixft" --image reference.map --transform reference-transform.map --repeat 100 |
+  grep -E '^ (helixft|transform|sampling|repeat)' | sed 's/^ */   /'
 echo "== snakemake: 24 particles on $(nproc) cores (log in $out/snakemake.log)"
 snakemake -s "$top/workflow/Snakefile" --configfile config.yaml --cores "$(nproc)" >snakemake.log 2>&1 ||
   { tail -n 30 snakemake.log; exit 1; }
@@ -19,26 +26,27 @@ grep -E '^[0-9]+ of [0-9]+ steps' snakemake.log | tail -n 1 | sed 's/^/   /'
 import math, sys
 sys.path.insert(0, sys.argv[1])
 import quorvan_wf as wf
+U, T, C = 20, 7, 100.0
 truth = {r["particle"]: (float(r["phi"]), float(r["z"])) for r in wf.read_table("truth.tsv")}
 rows = wf.read_table("results/alignments.tsv")
-print("== true and fitted (phi, z), both reduced to the equivalent pair nearest (0, 0)")
-print(f"   {'particle':9}{'side':5}{'true phi':>9}{'true z':>8}{'phi':>8}{'z':>8}{'dphi':>7}{'dz':>7}{'resid':>8}  status")
+print("== the applied motion, and the true and fitted (phi, z) both reduced to the equivalent pair")
+print("   nearest (0, 0) under the helix's symmetry (a subunit step: 126 degrees and -5 A)")
+print(f"   {'particle':9}{'side':5}{'applied':>16}{'true phi':>9}{'true z':>8}{'phi':>8}{'z':>8}{'dphi':>7}{'dz':>7}{'resid':>8}  status")
 ep, ez = [], []
 for r in rows:
-    tp, tz = wf.reduce_pair(*truth[r["particle"]], 10, 3, 100.0)
+    tp, tz = wf.reduce_pair(*truth[r["particle"]], U, T, C)
     if r["status"] == "ok":
-        dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, 10, 3, 100.0)
+        dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, U, T, C)
         ep.append(dp); ez.append(dz)
         fit = f"{float(r['phi_sym']):8.2f}{float(r['z_sym']):8.2f}{dp:7.2f}{dz:7.2f}{float(r['residual']):8.2f}"
     else:
         fit = f"{'-':>8}{'-':>8}{'-':>7}{'-':>7}{'-':>8}"
-    print(f"   {r['particle']:9}{r['side']:5}{tp:9.2f}{tz:8.2f}{fit}  {r['status']}")
+    applied = "({:.1f}, {:.1f})".format(*truth[r["particle"]])
+    print(f"   {r['particle']:9}{r['side']:5}{applied:>16}{tp:9.2f}{tz:8.2f}{fit}  {r['status']}")
 if ep:
     rms = lambda v: math.sqrt(sum(x * x for x in v) / len(v))
-    print(f"   RMS error over {len(ep)} sides: phi {rms(ep):.2f} degrees, z {rms(ez):.2f} A (grid step 0.5)")
+    print(f"   RMS error over {len(ep)} sides: phi {rms(ep):.2f} degrees, z {rms(ez):.2f} A (final grid step 0.5)")
 PY
 echo "== summary (results/report/summary.txt)"
 sed 's/^/   /' results/report/summary.txt
-grep -q 'true map' results/report/summary.txt ||
-  echo "   resolution against the true map: none here (these particles come from the Fourier-space model, which has no density map)"
 echo "== the report: $out/results/report/index.html"

@@ -1,7 +1,7 @@
 # The average of every ok row with its two half-set averages (layermean), the maps of all
 # three (besselmap) and the Fourier shell correlation of the halves, and of the average
-# against a true map when the config names one (mapfsc). Each program writes into a fresh
-# folder that is renamed into place when all of its files are there.
+# against a true map when the config names one (mapfsc). Each stage writes into a fresh
+# folder whose files are moved into place when all of them are there.
 
 MAP = config.get("map", {})
 
@@ -29,60 +29,70 @@ rule average:
         """
 
 
-rule map:
+def maps_outputs():
+    out = {n: f"{OUT}/maps/{n}.map" for n in ("average", "half1", "half2")}
+    out["halves"] = f"{OUT}/maps/fsc_half1_half2.tsv"
+    out["halves_log"] = f"{OUT}/maps/fsc_half1_half2.txt"
+    out["halves_copy"] = f"{OUT}/maps/fsc_halves.tsv"
+    if MAP.get("truth"):
+        out["truth"] = f"{OUT}/maps/fsc_average_truth.tsv"
+        out["truth_log"] = f"{OUT}/maps/fsc_average_truth.txt"
+    return out
+
+
+# One job makes the three maps side by side and then their curves: each of these programs
+# takes a fraction of a second, less than the scheduling of a job of its own costs, and the
+# steps after the last chunk are the run's serial tail.
+rule maps:
     input:
-        f"{OUT}/average/{{name}}.dat",
+        data=expand(f"{OUT}/average/{{name}}.dat", name=["average", "half1", "half2"]),
+        truth=[MAP["truth"]] if MAP.get("truth") else [],
     output:
-        f"{OUT}/maps/{{name}}.map",
-    wildcard_constraints:
-        name="average|half1|half2",
+        **maps_outputs(),
     params:
-        prog=program("besselmap"),
+        besselmap=program("besselmap"),
+        mapfsc=program("mapfsc"),
         size=" ".join(str(v) for v in MAP.get("size", [50, 25])),
         extra=MAP.get("options", ""),
+        fsc_extra=MAP.get("fsc_options", ""),
+        truth_extra=MAP.get("truth_fsc_options", ""),
+        truth=MAP.get("truth") or "",
+        llplot=LLPLOT,
+    threads: 2
     resources:
         mem_mb=res("map", "mem_mb", 2000),
         runtime=res("map", "runtime", 60),
     shell:
         """
         set -e
-        d={OUT}/maps/.{wildcards.name}.tmp; rm -rf $d; mkdir -p $d
-        {params.prog} --input {input} --map $d/map --repeat {config[repeat]} \
-          --resolution {MAP[resolution]} --voxel {MAP[voxel]} --size {params.size} {params.extra} \
-          > $d/besselmap.txt
-        mv $d/map {output}; rm -rf $d
+        d={OUT}/.maps.tmp; rm -rf $d; mkdir -p $d
+        pids=""
+        for n in average half1 half2; do
+          {params.besselmap} --input {OUT}/average/$n.dat --map $d/$n.map --repeat {config[repeat]} \
+            --resolution {MAP[resolution]} --voxel {MAP[voxel]} --size {params.size} {params.extra} \
+            > $d/besselmap-$n.txt &
+          pids="$pids $!"
+        done
+        for p in $pids; do wait $p; done
+        {params.mapfsc} $d/half1.map $d/half2.map --table $d/fsc_half1_half2.tsv {params.fsc_extra} \
+          > $d/fsc_half1_half2.txt &
+        p=$!
+        if [ -n "{params.truth}" ]; then
+          {params.mapfsc} $d/average.map {params.truth} --table $d/fsc_average_truth.tsv {params.fsc_extra} \
+            {params.truth_extra} > $d/fsc_average_truth.txt
+        fi
+        wait $p
+        # The report's pictures of the map and of the curves (map.png, fsc.png), side by side;
+        # a picture that cannot be drawn is only missing.
+        plot() {{ if [ -f "{params.llplot}" ]; then (cd $d && /usr/bin/python3 "{params.llplot}" "$@") \
+          >/dev/null 2>&1 || true; fi; }}
+        plot --map average.map -o map &
+        q=$!
+        plot --fsc $(cd $d && ls fsc_*_*.tsv) -o fsc
+        wait $q
+        cp $d/fsc_half1_half2.tsv $d/fsc_halves.tsv
+        mkdir -p {OUT}/maps
+        shopt -s nullglob
+        for f in $d/*.png $d/*.svg $d/*.txt $d/*.tsv $d/*.map; do mv $f {OUT}/maps/; done
+        rm -rf $d
         """
-
-
-rule fsc:
-    input:
-        a=f"{OUT}/maps/{{a}}.map",
-        b=lambda w: MAP["truth"] if w.b == "truth" else f"{OUT}/maps/{w.b}.map",
-    output:
-        table=f"{OUT}/maps/fsc_{{a}}_{{b}}.tsv",
-        log=f"{OUT}/maps/fsc_{{a}}_{{b}}.txt",
-    params:
-        prog=program("mapfsc"),
-        extra=MAP.get("fsc_options", ""),
-    resources:
-        mem_mb=res("map", "mem_mb", 2000),
-        runtime=res("map", "runtime", 60),
-    shell:
-        """
-        set -e
-        {params.prog} {input.a} {input.b} --table {output.table}.tmp {params.extra} > {output.log}.tmp
-        mv {output.log}.tmp {output.log}; mv {output.table}.tmp {output.table}
-        """
-
-
-localrules:
-    fsc_halves,
-
-
-rule fsc_halves:
-    input:
-        f"{OUT}/maps/fsc_half1_half2.tsv",
-    output:
-        f"{OUT}/maps/fsc_halves.tsv",
-    shell:
-        "cp {input} {output}.tmp && mv {output}.tmp {output}"

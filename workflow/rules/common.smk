@@ -13,6 +13,8 @@ import quorvan_wf  # noqa: E402
 SCRIPTS = Path(workflow.basedir) / "scripts"
 PY = sys.executable  # the Python that runs Snakemake, which has its modules
 OUT = str(config.get("output", "results")).rstrip("/")
+# scripts/llplot draws the report's pictures of maps and curves
+LLPLOT = config.get("llplot") or str(Path(workflow.basedir).parent / "scripts" / "llplot")
 
 
 def _fail(message):

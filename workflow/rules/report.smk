@@ -21,11 +21,12 @@ rule report:
         html=f"{OUT}/report/index.html",
         summary=f"{OUT}/report/summary.txt",
     params:
-        llplot=config.get("llplot") or str(Path(workflow.basedir).parent / "scripts" / "llplot"),
+        llplot=LLPLOT,
         threshold=config["residual_threshold"],
+        resolution=f"--resolution {MAP['resolution']}" if map_enabled() else "",
     resources:
         mem_mb=res("report", "mem_mb", 2000),
         runtime=res("report", "runtime", 30),
     shell:
         "{PY} {SCRIPTS}/report.py --output {OUT}/report --results {OUT} --llplot {params.llplot}"
-        " --threshold {params.threshold}"
+        " --threshold {params.threshold} {params.resolution}"

@@ -6,6 +6,7 @@ table. Built in a scratch folder and renamed into place."""
 import argparse
 import html
 import re
+import shutil
 import statistics
 import subprocess
 from pathlib import Path
@@ -15,50 +16,83 @@ import quorvan_wf as wf
 MAX_HTML_ROWS = 2000
 
 
-def resolutions(log):
-    """The resolutions where an FSC first falls below 0.5 and 0.143, from mapfsc's report."""
+def resolutions(log, limit=None):
+    """The resolutions where an FSC first falls below 0.5 and 0.143, from mapfsc's report.
+    The maps hold nothing finer than their resolution limit, so a crossing beyond it (where
+    the curve only follows the masks' edges) is reported as the limit itself."""
     found = {}
     if log.exists():
         for line in log.read_text().splitlines():
             m = re.search(r"FSC 0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
             if m:
-                found.setdefault(m.group(1), m.group(2) + " A")
+                value = m.group(2) + " A"
+                if limit and float(m.group(2)) < limit:
+                    value = f"{limit:g} A (the maps' limit; crossed at {m.group(2)} A)"
+                found.setdefault(m.group(1), value)
             m = re.search(r"FSC 0\.(5|143): not reached", line)
             if m:
-                found.setdefault(m.group(1), "beyond the last shell")
+                found.setdefault(m.group(1), f"{limit:g} A (the maps' limit; not crossed up to the last shell)"
+                                 if limit else "beyond the last shell")
     return found
 
 
-def histograms(rows, folder):
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
+def histogram_svg(values, label, width=400, height=250):
+    """A histogram of values as a small SVG picture: bars over equal bins between the least
+    and the largest value, the axis labelled with both ends and the tallest bar's count."""
+    left, right, top, bottom = 46, 12, 12, 40
+    pw, ph = width - left - right, height - top - bottom
+    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
+           f'viewBox="0 0 {width} {height}" font-family="sans-serif" font-size="12">',
+           f'<rect width="{width}" height="{height}" fill="white"/>']
+    if values:
+        lo, hi = min(values), max(values)
+        bins = min(40, max(5, len(values) // 4))
+        span = (hi - lo) or 1.0
+        counts = [0] * bins
+        for v in values:
+            counts[min(bins - 1, int((v - lo) / span * bins))] += 1
+        peak = max(counts)
+        for i, n in enumerate(counts):
+            h = ph * n / peak
+            out.append(f'<rect x="{left + pw * i / bins:.1f}" y="{top + ph - h:.1f}" '
+                       f'width="{pw / bins:.1f}" height="{h:.1f}" fill="#4a7ab5"/>')
+        out.append(f'<text x="{left}" y="{top + ph + 15}">{lo:g}</text>')
+        out.append(f'<text x="{left + pw}" y="{top + ph + 15}" text-anchor="end">{hi:g}</text>')
+        out.append(f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{peak}</text>')
+    out.append(f'<text x="{left - 4}" y="{top + ph}" text-anchor="end">0</text>')
+    out.append(f'<line x1="{left}" y1="{top + ph}" x2="{left + pw}" y2="{top + ph}" stroke="black"/>')
+    out.append(f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + ph}" stroke="black"/>')
+    out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">{html.escape(label)}</text>')
+    out.append(f'<text x="12" y="{top + ph / 2}" text-anchor="middle" '
+               f'transform="rotate(-90 12 {top + ph / 2})">rows</text></svg>')
+    return "\n".join(out) + "\n"
 
+
+def histograms(rows, folder):
+    """The histograms of the residuals and the fitted parameters, drawn as SVG by hand:
+    the report is the run's last step, and plotting libraries take a second to load."""
     ok = [r for r in rows if r["status"] == "ok"]
     made = []
     panels = [("residual", "phase residual (degrees)", [r for r in rows if r["residual"] != "-"]),
               ("phi_sym", "phi, reduced (degrees)", ok), ("z_sym", "z, reduced (Angstroms)", ok),
               ("rscale", "radial scale", ok)]
     for key, label, sel in panels:
-        fig, ax = plt.subplots(figsize=(5, 3.2))
-        values = [float(r[key]) for r in sel]
-        if values:
-            ax.hist(values, bins=min(40, max(5, len(values) // 4)), color="#4a7ab5")
-        ax.set_xlabel(label)
-        ax.set_ylabel("rows")
-        fig.tight_layout()
-        fig.savefig(folder / f"hist_{key}.png", dpi=80, metadata={"Software": None})
-        plt.close(fig)
-        made.append((f"hist_{key}.png", label))
+        (folder / f"hist_{key}.svg").write_text(histogram_svg([float(r[key]) for r in sel], label))
+        made.append((f"hist_{key}.svg", label))
     return made
 
 
 def llplot(args, folder, base, option, files):
+    """Starts scripts/llplot on files; finished() waits for it and gives the picture made."""
     if not Path(args.llplot).exists():
-        return []
-    proc = subprocess.run(["/usr/bin/python3", args.llplot, option, *map(str, files), "-o", str(folder / base)],
-                          capture_output=True, text=True)
-    return [(f"{base}.png", base)] if proc.returncode == 0 and (folder / f"{base}.png").exists() else []
+        return lambda: []
+    proc = subprocess.Popen(["/usr/bin/python3", args.llplot, option, *map(str, files), "-o", str(folder / base)],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def finished():
+        return [(f"{base}.png", base)] if proc.wait() == 0 and (folder / f"{base}.png").exists() else []
+
+    return finished
 
 
 def main():
@@ -67,6 +101,7 @@ def main():
     ap.add_argument("--results", required=True)
     ap.add_argument("--llplot", default="")
     ap.add_argument("--threshold", default="")
+    ap.add_argument("--resolution", type=float, default=None, help="the maps' resolution limit (A)")
     a = ap.parse_args()
     results = Path(a.results)
     rows = wf.read_table(results / "alignments.tsv")
@@ -83,21 +118,30 @@ def main():
         res = [float(r["residual"]) for r in ok]
         text.append(f"phase residual of ok rows: median {statistics.median(res):.2f}, "
                     f"max {max(res):.2f} (threshold {a.threshold})")
-    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt")
-    truth = resolutions(results / "maps" / "fsc_average_truth.txt")
+    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt", a.resolution)
+    truth = resolutions(results / "maps" / "fsc_average_truth.txt", a.resolution)
     if fsc:
-        text.append(f"half-set resolution: {fsc.get('143', '-')} at 0.143, {fsc.get('5', '-')} at 0.5")
+        text.append(f"half-set resolution: at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}")
     if truth:
-        text.append(f"resolution against the true map: {truth.get('5', '-')} at 0.5, {truth.get('143', '-')} at 0.143")
+        text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
+    # The pictures of the curves and the map come with the maps; those missing are drawn here
+    # beside the histograms, each in a process of its own.
+    maps = results / "maps"
+    plots = []
+    curves = sorted(c for c in maps.glob("fsc_*_*.tsv") if c.name != "fsc_halves.tsv") if maps.is_dir() else []
+    for base, option, files in (("fsc", "--fsc", curves), ("map", "--map", [f for f in [maps / "average.map"] if f.exists()])):
+        if (maps / f"{base}.png").exists():
+            for ext in ("png", "svg"):
+                if (maps / f"{base}.{ext}").exists():
+                    shutil.copyfile(maps / f"{base}.{ext}", folder / f"{base}.{ext}")
+            plots.append(lambda base=base: [(f"{base}.png", base)])
+        elif files:
+            plots.append(llplot(a, folder, base, option, files))
     pictures = histograms(rows, folder)
-    curves = sorted((results / "maps").glob("fsc_*_*.tsv")) if (results / "maps").is_dir() else []
-    curves = [c for c in curves if c.name != "fsc_halves.tsv"]
-    if curves:
-        pictures += llplot(a, folder, "fsc", "--fsc", curves)
-    if (results / "maps" / "average.map").exists():
-        pictures += llplot(a, folder, "map", "--map", [results / "maps" / "average.map"])
+    for finished in plots:
+        pictures += finished()
 
     out = ["<!DOCTYPE html>", '<html><head><meta charset="utf-8"><title>alignment report</title>',
            "<style>body{font-family:sans-serif;margin:1em}img{margin:4px;border:1px solid #ccc}"
