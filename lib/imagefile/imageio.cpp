@@ -9,6 +9,7 @@
 #include "imagefile/diskio.hpp"
 #include "imagefile/environment.hpp"
 #include "imagefile/state.hpp"
+#include "records/error.hpp"
 #include "records/forms.hpp"
 #include "records/free.hpp"
 #include "records/source.hpp"
@@ -797,5 +798,17 @@ void ialuvw(int istream, const Int3& iuvw) { hdr(unit_of("IALUVW", istream)).map
 void irtuvw(int istream, Int3& iuvw) { iuvw = hdr(unit_of("IRTUVW", istream)).mapcrs; }
 
 const Header& header_of(int istream) { return hdr(unit_of("HEADER", istream)); }
+
+void require_items(int istream, std::string_view name, std::int64_t items) {
+  const Header& h = header_of(istream);
+  int unit = imunit(istream);
+  std::string full;
+  std::int64_t length = 0;
+  qqinq(unit, name, full, length);
+  const std::int64_t need = header_bytes + std::int64_t{h.nsymbt} + items * bytes_per_item(h.mode);
+  if (length < need)
+    throw records::ReadError(std::string(name), "the file holds " + std::to_string(length) +
+                                                    " bytes, its header announces " + std::to_string(need));
+}
 
 }  // namespace imagefile

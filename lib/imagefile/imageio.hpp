@@ -130,5 +130,9 @@ void irtuvw(int istream, Int3& iuvw);
 // The whole in-memory header of istream (for programs that carry every field, e.g. a map
 // converter).
 const Header& header_of(int istream);
+// Before room is made for `items` items of the open map of istream: throws ReadError(name,
+// "the file holds N bytes, its header announces M") unless the file holds the header, its
+// symmetry bytes and that many items of its data mode.
+void require_items(int istream, std::string_view name, std::int64_t items);
 
 }  // namespace imagefile

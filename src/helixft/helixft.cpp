@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "adapters/fft.hpp"
-#include "imagefile/diskio.hpp"
-#include "imagefile/header.hpp"
 #include "imagefile/imageio.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -249,17 +247,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     throw records::ReadError(o.image, "the header's cell gives no pixel size: give --pixel");
 
   // The image must be in the file before room is made for it.
-  {
-    std::string full;
-    std::int64_t length = 0;
-    int unit = imagefile::imunit(in);
-    imagefile::qqinq(unit, o.image, full, length);
-    const std::int64_t need = 1024 + std::int64_t{imagefile::header_of(in).nsymbt} +
-                              std::int64_t{width} * height * imagefile::bytes_per_item(mode);
-    if (length < need)
-      throw records::ReadError(
-          o.image, "the file holds " + std::to_string(length) + " bytes, its header announces " + std::to_string(need));
-  }
+  imagefile::require_items(in, o.image, std::int64_t{width} * height);
   std::vector<float> image(std::size_t(width) * std::size_t(height));
   for (std::int32_t y = 0; y < height; ++y)
     if (!imagefile::irdlin(in,

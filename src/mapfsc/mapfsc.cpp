@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "adapters/fft.hpp"
-#include "imagefile/diskio.hpp"
 #include "imagefile/header.hpp"
 #include "imagefile/imageio.hpp"
 #include "progmain/outputs.hpp"
@@ -71,15 +70,7 @@ Map read_map(int stream, const std::string& name) {
     throw records::ReadError(name, "more than 2^30 voxels are not supported");
   const imagefile::Header& h = imagefile::header_of(stream);
   // The data must be there before room is made for them.
-  int unit = imagefile::imunit(stream);
-  std::string full;
-  std::int64_t length = 0;
-  imagefile::qqinq(unit, name, full, length);
-  const std::int64_t need =
-      1024 + std::int64_t{h.nsymbt} + std::int64_t{m.nx} * m.ny * m.nz * imagefile::bytes_per_item(mode);
-  if (length < need)
-    throw records::ReadError(
-        name, "the file holds " + std::to_string(length) + " bytes, its header announces " + std::to_string(need));
+  imagefile::require_items(stream, name, std::int64_t{m.nx} * m.ny * m.nz);
   for (int i = 0; i < 3; ++i) {
     const float edge = h.cella[static_cast<std::size_t>(i)];
     const std::int32_t grid = h.mxyz[static_cast<std::size_t>(i)];
