@@ -15,8 +15,9 @@ rule align_chunk:
         folder=directory(f"{OUT}/chunks/{{chunk}}"),
     params:
         names=lambda w: ",".join(NAMES[int(w.chunk) * CHUNK : (int(w.chunk) + 1) * CHUNK]),
-        opposite="--opposite" if GS.get("polarity", "same") == "opposite" else "",
         ftargs=config.get("helixft_options", ""),
+        options=lambda w: search_options(1),
+        polarity=lambda w: POLARITY,
     group:
         "chunks"
     threads: 1
@@ -26,7 +27,6 @@ rule align_chunk:
     shell:
         "{PY} {SCRIPTS}/align_chunk.py --table {output.table} --folder {output.folder}"
         " --input {config[input]} --reference {input.reference} --deck {input.deck}"
-        " --repeat {config[repeat]} --layer-lines {GS[layer_lines]} --delbr {GS[delbr]}"
-        " --weight {GS[weight]} {params.opposite} --threshold {config[residual_threshold]}"
-        " --bin '{config[bin]}' --helixft-args '{params.ftargs}' --names {params.names}"
+        " --polarity {params.polarity} {params.options}"
+        " --helixft-args '{params.ftargs}' --names {params.names}"
         " {input.particles}"

@@ -11,6 +11,8 @@ def report_inputs(wildcards):
         files["fsc"] = f"{OUT}/maps/fsc_half1_half2.txt"
         if MAP.get("truth"):
             files["truth"] = f"{OUT}/maps/fsc_average_truth.txt"
+        files["rounds_fsc"] = round_fsc_logs()
+    files["rounds"] = [f"{OUT}/rounds/{r}/alignments.tsv" for r in range(1, ROUNDS + 1)]
     return files
 
 
@@ -22,11 +24,11 @@ rule report:
         summary=f"{OUT}/report/summary.txt",
     params:
         llplot=LLPLOT,
-        threshold=config["residual_threshold"],
+        threshold="off" if THRESHOLD is None else f"{THRESHOLD:g}",
         resolution=f"--resolution {MAP['resolution']}" if map_enabled() else "",
     resources:
         mem_mb=res("report", "mem_mb", 2000),
         runtime=res("report", "runtime", 30),
     shell:
         "{PY} {SCRIPTS}/report.py --output {OUT}/report --results {OUT} --llplot {params.llplot}"
-        " --threshold {params.threshold} {params.resolution}"
+        " --threshold {params.threshold} {params.resolution} --rounds {ROUNDS}"

@@ -10,6 +10,7 @@ import re
 import subprocess
 from pathlib import Path
 
+import acceptance
 import quorvan_wf as wf
 
 MINIMUM = re.compile(r"^0PHASE MINIMUM\s*(\S+)\s+AT PHI=\s*(\S+)\s+Z=\s*(\S+)\s+RSCALE =\s*(\S+)")
@@ -42,18 +43,21 @@ def run(prog, args, cwd, env=None, timeout=600):
     return proc
 
 
-def control_text(a, iside):
+def control_text(a, iside, ipole):
     weights = " ".join([str(a.weight)] * a.layer_lines)
     return (f"{a.layer_lines} {1.0 / a.repeat!r} {a.delbr} 0\n{weights}\n"
-            f"{a.title[:80]}\n{iside} {1 if a.opposite else 0}\n")
+            f"{a.title[:80]}\n{iside} {ipole}\n")
 
 
-def gridscan(a, work, side):
-    (work / f"gridscan-{side}.ctl").write_text(control_text(a, 1 if side == "far" else 0))
-    proc = run(a.gridscan, ["--control", f"gridscan-{side}.ctl", "--reference", a.reference,
-                            "--test", f"{side}.dat", "--report", f"gridscan-{side}.txt"], work)
+def gridscan(a, work, side, reference, polarity="same", extra=()):
+    """gridscan of one side against reference under one polarity: (phi, z, rscale, residual)."""
+    tag = f"{side}-{polarity}"
+    (work / f"gridscan-{tag}.ctl").write_text(
+        control_text(a, 1 if side == "far" else 0, 1 if polarity == "opposite" else 0))
+    proc = run(a.gridscan, ["--control", f"gridscan-{tag}.ctl", "--reference", reference,
+                            "--test", f"{side}.dat", "--report", f"gridscan-{tag}.txt", *extra], work)
     found = None
-    for line in (work / f"gridscan-{side}.txt").read_text().splitlines():
+    for line in (work / f"gridscan-{tag}.txt").read_text().splitlines():
         m = MINIMUM.match(line)
         if m:
             found = m.groups()
@@ -67,6 +71,56 @@ def gridscan(a, work, side):
     return phi, z, rsc, resid
 
 
+def within_resolution(a):
+    """Which samples (R, layer line l) a search limited to a.resolution compares."""
+    if not a.resolution:
+        return None
+    smax2 = 1.0 / (a.resolution * a.resolution)
+    return lambda r, l: r * r + (l / a.repeat) ** 2 <= smax2
+
+
+def align_side(a, work, side, reference, polarities, extra=()):
+    """One side aligned under each of the polarities tried. The opposite polarity is kept
+    only when its residual lies more than a.polarity_margin spreads of random phases below
+    the same polarity's (or the same polarity's search failed). Returns phi, z, rscale,
+    residual, polarity, and the residual of random phases with its spread; raises Failed."""
+    found, failure = {}, None
+    for pol in polarities:
+        try:
+            found[pol] = gridscan(a, work, side, reference, pol, extra)
+        except Failed as e:
+            failure = failure or e
+    if not found:
+        raise failure
+    try:
+        stats = {pol: acceptance.random_phase_stats(reference, str(work / f"{side}.dat"), a.layer_lines,
+                                                    float(a.delbr), float(a.weight), float(v[2]),
+                                                    within_resolution(a))
+                 for pol, v in found.items()}
+    except acceptance.BadFile as e:
+        raise Failed(str(e))
+    pol = "same" if "same" in found else "opposite"
+    if pol == "same" and "opposite" in found:
+        margin = a.polarity_margin * stats["opposite"][1]
+        if float(found["opposite"][3]) < float(found["same"][3]) - margin:
+            pol = "opposite"
+    mean, sd = stats[pol]
+    return (*found[pol], pol, f"{mean:.2f}", f"{sd:.2f}")
+
+
+def judged_row(a, side, kept, fit):
+    """The chunk row of a side from align_side's answer, with the fixed threshold if any."""
+    phi, z, rsc, resid, pol, mean, sd = fit
+    if a.threshold is not None and float(resid) > a.threshold:
+        return (side, kept, phi, z, rsc, resid, "residual",
+                f"phase residual {resid} above the threshold {a.threshold:g}", pol, mean, sd)
+    return (side, kept, phi, z, rsc, resid, "ok", "-", pol, mean, sd)
+
+
+def failed_row(side, kept, why):
+    return (side, kept, "-", "-", "-", "-", "failed", why, "-", "-", "-")
+
+
 def one_particle(a, src, name, work, keep):
     """Rows (side, file, phi, z, rscale, residual, status, reason) of one particle."""
     work.mkdir()
@@ -78,7 +132,7 @@ def one_particle(a, src, name, work, keep):
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
     except Failed as e:
-        return [(side, "-", "-", "-", "-", "-", "failed", str(e)) for side in ("near", "far")]
+        return [failed_row(side, "-", str(e)) for side in ("near", "far")]
     keep.mkdir()
     rows = []
     for side in ("near", "far"):
@@ -86,16 +140,38 @@ def one_particle(a, src, name, work, keep):
         os.symlink(os.path.abspath(keep / f"{side}.dat"), work / f"{side}.dat")
         kept = f"{a.final_dir}/{name}/{side}.dat"
         try:
-            phi, z, rsc, resid = gridscan(a, work, side)
+            rows.append(judged_row(a, side, kept, align_side(a, work, side, a.reference, a.polarities,
+                                                             a.gridscan_args)))
         except Failed as e:
-            rows.append((side, kept, "-", "-", "-", "-", "failed", str(e)))
-            continue
-        if float(resid) > a.threshold:
-            rows.append((side, kept, phi, z, rsc, resid, "residual",
-                         f"phase residual {resid} above the threshold {a.threshold}"))
-        else:
-            rows.append((side, kept, phi, z, rsc, resid, "ok", "-"))
+            rows.append(failed_row(side, kept, str(e)))
     return rows
+
+
+def polarity_choices(text):
+    return ["same", "opposite"] if text == "both" else [text]
+
+
+def add_search_options(ap):
+    """The options that align_chunk and realign_chunk share."""
+    ap.add_argument("--repeat", type=float, required=True)
+    ap.add_argument("--layer-lines", type=int, required=True)
+    ap.add_argument("--delbr", required=True)
+    ap.add_argument("--weight", default="1.0")
+    ap.add_argument("--title", default="particle against the reference")
+    ap.add_argument("--threshold", type=float, default=None,
+                    help="a fixed residual above which a side is left out (default: none)")
+    ap.add_argument("--resolution", type=float, default=None,
+                    help="compare only what lies within this resolution (A)")
+    ap.add_argument("--polarity-margin", type=float, default=3.0,
+                    help="spreads of random phases by which the opposite polarity must be better")
+    ap.add_argument("--bin", default="")
+    ap.add_argument("--names", required=True, help="comma-separated particle names")
+
+
+def finish_options(a):
+    for prog in ("helixft", "sidesplit", "gridscan"):
+        setattr(a, prog, str(Path(a.bin) / prog) if a.bin else prog)
+    a.gridscan_args = ["--resolution", f"{a.resolution:g}"] if a.resolution else []
 
 
 def main():
@@ -105,20 +181,15 @@ def main():
     ap.add_argument("--input", choices=["transforms", "images"], required=True)
     ap.add_argument("--reference", required=True)
     ap.add_argument("--deck", required=True)
-    ap.add_argument("--repeat", type=float, required=True)
-    ap.add_argument("--layer-lines", type=int, required=True)
-    ap.add_argument("--delbr", required=True)
-    ap.add_argument("--weight", default="1.0")
-    ap.add_argument("--title", default="particle against the reference")
-    ap.add_argument("--opposite", action="store_true", help="test data of opposite polarity")
-    ap.add_argument("--threshold", type=float, required=True)
-    ap.add_argument("--bin", default="")
+    ap.add_argument("--polarity", choices=["same", "opposite", "both"], default="both",
+                    help="the particles' polarity against the reference; both: each side is "
+                         "searched under both and the better kept")
     ap.add_argument("--helixft-args", default="")
-    ap.add_argument("--names", required=True, help="comma-separated particle names")
+    add_search_options(ap)
     ap.add_argument("particles", nargs="+")
     a = ap.parse_args()
-    for prog in ("helixft", "sidesplit", "gridscan"):
-        setattr(a, prog, str(Path(a.bin) / prog) if a.bin else prog)
+    finish_options(a)
+    a.polarities = polarity_choices(a.polarity)
     a.helixft_args = a.helixft_args.split()
     a.reference = os.path.abspath(a.reference)
     a.final_dir = a.folder

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Joins the chunk tables into alignments.tsv: the rows in particle order, particles
-alternating between half 1 and half 2 (both sides of one particle in the same half), and the
-fitted (phi, z) reduced to the equivalent pair nearest (0, 0)."""
+alternating between half 1 and half 2 (both sides of one particle in the same half) or in the
+halves of --halves, and the fitted (phi, z) reduced to the equivalent pair nearest (0, 0).
+With --accept, the sides that are ok are judged against random phases and their half
+(acceptance.judge)."""
 import argparse
 import os
 
+import acceptance
 import quorvan_wf as wf
 
 
@@ -13,25 +16,38 @@ def main():
     ap.add_argument("--output", required=True)
     ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"))
     ap.add_argument("--repeat", type=float, required=True)
+    ap.add_argument("--halves", help="a table of particle and half (the fixed split)")
+    ap.add_argument("--accept", type=float, nargs=2, metavar=("SIGNIFICANCE", "K"),
+                    help="judge the ok sides: significantly better than random phases, not "
+                         "above median + K x MAD of their half")
     ap.add_argument("chunks", nargs="+")
     a = ap.parse_args()
+    halves = {r["particle"]: int(r["half"]) for r in wf.read_table(a.halves)} if a.halves else None
     u, t = a.rule
     out = ["\t".join(wf.COLUMNS)]
     order = {}
     for path in a.chunks:
         with open(path) as f:
             for line in f:
-                name, side, file, phi, z, rsc, resid, status, reason = line.rstrip("\n").split("\t")
+                fields = line.rstrip("\n").split("\t")
+                name, side, file, phi, z, rsc, resid, status, reason = fields[:9]
+                more = (fields[9:] + ["-", "-", "-"])[:3]  # polarity, random residual, spread
                 if file != "-":
                     # layermean reads a relative file from the table's own folder
                     file = os.path.relpath(file, os.path.dirname(os.path.abspath(a.output)))
                 half = order.setdefault(name, len(order)) % 2 + 1
+                if halves is not None:
+                    half = halves[name]
                 if status == "ok" or phi != "-":
                     ps, zs = wf.reduce_pair(float(phi), float(z), u, t, a.repeat)
                     ps, zs = f"{ps:.2f}", f"{zs:.2f}"
                 else:
                     ps = zs = "-"
-                out.append("\t".join([name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason]))
+                out.append("\t".join([name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason, *more]))
+    if a.accept:
+        rows = [dict(zip(wf.COLUMNS, ln.split("\t"))) for ln in out[1:]]
+        acceptance.judge(rows, *a.accept)
+        out[1:] = ["\t".join(r[c] for c in wf.COLUMNS) for r in rows]
     wf.write_atomic(a.output, "\n".join(out) + "\n")
 
 

@@ -9,7 +9,7 @@ from pathlib import Path
 # The alignment table: one row per particle and side. layermean reads file, phi, z, rscale,
 # side, half and status and ignores the rest.
 COLUMNS = ["particle", "side", "half", "file", "phi", "z", "rscale", "phi_sym", "z_sym",
-           "residual", "status", "reason"]
+           "residual", "status", "reason", "polarity", "random_residual", "random_sd"]
 
 
 def write_atomic(path, text):
@@ -113,3 +113,39 @@ def read_table(path):
         lines = [ln.rstrip("\n") for ln in f if ln.strip() and not ln.startswith("#")]
     head = lines[0].split("\t")
     return [dict(zip(head, ln.split("\t"))) for ln in lines[1:]]
+
+
+def split_halves(names, filaments=None):
+    """Half 1 or 2 for every particle name, fixed once for all rounds. Without filaments the
+    particles alternate in their order. With filaments (a name for each particle, or None for
+    a particle on its own), the segments of one filament stay in one half: the filaments in
+    the order they first appear each go to the half that has fewer particles so far (half 1
+    on a tie)."""
+    if filaments is None:
+        return {n: i % 2 + 1 for i, n in enumerate(names)}
+    groups = {}
+    for i, (n, f) in enumerate(zip(names, filaments)):
+        groups.setdefault(("f", f) if f not in (None, "", "-") else ("p", i), []).append(n)
+    half, size = {}, [0, 0]
+    for members in groups.values():
+        h = 0 if size[0] <= size[1] else 1
+        size[h] += len(members)
+        for n in members:
+            half[n] = h + 1
+    return half
+
+
+def rebase_table(src, dst):
+    """Copies the alignment table src to dst with every relative file name made relative to
+    dst's folder (layermean reads them from the table's own folder)."""
+    src, dst = Path(src), Path(dst)
+    lines = src.read_text().splitlines()
+    head = lines[0].split("\t")
+    col = head.index("file")
+    out = [lines[0]]
+    for ln in lines[1:]:
+        f = ln.split("\t")
+        if f[col] != "-" and not os.path.isabs(f[col]):
+            f[col] = os.path.relpath(os.path.normpath(src.resolve().parent / f[col]), dst.resolve().parent)
+        out.append("\t".join(f))
+    write_atomic(dst, "\n".join(out) + "\n")

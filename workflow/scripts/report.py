@@ -95,6 +95,50 @@ def llplot(args, folder, base, option, files):
     return finished
 
 
+def round_files(results, r, rounds):
+    """The table and the half-set and true-map FSC reports of round r."""
+    if r == rounds:
+        return results / "alignments.tsv", results / "maps"
+    return results / "rounds" / str(r) / "alignments.tsv", results / "rounds" / str(r) / "maps"
+
+
+def rounds_section(results, rounds, limit, folder):
+    """Per round: the sides accepted and left out by each rule, the residuals of the sides
+    judged, the half-set resolution (and the resolution against a true map); a histogram of
+    each round's residuals and, from the last round, the FSC curves of all rounds."""
+    if rounds < 2:
+        return [], [], []
+    text, pictures, curves = ["refinement rounds (round 1 against the reference, then each half against its own average):"], [], []
+    for r in range(1, rounds + 1):
+        table, maps = round_files(results, r, rounds)
+        if not table.exists():
+            continue
+        rows = wf.read_table(table)
+        counts = {}
+        for row in rows:
+            counts[row["status"]] = counts.get(row["status"], 0) + 1
+        judged = [float(row["residual"]) for row in rows if row["residual"] != "-"]
+        line = f"  round {r}: sides accepted {counts.get('ok', 0)} of {len(rows)}"
+        rest = ", ".join(f"{k} {v}" for k, v in sorted(counts.items()) if k != "ok")
+        if rest:
+            line += f" ({rest})"
+        if judged:
+            line += f"; residual median {statistics.median(judged):.2f}"
+        fsc = resolutions(maps / "fsc_half1_half2.txt", limit)
+        if fsc:
+            line += f"; half-set FSC at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}"
+        truth = resolutions(maps / "fsc_average_truth.txt", limit)
+        if truth:
+            line += f"; against the true map at 0.5 {truth.get('5', '-')}"
+        text.append(line)
+        (folder / f"round{r}_residual.svg").write_text(histogram_svg(judged, f"round {r}: phase residual (degrees)"))
+        pictures.append((f"round{r}_residual.svg", f"round {r}: phase residual"))
+        if (maps / "fsc_half1_half2.tsv").exists():
+            shutil.copyfile(maps / "fsc_half1_half2.tsv", folder / f"fsc_round{r}.tsv")
+            curves.append(f"fsc_round{r}.tsv")
+    return text, pictures, curves
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--output", required=True)
@@ -102,6 +146,7 @@ def main():
     ap.add_argument("--llplot", default="")
     ap.add_argument("--threshold", default="")
     ap.add_argument("--resolution", type=float, default=None, help="the maps' resolution limit (A)")
+    ap.add_argument("--rounds", type=int, default=1, help="the refinement rounds of the run")
     a = ap.parse_args()
     results = Path(a.results)
     rows = wf.read_table(results / "alignments.tsv")
@@ -124,6 +169,8 @@ def main():
         text.append(f"half-set resolution: at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}")
     if truth:
         text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
+    round_text, round_pictures, round_curves = rounds_section(results, a.rounds, a.resolution, folder)
+    text += round_text
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
     # The pictures of the curves and the map come with the maps; those missing are drawn here
@@ -139,7 +186,9 @@ def main():
             plots.append(lambda base=base: [(f"{base}.png", base)])
         elif files:
             plots.append(llplot(a, folder, base, option, files))
-    pictures = histograms(rows, folder)
+    if round_curves:
+        plots.append(llplot(a, folder, "fsc_rounds", "--fsc", [folder / c for c in round_curves]))
+    pictures = histograms(rows, folder) + round_pictures
     for finished in plots:
         pictures += finished()
 

@@ -1,0 +1,224 @@
+# Gold-standard refinement in rounds. The particles are split into two halves once, before
+# the first round, and the split is kept. Round 1 aligns every particle against the given
+# reference, compared only within initial_resolution; each later round aligns every side
+# against the average of its own half from the round before, its search narrowed around its
+# previous answer, at full resolution. The halves never meet after round 1, so the FSC of
+# their maps measures what the data hold, not how well they agree with one reference.
+#
+#   round 1:    chunks/{chunk}.tsv                 (align_chunk: helixft, sidesplit, gridscan)
+#   round r:    rounds/{r}/chunks/{chunk}.tsv      (realign_chunk: gridscan --around)
+#   each round: rounds/{r}/alignments.tsv          (table, the sides judged)
+#   before the last: rounds/{r}/average/half{1,2}.dat, the next round's references, and
+#               rounds/{r}/maps/ with the half-set FSC of the round
+#   the last:   alignments.tsv, average/, maps/ as the run's results
+# Every round's outputs stay, so a run killed in round r resumes there.
+
+
+def _whole_number(key, value, least):
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or value != int(value) or value < least:
+        _fail(f"{key}: a whole number of at least {least}, not {value!r}")
+    return int(value)
+
+
+def _positive(key, value):
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or not value > 0:
+        _fail(f"{key}: a number above 0, not {value!r}")
+    return float(value)
+
+
+ROUNDS = _whole_number("rounds", config.get("rounds", 3), 1)
+INITIAL_RESOLUTION = _positive("initial_resolution", config.get("initial_resolution", 20))
+if map_enabled() and INITIAL_RESOLUTION < float(config.get("map", {}).get("resolution", 0)):
+    _fail(f"initial_resolution: {INITIAL_RESOLUTION:g} A is finer than the maps' resolution "
+          f"(map: resolution: {config['map']['resolution']} A); round 1 would compare what the maps cannot hold")
+ACCEPT = config.get("acceptance") or {}
+SIGNIFICANCE = _positive("acceptance: significance", ACCEPT.get("significance", 6))
+OUTLIER_K = _positive("acceptance: outlier_k", ACCEPT.get("outlier_k", 3))
+POLARITY_MARGIN = _positive("acceptance: polarity_margin", ACCEPT.get("polarity_margin", 3))
+THRESHOLD = config.get("residual_threshold")
+if THRESHOLD in ("", "off", False):
+    THRESHOLD = None
+if THRESHOLD is not None:
+    THRESHOLD = _positive("residual_threshold", THRESHOLD)
+POLARITY = str(config.get("gridscan", {}).get("polarity", "both"))
+if POLARITY not in ("same", "opposite", "both"):
+    _fail(f'gridscan: polarity: "same", "opposite" or "both", not "{POLARITY}"')
+
+
+def particle_filaments():
+    """The filament of every particle when the particle table has a filament column."""
+    given = config.get("particles")
+    if not (isinstance(given, str) and given.endswith(".tsv") and Path(given).is_file()):
+        return None
+    rows = quorvan_wf.read_table(given)
+    if not rows or "filament" not in rows[0]:
+        return None
+    by_name = {(r.get("name") or Path(r["file"]).name.split(".")[0]): r["filament"] for r in rows}
+    return [by_name.get(n) for n in NAMES]
+
+
+HALVES = quorvan_wf.split_halves(NAMES, particle_filaments())
+for _h in (1, 2):
+    if _h not in HALVES.values():
+        _fail(f"particles: half {_h} would be empty ({len(NAMES)} particle(s)"
+              + (", all in one filament" if len(NAMES) > 1 else "") + "); two halves need two particles or filaments")
+
+
+def search_options(round_):
+    """The options of every alignment job of a round."""
+    opts = (f"--repeat {config['repeat']} --layer-lines {GS['layer_lines']} --delbr {GS['delbr']}"
+            f" --weight {GS['weight']} --polarity-margin {POLARITY_MARGIN:g} --bin '{config.get('bin') or ''}'")
+    if round_ == 1 and ROUNDS > 1:
+        opts += f" --resolution {INITIAL_RESOLUTION:g}"
+    if THRESHOLD is not None:
+        opts += f" --threshold {THRESHOLD:g}"
+    return opts
+
+
+def round_chunk_tables(round_):
+    if int(round_) == 1:
+        return expand(f"{OUT}/chunks/{{chunk}}.tsv", chunk=CHUNKS)
+    return expand(f"{OUT}/rounds/{round_}/chunks/{{chunk}}.tsv", chunk=CHUNKS)
+
+
+def round_fsc_logs():
+    """The half-set FSC report of every round, the last round's from the run's maps."""
+    logs = [f"{OUT}/rounds/{r}/maps/fsc_half1_half2.txt" for r in range(1, ROUNDS)]
+    return logs + [f"{OUT}/maps/fsc_half1_half2.txt"]
+
+
+wildcard_constraints:
+    round=r"\d+",
+
+
+localrules:
+    split,
+    final_table,
+
+
+rule split:
+    output:
+        f"{OUT}/halves.tsv",
+    params:
+        text="particle\thalf\n" + "".join(f"{n}\t{HALVES[n]}\n" for n in NAMES),
+    run:
+        quorvan_wf.write_atomic(output[0], params.text)
+
+
+rule round_table:
+    input:
+        chunks=lambda w: round_chunk_tables(w.round),
+        halves=f"{OUT}/halves.tsv",
+    output:
+        f"{OUT}/rounds/{{round}}/alignments.tsv",
+    params:
+        u=config["rule"][0],
+        t=config["rule"][1],
+    resources:
+        mem_mb=res("table", "mem_mb", 1000),
+        runtime=res("table", "runtime", 10),
+    shell:
+        "{PY} {SCRIPTS}/make_table.py --output {output} --rule {params.u} {params.t}"
+        " --repeat {config[repeat]} --halves {input.halves}"
+        f" --accept {SIGNIFICANCE:g} {OUTLIER_K:g}"
+        " {input.chunks}"
+
+
+rule final_table:
+    input:
+        f"{OUT}/rounds/{ROUNDS}/alignments.tsv",
+    output:
+        f"{OUT}/alignments.tsv",
+    run:
+        quorvan_wf.rebase_table(input[0], output[0])
+
+
+rule realign_chunk:
+    input:
+        previous=lambda w: f"{OUT}/rounds/{int(w.round) - 1}/alignments.tsv",
+        references=lambda w: [f"{OUT}/rounds/{int(w.round) - 1}/average/half{h}.dat" for h in (1, 2)],
+    output:
+        f"{OUT}/rounds/{{round}}/chunks/{{chunk}}.tsv",
+    params:
+        names=lambda w: ",".join(NAMES[int(w.chunk) * CHUNK : (int(w.chunk) + 1) * CHUNK]),
+        options=lambda w: search_options(int(w.round)),
+    group:
+        "chunks"
+    threads: 1
+    resources:
+        mem_mb=res("align", "mem_mb", 500),
+        runtime=res("align", "runtime", 60),
+    shell:
+        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
+        " --references {input.references} {params.options} --names {params.names}"
+
+
+# The averages of a round before the last: the next round's references.
+rule round_average:
+    input:
+        f"{OUT}/rounds/{{round}}/alignments.tsv",
+    output:
+        avg=f"{OUT}/rounds/{{round}}/average/average.dat",
+        half1=f"{OUT}/rounds/{{round}}/average/half1.dat",
+        half2=f"{OUT}/rounds/{{round}}/average/half2.dat",
+        log=f"{OUT}/rounds/{{round}}/average/layermean.txt",
+    params:
+        prog=program("layermean"),
+        d=lambda w: f"{OUT}/rounds/{w.round}/average",
+    resources:
+        mem_mb=res("average", "mem_mb", 2000),
+        runtime=res("average", "runtime", 60),
+    shell:
+        """
+        set -e
+        d={params.d}; rm -rf $d.tmp; mkdir -p $d.tmp
+        {params.prog} --table {input} --repeat {config[repeat]} --output $d.tmp/average.dat \
+          --halves $d.tmp/half1.dat $d.tmp/half2.dat --stats $d.tmp/stats.tsv > $d.tmp/layermean.txt
+        rm -rf $d; mv $d.tmp $d
+        """
+
+
+# The half-set FSC of a round before the last (and the average's against a true map).
+rule round_maps:
+    input:
+        data=lambda w: [f"{OUT}/rounds/{w.round}/average/{n}.dat" for n in ("average", "half1", "half2")],
+        truth=[MAP["truth"]] if MAP.get("truth") else [],
+    output:
+        halves=f"{OUT}/rounds/{{round}}/maps/fsc_half1_half2.tsv",
+        halves_log=f"{OUT}/rounds/{{round}}/maps/fsc_half1_half2.txt",
+    params:
+        besselmap=program("besselmap"),
+        mapfsc=program("mapfsc"),
+        size=" ".join(str(v) for v in MAP.get("size", [50, 25])),
+        extra=MAP.get("options", ""),
+        fsc_extra=MAP.get("fsc_options", ""),
+        truth_extra=MAP.get("truth_fsc_options", ""),
+        truth=MAP.get("truth") or "",
+        d=lambda w: f"{OUT}/rounds/{w.round}/maps",
+        a=lambda w: f"{OUT}/rounds/{w.round}/average",
+    threads: 2
+    resources:
+        mem_mb=res("map", "mem_mb", 2000),
+        runtime=res("map", "runtime", 60),
+    shell:
+        """
+        set -e
+        d={params.d}; rm -rf $d.tmp; mkdir -p $d.tmp
+        names="half1 half2"; [ -n "{params.truth}" ] && names="average $names"
+        pids=""
+        for n in $names; do
+          {params.besselmap} --input {params.a}/$n.dat --map $d.tmp/$n.map --repeat {config[repeat]} \
+            --resolution {MAP[resolution]} --voxel {MAP[voxel]} --size {params.size} {params.extra} \
+            > $d.tmp/besselmap-$n.txt &
+          pids="$pids $!"
+        done
+        for p in $pids; do wait $p; done
+        {params.mapfsc} $d.tmp/half1.map $d.tmp/half2.map --table $d.tmp/fsc_half1_half2.tsv {params.fsc_extra} \
+          > $d.tmp/fsc_half1_half2.txt
+        if [ -n "{params.truth}" ]; then
+          {params.mapfsc} $d.tmp/average.map {params.truth} --table $d.tmp/fsc_average_truth.tsv {params.fsc_extra} \
+            {params.truth_extra} > $d.tmp/fsc_average_truth.txt
+        fi
+        rm -f $d.tmp/*.map
+        rm -rf $d; mv $d.tmp $d
+        """

@@ -1,0 +1,161 @@
+"""Whether a side's alignment means anything: its phase residual against what random phases
+would give for the same amplitudes, and against the other sides of its half.
+
+gridscan's residual at a trial is a weighted mean of phase differences,
+    res = (sum_i w_i d_i + 8100 sum_j u_j) / (sum_i w_i + sum_j u_j),
+over the compared samples i (d_i = |phase difference| folded into 0..180, weight
+w_i = (|G_ref(i)| + |G_test(i)|) / (2 fmean), G_ref interpolated at the scaled radius) and the
+reference samples j beyond the test's last radius (weight u_j = |G_ref(j)| / fmean, a fixed
+difference of 8100 each). When the test's phases are random, independent of the reference's,
+each d_i is uniform on 0..180: mean 90, variance 180^2 / 12. So, from the amplitudes alone,
+    mean   = (90 W + 8100 U) / (W + U)
+    spread = (180 / sqrt 12) sqrt(sum_i w_i^2) / (W + U),        W = sum w_i, U = sum u_j.
+The search reports the best of many trials, and the best of random trials lies below the
+mean; a side counts as aligned when its residual lies at least `significance` spreads below
+the mean of random phases (the margin covers the search's choice of its best trial).
+
+The weights are computed here as gridscan computes them (the reference filed on its radial
+grid, the test's radii scaled by the fitted radial scale and the reference interpolated
+there), from the same files and control values."""
+import math
+import statistics
+
+FLAG = -999.0  # sidesplit's amplitude inside a CTF zero band; gridscan leaves it out
+NRMAX = 150
+UNIFORM_SD = 180.0 / math.sqrt(12.0)
+
+
+class BadFile(Exception):
+    pass
+
+
+def read_point_list(path, llmax):
+    """The first llmax blocks of a point-list layer-line file as (scale, n, l, points), points a
+    list of (R, amplitude, phase); a point with R = 0 that is not the block's first ends the
+    block (gridscan's rule)."""
+    try:
+        lines = open(path).read().splitlines()
+    except OSError as e:
+        raise BadFile(f"{path}: {e.strerror}")
+    blocks, i = [], 0
+
+    def number(text, where):
+        try:
+            return float(text)
+        except ValueError:
+            raise BadFile(f"{path}, line {where}: \"{text.strip()}\" is not a number")
+
+    while len(blocks) < llmax and i + 1 < len(lines):
+        par = lines[i + 1]
+        scale = number(par[0:10], i + 2)
+        try:
+            n, l = int(par[10:15]), int(par[15:20])
+        except ValueError:
+            raise BadFile(f"{path}, line {i + 2}: the parameter record needs n and l in columns 11-20")
+        i += 2
+        points = []
+        while i < len(lines):
+            rec = lines[i]
+            r, f, p = number(rec[0:10], i + 1), number(rec[10:20], i + 1), number(rec[20:30], i + 1)
+            i += 1
+            if r == 0.0 and points:
+                break
+            points.append((r, f, p))
+        blocks.append((scale, n, l, points))
+    return blocks
+
+
+def grid_index(r, delbr):
+    return int(r / delbr + 1.1)
+
+
+def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=None):
+    """(mean, spread) of gridscan's residual at radial scale rscale if the test's phases were
+    random. within(R, l), when given, says which samples the search compares (a resolution
+    limit)."""
+    keep = within or (lambda r, l: True)
+    ref = read_point_list(reference, llmax)
+    grids, irmax, sumf1, allpts = [], [], 0.0, 0.0
+    for scale, n, l, points in ref:
+        g, f0, pts, ir = {}, 0.0, 0.0, 0
+        for r, f, p in points:
+            ir = grid_index(r, delbr)
+            if ir > NRMAX or f == FLAG or not keep(r, l):
+                continue
+            g[ir] = (f * scale * weight, p)
+            f0 += f * scale * weight
+            pts += weight
+        grids.append((n, g))
+        irmax.append(ir)
+        sumf1 += f0
+        allpts += pts
+    if allpts == 0.0 or sumf1 == 0.0:
+        raise BadFile(f"{reference}: no reference sample to compare with")
+    fmean = sumf1 / allpts
+    w1 = w2 = u = 0.0
+    for k, (scale, n, l, points) in enumerate(read_point_list(test, llmax)):
+        if k >= len(grids) or not points:
+            break
+        n1, g = grids[k]
+        if n == n1:
+            for r, f, p in points:
+                if grid_index(r, delbr) > NRMAX or f == FLAG or not keep(r, l):
+                    continue
+                rrs = rscale * r / delbr + 1.0
+                j = int(rrs)
+                if j > NRMAX - 1 or j not in g or j + 1 not in g or g[j][0] == 0 or g[j + 1][0] == 0:
+                    continue
+                t = rrs - j
+                (fa, pa), (fb, pb) = g[j], g[j + 1]
+                a = fa * math.cos(math.radians(pa)) * (1 - t) + fb * math.cos(math.radians(pb)) * t
+                b = fa * math.sin(math.radians(pa)) * (1 - t) + fb * math.sin(math.radians(pb)) * t
+                w = (math.hypot(a, b) + f * scale * weight) / (2.0 * fmean)
+                w1 += w
+                w2 += w * w
+        # reference samples beyond the test's last radius weigh in at a difference of 8100
+        first = int(2.5 + (grid_index(points[-1][0], delbr) - 1) * rscale)
+        for j in range(first, min(irmax[k], NRMAX) + 1):
+            if j in g and g[j][0] != 0:
+                u += abs(g[j][0]) / fmean
+    if w1 + u == 0.0:
+        raise BadFile(f"{test}: no sample compared with the reference {reference}")
+    return (90.0 * w1 + 8100.0 * u) / (w1 + u), UNIFORM_SD * math.sqrt(w2) / (w1 + u)
+
+
+def mad_limit(values, k, floor=0.0):
+    """median + k x max(MAD, floor), the MAD scaled by 1.4826 so that it estimates the
+    standard deviation of normally spread values; None for fewer than three values."""
+    if len(values) < 3:
+        return None
+    med = statistics.median(values)
+    mad = 1.4826 * statistics.median(abs(v - med) for v in values)
+    return med + k * max(mad, floor)
+
+
+def judge(rows, significance, k):
+    """Sets status and reason of the rows (dicts with residual, random_residual, random_sd,
+    half, status) that are ok so far: "random" when the residual is not significantly below
+    that of random phases, then "outlier" when above median + k x MAD of the significant
+    sides of the same half. The MAD counts as at least the median spread of random phases of
+    those sides: sides that agree more closely than noise can tell apart are no outliers."""
+    for r in rows:
+        if r["status"] != "ok" or r.get("random_residual", "-") == "-":
+            continue
+        mean, sd = float(r["random_residual"]), float(r["random_sd"])
+        limit = mean - significance * sd
+        if not float(r["residual"]) <= limit:
+            r["status"] = "random"
+            r["reason"] = (f"phase residual {r['residual']} is not {significance:g} spreads below "
+                           f"{mean:.2f}, that of random phases (spread {sd:.2f}): above {limit:.2f}")
+    for half in sorted({r["half"] for r in rows}):
+        mine = [r for r in rows if r["half"] == half and r["status"] == "ok"]
+        floor = statistics.median(float(r["random_sd"]) for r in mine) if mine else 0.0
+        limit = mad_limit([float(r["residual"]) for r in mine], k, floor)
+        if limit is None:
+            continue
+        for r in mine:
+            if float(r["residual"]) > limit:
+                r["status"] = "outlier"
+                r["reason"] = (f"phase residual {r['residual']} above {limit:.2f}, the median + "
+                               f"{k:g} x MAD of the accepted sides of half {half}")
+    return rows
