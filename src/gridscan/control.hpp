@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "gridscan/grids.hpp"
@@ -12,6 +13,13 @@ namespace gridscan {
 
 // The amplitude sidesplit writes for a sample inside the exclusion band of a CTF zero.
 inline constexpr float flag_amplitude = -999.0f;
+
+// A previous answer that the first pass is centred on, instead of the first pass's wide grid.
+struct Around {
+  float phi = 0.0f;     // degrees
+  float z = 0.0f;       // Angstroms
+  float rscale = 1.0f;  // radial scale
+};
 
 struct Control {
   std::int32_t llmax = 0;          // layer lines compared (at most 40)
@@ -26,6 +34,19 @@ struct Control {
   // Run option, not from the file: a flagged amplitude (flag_amplitude) is used as a negative
   // amplitude, as the old rule did, instead of leaving its sample out.
   bool flags_as_amplitudes = false;
+  // Run option, not from the file: the resolution limit 1/RES in reciprocal Angstroms (0: none).
+  // A reference sample at radius R on layer line l takes part only when R^2 + (l*recc)^2 is at
+  // most smax^2, so a layer line with |l|*recc beyond smax takes no part at all.
+  float smax = 0.0f;
+  // Run option, not from the file: the first pass is the narrow grid of a later pass centred here.
+  std::optional<Around> around;
+
+  // Whether a reference sample at radius r on layer line nl lies within the resolution limit.
+  bool within_resolution(float r, std::int32_t nl) const {
+    if (smax == 0.0f) return true;
+    const float z = static_cast<float>(nl) * recc;
+    return r * r + z * z <= smax * smax;
+  }
 
   // Whether a point of amplitude amp (as read) takes part in the sums: a sample flagged by
   // sidesplit (CTF-zero band) does not.

@@ -33,8 +33,9 @@ struct ReferenceGrid {
   std::array<std::int32_t, llcap> nl1{};                               // layer-line number of block l
   std::array<float, llcap> f0sum{};                                    // mean weighted amplitude of block l
   std::array<std::int32_t, llcap> irmax{};                             // grid index of the block's last point record
-  float sumf1 = 0.0f;   // sum of the weighted amplitudes of complete blocks
-  float allpts = 0.0f;  // sum of the layer-line weights of those samples
+  std::array<bool, llcap> beyond{};  // no point record of block l lies within the resolution limit
+  float sumf1 = 0.0f;                // sum of the weighted amplitudes of complete blocks
+  float allpts = 0.0f;               // sum of the layer-line weights of those samples
   // The radial spacing of the reference's points: the median over its blocks of two or more
   // point records of (last R - first R)/(records - 1); 0 when no block has two records.
   float spacing = 0.0f;

@@ -10,6 +10,7 @@
 #include "gridscan/search.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
+#include "records/numbers.hpp"
 #include "records/source.hpp"
 
 namespace gridscan {
@@ -17,6 +18,7 @@ namespace gridscan {
 const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
     "                [--flags ignored|amplitudes] [--kernel fast|literal|sse2|avx2|avx512]\n"
+    "                [--resolution RES] [--around PHI Z RSCALE]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -41,17 +43,60 @@ const std::string_view help_text =
     "its point record still marks where its layer line reaches. --flags amplitudes restores\n"
     "the old rule, which uses the flag as a negative amplitude, for reproducing old results.\n"
     "\n"
+    "--resolution RES (Angstroms) compares the data only to that resolution: a reference sample\n"
+    "at radius R on layer line l is stored only when R^2 + (l*recc)^2 <= 1/RES^2, so a layer\n"
+    "line with |l|*recc > 1/RES takes no part at all, nor does it count in the mean amplitude\n"
+    "scale. A test sample is compared where its scaled radius falls between two stored\n"
+    "reference samples, as always; reference samples beyond the limit are neither compared nor\n"
+    "counted as uncovered.\n"
+    "\n"
+    "--around PHI Z RSCALE starts the search from a previous answer: the first pass is then the\n"
+    "grid of a later pass centred there (phi PHI-2.5..PHI+2.5 and z Z-2.5..Z+2.5 in steps of\n"
+    "0.5, radial scales RSCALE-0.03..RSCALE+0.02 in steps of 0.01) instead of the wide grid\n"
+    "(phi -13..13 and z -45..45 in steps of 1, scales 0.97..1.02). Later passes are as always:\n"
+    "another pass, centred on the best point, while that point lies on the border of the grid\n"
+    "(or on its first two radial scales).\n"
+    "\n"
     "--kernel chooses how the residuals are accumulated: fast (the default) with the widest\n"
     "vectors the processor runs, sse2, avx2 or avx512 with vectors of that instruction set (4, 8\n"
     "or 16 lanes), literal step by step as the search is written. All write the same report,\n"
     "byte for byte; the choice is there for tests and timings.\n";
 
+namespace {
+
+float option_number(const std::string& text, const std::string& what) {
+  const records::Parsed<float> p = records::parse_free_real(text);
+  if (!p.ok() || !std::isfinite(p.value)) throw records::ReadError("command line", what + ", not \"" + text + "\"");
+  return p.value;
+}
+
+}  // namespace
+
 Files parse_arguments(const std::vector<std::string>& args) {
   Files f;
-  std::string kernel_name, flags;
-  progmain::bind_options(args,
+  // --around takes three values; the rest are "--name value".
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--around") {
+      rest.push_back(args[i]);
+      continue;
+    }
+    if (i + 3 >= args.size()) throw records::ReadError("command line", "--around needs three numbers: PHI Z RSCALE");
+    Around a;
+    a.phi = option_number(args[i + 1], "--around needs a number for PHI (degrees)");
+    a.z = option_number(args[i + 2], "--around needs a number for Z (Angstroms)");
+    a.rscale = option_number(args[i + 3], "--around needs a positive number for RSCALE");
+    if (!(a.rscale > 0.0f))
+      throw records::ReadError("command line",
+                               "--around needs a positive number for RSCALE, not \"" + args[i + 3] + "\"");
+    f.around = a;
+    i += 3;
+  }
+  std::string kernel_name, flags, resolution;
+  progmain::bind_options(rest,
                          {{"--kernel", &kernel_name, "fast, literal, sse2, avx2 or avx512"},
                           {"--flags", &flags, "ignored or amplitudes"},
+                          {"--resolution", &resolution, "a resolution in Angstroms"},
                           {"--control", &f.control, "a file name"},
                           {"--reference", &f.reference, "a file name"},
                           {"--test", &f.test, "a file name"},
@@ -66,6 +111,12 @@ Files parse_arguments(const std::vector<std::string>& args) {
     f.flags_as_amplitudes = true;
   else if (!flags.empty() && flags != "ignored")
     throw records::ReadError("command line", "--flags is ignored or amplitudes, not \"" + flags + "\"");
+  if (!resolution.empty()) {
+    f.resolution = option_number(resolution, "--resolution needs a positive number of Angstroms");
+    if (!(f.resolution > 0.0f))
+      throw records::ReadError("command line",
+                               "--resolution needs a positive number of Angstroms, not \"" + resolution + "\"");
+  }
   return f;
 }
 
@@ -104,6 +155,8 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
 
   Control c;
   c.flags_as_amplitudes = files.flags_as_amplitudes;
+  if (files.resolution > 0.0f) c.smax = 1.0f / files.resolution;
+  c.around = files.around;
   read_control_head(control, c);
   if (c.llmax_read > c.llmax)
     streams.err << "gridscan: " << files.control << ", control record 1: llmax = " << c.llmax_read
@@ -113,6 +166,11 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   load_reference(refsrc, c, ref, report);
   warn_on_spacing(streams.err, files, c, ref);
   // The point weights of the search are relative to the mean reference amplitude.
+  if (ref.allpts == 0.0f && c.smax > 0.0f)
+    throw records::ReadError(files.reference, "no reference sample of the " + std::to_string(c.llmax) +
+                                                  " blocks used lies within --resolution " +
+                                                  records::free_real(files.resolution) +
+                                                  " A: nothing to compare the test data with");
   if (ref.allpts == 0.0f)
     throw records::ReadError(files.reference, "no reference sample was stored in the " + std::to_string(c.llmax) +
                                                   " blocks used (their layer-line weights sum to 0): nothing to "

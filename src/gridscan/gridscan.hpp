@@ -2,10 +2,12 @@
 // rotation, axial shift and radial scale, scored by an amplitude-weighted phase residual.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "gridscan/control.hpp"
 #include "gridscan/kernel.hpp"
 #include "progmain/progmain.hpp"
 
@@ -23,11 +25,13 @@ struct Files {
   std::string report = "fort.7";
   KernelChoice kernel = KernelChoice::fast;
   bool flags_as_amplitudes = false;  // --flags amplitudes
+  float resolution = 0.0f;           // --resolution RES in Angstroms; 0: every sample takes part
+  std::optional<Around> around;      // --around PHI Z RSCALE
 };
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
-// '='; --kernel fast|literal and --flags ignored|amplitudes likewise. Anything else throws ReadError("command line",
-// ...).
+// '='; --kernel fast|literal, --flags ignored|amplitudes and --resolution RES likewise;
+// --around followed by three numbers. Anything else throws ReadError("command line", ...).
 Files parse_arguments(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

@@ -40,6 +40,8 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
     const float scale = h->scale;
     ref.nn1[static_cast<std::size_t>(l - 1)] = h->nn;
     ref.nl1[static_cast<std::size_t>(l - 1)] = h->nl;
+    // A layer line none of whose point records lies within the resolution limit takes no part.
+    bool any_within = c.smax == 0.0f;
     float& f0sum = ref.f0sum[static_cast<std::size_t>(l - 1)];
     f0sum = 0.0f;
     float pts = 0.0f;
@@ -50,11 +52,13 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
       if (pr.kind == layerline::PointKind::EndOfFile) {
+        ref.beyond[static_cast<std::size_t>(l - 1)] = !any_within;
         block_step(first_r, last_r, records);
         ref.spacing = median_step(steps);
         return;  // the rest keeps what it has
       }
       if (pr.kind == layerline::PointKind::EndOfBlock && ir > 0) {
+        ref.beyond[static_cast<std::size_t>(l - 1)] = !any_within;
         block_step(first_r, last_r, records);
         ref.sumf1 += f0sum;
         ref.allpts += pts;
@@ -67,7 +71,9 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
       last_r = pr.point.r;
       ++records;
       ir = truncate_index(pr.point.r / c.delbr + 1.1f);
-      if (ir > nrmax || ir < 1 || !c.uses(pr.point.amp)) continue;
+      const bool within = c.within_resolution(pr.point.r, h->nl);
+      any_within = any_within || within;
+      if (ir > nrmax || ir < 1 || !c.uses(pr.point.amp) || !within) continue;
       // A later sample at the same grid point replaces the stored one; the sums keep both.
       ref.f1(l, ir) = pr.point.amp * scale * c.wt(l);
       ref.psi1(l, ir) = pr.point.phase;

@@ -41,6 +41,15 @@ PassGrid later_pass_grid(const SearchState& st, float recc, float delbr) {
                    0.01f, recc, delbr);
 }
 
+PassGrid opening_grid(const Control& c) {
+  if (!c.around) return first_pass_grid(c.recc, c.delbr);
+  SearchState centre;
+  centre.phi0 = c.around->phi;
+  centre.z0 = c.around->z;
+  centre.rsc0 = c.around->rscale;
+  return later_pass_grid(centre, c.recc, c.delbr);
+}
+
 TestSample prepare_test_sample(const layerline::Point& p, float scale, float wt, std::int32_t nn, std::int32_t nl,
                                std::int32_t iside, std::int32_t ipole) {
   TestSample s;
@@ -165,13 +174,13 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st) 
   return r;
 }
 
-std::optional<float> mean_ampscale(const Control& c, Accumulators& acc, std::int32_t ir20) {
+std::optional<float> mean_ampscale(const Control& c, const ReferenceGrid& ref, Accumulators& acc, std::int32_t ir20) {
   float sum = 0.0f;
   std::int32_t count = 0;
   for (std::int32_t l = 1; l <= c.llmax; ++l) {
     const float f2 = acc.f2sum(l, ir20);
     const float scale = f2 > 0.0f ? acc.f1sum(l, ir20) / f2 : f2;
-    if (c.wt(l) > 0.0f) {
+    if (c.wt(l) > 0.0f && !ref.beyond[static_cast<std::size_t>(l - 1)]) {
       sum += scale;
       ++count;
     }
@@ -202,7 +211,7 @@ int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& 
   for (std::int32_t pass = 1;; ++pass) {
     PassGrid g;
     if (pass == 1) {
-      g = first_pass_grid(c.recc, c.delbr);
+      g = opening_grid(c);
     } else {
       test.rewind();
       g = later_pass_grid(st, c.recc, c.delbr);
@@ -217,7 +226,7 @@ int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& 
 
     const PassResult r = evaluate_pass(g, acc, st);
     report.line(phase_minimum_line(r.resmin, st.phi0, st.z0, st.rsc0));
-    report.line(ampscale_line(r.vector_found ? mean_ampscale(c, acc, st.ir20) : std::nullopt));
+    report.line(ampscale_line(r.vector_found ? mean_ampscale(c, ref, acc, st.ir20) : std::nullopt));
 
     if (!r.phase_found) {
       // A further pass would be centred on nothing: the search ends here.

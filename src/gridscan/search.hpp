@@ -32,6 +32,8 @@ PassGrid make_grid(float phimin, float phimax, float dphi, float zmin, float zma
 PassGrid first_pass_grid(float recc, float delbr);
 // phi and z within 2.5 of the last centre in steps of 0.5; six scales from rsc0 - 0.03.
 PassGrid later_pass_grid(const SearchState& st, float recc, float delbr);
+// The first pass of a run: the wide grid, or the grid of a later pass centred on c.around.
+PassGrid opening_grid(const Control& c);
 
 // A test point of block l made ready for the accumulation: the phase negated when ipole = 1,
 // then nn*180 added when iside = 1; the amplitude times the block weight and the layer line's
@@ -63,8 +65,9 @@ struct PassResult {
 PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st);
 
 // The mean over layer lines with a positive weight of f1sum/f2sum at the scale ir20 (f2sum
-// itself when it is not positive); nothing when no layer line has a positive weight.
-std::optional<float> mean_ampscale(const Control& c, Accumulators& acc, std::int32_t ir20);
+// itself when it is not positive); nothing when no layer line has a positive weight. A layer
+// line wholly beyond the resolution limit (ref.beyond) is left out like one of weight 0.
+std::optional<float> mean_ampscale(const Control& c, const ReferenceGrid& ref, Accumulators& acc, std::int32_t ir20);
 
 // "0PHASE MINIMUM ..." (79 columns) and "0MEAN AMPSCALE = ..." (24 columns; asterisks when the
 // scale has no value).

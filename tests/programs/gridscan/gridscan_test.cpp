@@ -29,6 +29,7 @@ struct Synthetic {
   int differing_nl_block = 0;                   // this test block carries another layer-line number
   bool cut_last_test_block = false;             // the test file ends inside its last block
   int ref_flag_every = 0, test_flag_every = 0;  // every n-th point written as a flagged sample
+  double garble_beyond = 0.0;                   // test phases of samples beyond this resolution (1/A) are garbled
   std::vector<int> orders = {0, 1, -2, 3, -1, 2, -3, 4, 1, -4};
 
   int nn(int l) const { return orders[static_cast<std::size_t>(l - 1) % orders.size()]; }
@@ -65,6 +66,8 @@ struct Synthetic {
         double q = phase(l, k) + nn(l) * phi0 - 360.0 * l * z0 * double(recc);
         if (iside == 1) q -= nn(l) * 180.0;
         if (ipole == 1) q = -q;
+        const double rref = (k - 1) * double(delbr), zref = l * double(recc);
+        if (garble_beyond > 0.0 && rref * rref + zref * zref > garble_beyond * garble_beyond) q += 97.0 * k + 41.0;
         s += point(r, flagged(test_flag_every, k + 2 * l) ? -999.0 : amp(l, k), std::remainder(q, 360.0));
       }
       if (!(cut_last_test_block && l == lines)) s += layerline::terminator_record() + "\n";
@@ -464,4 +467,80 @@ TEST(Gridscan, ReferenceWithoutWeightsIsRefused) {
             "gridscan: fort.3: no reference sample was stored in the 2 blocks used (their layer-line weights sum to "
             "0): nothing to compare the test data with\n");
   EXPECT_FALSE(d.exists("fort.7"));
+}
+
+TEST(Gridscan, ResolutionLimitComparesOnlyWhatLiesWithin) {
+  // Test phases beyond 1/25 A^-1 (R^2 + (l/c)^2 beyond 0.04^2: layer lines 4 to 6 wholly, the
+  // outer samples of layer lines 1 to 3) are garbled. With --resolution 25 only what lies within
+  // is compared: the known motion comes out with a residual of about 0, and the mean amplitude
+  // scale of the layer lines compared is 1 (the layer lines left out do not count as 0).
+  // Without it the garbled samples spoil the residual.
+  TempDir d;
+  Synthetic s;
+  s.phi0 = 4.5;
+  s.z0 = -6.0;
+  s.scale = 1.02;
+  s.garble_beyond = 0.04;
+  s.write(d);
+  RunResult r = run(d, {"--resolution", "25"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::string report = d.read("fort.7");
+  expect_recovered(report, 4.5, -6.0, 1.02);
+  EXPECT_EQ(lines_of(report).back(), "0MEAN AMPSCALE =   1.000");
+
+  r = run(d);
+  const std::vector<Minimum> m = minima(d.read("fort.7"));
+  ASSERT_FALSE(m.empty());
+  EXPECT_GT(std::stof(m.back().resmin), 10.0f) << d.read("fort.7");
+
+  // A limit that leaves no reference sample: refused, naming the option and the file.
+  r = run(d, {"--resolution", "1000"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "gridscan: fort.3: no reference sample of the 6 blocks used lies within --resolution 1000.0 A: nothing "
+            "to compare the test data with\n");
+}
+
+TEST(Gridscan, AroundStartsFromAPreviousAnswer) {
+  // The motion lies beyond the wide first grid (phi 20 > 13). Started around it, the first pass
+  // is the narrow grid of a later pass: centred on the answer, one pass finds it inside; centred
+  // 2 degrees and 2 A off, likewise; 4 degrees off, the best point lies on the border and a
+  // second pass, centred there, finds it.
+  struct Start {
+    const char* phi;
+    const char* z;
+    std::size_t passes;
+    double first_phi;
+  };
+  for (const Start st : {Start{"20", "-31", 1, 20.0}, Start{"18", "-29", 1, 20.0}, Start{"16", "-31", 2, 18.5}}) {
+    TempDir d;
+    Synthetic s;
+    s.phi0 = 20.0;
+    s.z0 = -31.0;
+    s.scale = 0.99;
+    s.write(d);
+    const RunResult r = run(d, {"--around", st.phi, st.z, "0.99"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string report = d.read("fort.7");
+    const std::vector<Minimum> m = minima(report);
+    ASSERT_EQ(m.size(), st.passes) << report;
+    EXPECT_EQ(m.front().phi, f1(st.first_phi)) << report;
+    const Minimum last = m.back();
+    EXPECT_EQ(last.phi, f1(20.0)) << report;
+    EXPECT_EQ(last.z, f1(-31.0)) << report;
+    EXPECT_EQ(last.rsc, f3(0.99)) << report;
+    EXPECT_LT(std::stof(last.resmin), 0.05f) << report;
+  }
+  // Options that cannot start a search are refused before anything is read.
+  TempDir d;
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--around", "1", "2"}, "--around needs three numbers: PHI Z RSCALE"},
+           {{"--around", "1", "x", "1"}, "--around needs a number for Z (Angstroms), not \"x\""},
+           {{"--around", "1", "2", "0"}, "--around needs a positive number for RSCALE, not \"0\""},
+           {{"--resolution", "-20"}, "--resolution needs a positive number of Angstroms, not \"-20\""}}) {
+    const RunResult r = run(d, args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "gridscan: command line: " + message + "\n");
+  }
 }

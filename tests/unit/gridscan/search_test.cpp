@@ -229,9 +229,9 @@ TEST(GridscanReport, LinesAndAmplitudeScale) {
   acc->f2sum(3, 2) = 1.0f;
   acc->f1sum(4, 2) = 1.0f;  // a negative test sum (flagged amplitudes) is taken itself
   acc->f2sum(4, 2) = -5.0f;
-  EXPECT_EQ(mean_ampscale(c, *acc, 2), (2.0f + 0.0f - 5.0f) / 3.0f);
+  EXPECT_EQ(mean_ampscale(c, ReferenceGrid{}, *acc, 2), (2.0f + 0.0f - 5.0f) / 3.0f);
   c.wtv = {0.0f, -1.0f, 0.0f, 0.0f};
-  EXPECT_FALSE(mean_ampscale(c, *acc, 2).has_value());
+  EXPECT_FALSE(mean_ampscale(c, ReferenceGrid{}, *acc, 2).has_value());
 }
 
 TEST(GridscanPasses, GridsAndPassControl) {
