@@ -6,23 +6,27 @@
 # the start to the reference's layer lines, the chunks, the steps after the last chunk);
 # then Snakemake's start-up (a dry run: reading the config, listing the particles, building
 # the DAG) for 1000 and 10,000 particles. Medians over the runs; the load before and after.
-# usage: bench/workflow_timing.sh [N=1000] [CORES=2] [CHUNK=N/(4 CORES)] [RUNS=3]
+# ROUNDS lists the refinement rounds to time (default "3"; e.g. "1 3" times the single pass
+# and three rounds side by side, runs alternating, and gives each one's medians and the
+# ratio of their job CPU).
+# usage: bench/workflow_timing.sh [N=1000] [CORES=2] [CHUNK=N/(4 CORES)] [RUNS=3] [ROUNDS="3"]
 # (after building helixsim, helixft, sidesplit, gridscan, layermean, besselmap and mapfsc
 # into build/bin)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-1000} cores=${2:-2}
-chunk=${3:-$(((n + 4 * cores - 1) / (4 * cores)))} runs=${4:-3}
+chunk=${3:-$(((n + 4 * cores - 1) / (4 * cores)))} runs=${4:-3} rounds=${5:-3}
 work=$(mktemp -d /tmp/workflow-timing.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 echo "load before: $(uptime)"
 /usr/bin/python3 "$top/examples/workflow/make_particles" --bin "$top/build/bin" --count "$n" \
   --folder "$work/run" --chunk "$chunk" --small >/dev/null
-/usr/bin/python3 - "$top/workflow/Snakefile" "$work" "$n" "$cores" "$chunk" "$runs" <<'PY'
+/usr/bin/python3 - "$top/workflow/Snakefile" "$work" "$rounds" "$n" "$cores" "$chunk" "$runs" <<'PY'
 import os, resource, shutil, statistics, subprocess, sys, time
 from pathlib import Path
 
-snakefile, work, n, cores, chunk, runs = sys.argv[1], Path(sys.argv[2]), *map(int, sys.argv[3:])
+snakefile, work, rounds = sys.argv[1], Path(sys.argv[2]), [int(r) for r in sys.argv[3].split()]
+n, cores, chunk, runs = map(int, sys.argv[4:])
 tick = os.sysconf("SC_CLK_TCK")
 
 
@@ -65,16 +69,29 @@ def one_run(folder):
 
 
 folder = work / "run"
-results = [one_run(folder) for _ in range(runs)]
-med = {k: statistics.median(r[k] for r in results) for k in results[0]}
-for i, r in enumerate(results, 1):
-    print(f"run {i}: wall {r['wall']:.2f} s, job CPU {r['jobs']:.2f} s, ratio {r['wall'] / (r['jobs'] / cores):.3f}")
-print(f"{n} particles on {cores} cores in chunks of {chunk} (median of {runs} runs):")
-print(f"  wall {med['wall']:.2f} s; summed job CPU {med['jobs']:.2f} s; Snakemake's own CPU {med['own']:.2f} s")
-print(f"  wall / (job CPU / {cores}) = {statistics.median(r['wall'] / (r['jobs'] / cores) for r in results):.3f} (goal: at most 1.25)")
-print(f"  {n / med['wall']:.1f} particles per second")
-print(f"  where the wall time goes: start to the reference's layer lines {med['head']:.2f} s, "
-      f"the chunks {med['chunks']:.2f} s, after the last chunk {med['tail']:.2f} s")
+base_config = (folder / "config.yaml").read_text()
+results = {r: [] for r in rounds}
+for _ in range(runs):
+    for r in rounds:  # side by side: the settings alternate run by run
+        (folder / "config.yaml").write_text(base_config + f"rounds: {r}\n")
+        results[r].append(one_run(folder))
+(folder / "config.yaml").write_text(base_config)
+for r in rounds:
+    med = {k: statistics.median(x[k] for x in results[r]) for k in results[r][0]}
+    print(f"rounds: {r}")
+    for i, x in enumerate(results[r], 1):
+        print(f"run {i}: wall {x['wall']:.2f} s, job CPU {x['jobs']:.2f} s, ratio {x['wall'] / (x['jobs'] / cores):.3f}")
+    print(f"{n} particles on {cores} cores in chunks of {chunk} (median of {runs} runs):")
+    print(f"  wall {med['wall']:.2f} s; summed job CPU {med['jobs']:.2f} s; Snakemake's own CPU {med['own']:.2f} s")
+    print(f"  wall / (job CPU / {cores}) = {statistics.median(x['wall'] / (x['jobs'] / cores) for x in results[r]):.3f} (goal: at most 1.25)")
+    print(f"  {n / med['wall']:.1f} particles per second")
+    print(f"  where the wall time goes: start to the reference's layer lines {med['head']:.2f} s, "
+          f"round 1's chunks {med['chunks']:.2f} s, after round 1's last chunk {med['tail']:.2f} s")
+if len(rounds) > 1:
+    cpu = {r: statistics.median(x["jobs"] for x in results[r]) for r in rounds}
+    for r in rounds[1:]:
+        print(f"job CPU of rounds: {r} over rounds: {rounds[0]}: {cpu[r] / cpu[rounds[0]]:.2f}; "
+              f"per run side by side: " + ", ".join(f"{b['jobs'] / a['jobs']:.2f}" for a, b in zip(results[rounds[0]], results[r])))
 
 # Start-up: a dry run over empty particle files (the DAG is built from the names alone).
 for count in (1000, 10000):

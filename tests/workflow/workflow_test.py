@@ -2,11 +2,13 @@
 """The workflow on the real engine: synthetic particles with known alignments, run by
 Snakemake locally and through a single-node Slurm started here.
 
-usage: workflow_test.py CASE SOURCE_TOP BIN   (CASE: local, corrupt, rerun, slurm, html)
+usage: workflow_test.py CASE SOURCE_TOP BIN
+       (CASE: local, corrupt, rerun, slurm, html, rounds, badconfig)
 Exit status 0 passed, 77 skipped (with the reason), anything else failed."""
 import os
 import shutil
 import signal
+import statistics
 import socket
 import subprocess
 import sys
@@ -33,9 +35,9 @@ def check(cond, what):
         raise AssertionError(what)
 
 
-def dataset(folder, count=12, **extra):
+def dataset(folder, count=12, options=(), **extra):
     subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(BIN),
-                    "--count", str(count), "--folder", str(folder), "--chunk", "3"], check=True)
+                    "--count", str(count), "--folder", str(folder), "--chunk", "3", *options], check=True)
     if extra:
         with open(folder / "config.yaml", "a") as f:
             for k, v in extra.items():
@@ -99,11 +101,12 @@ def correlation(a, b):
 
 
 def test_local(tmp):
-    """Every fitted (phi, z) of both sides is its truth after symmetry reduction, within the
-    search's final step; the reduced pair is the one nearest (0, 0) of its class. The map of
+    """From the noise-free reference compared as far as the data reach, through the three
+    rounds: every fitted (phi, z) of both sides is its truth after symmetry reduction, within
+    the search's final step; the reduced pair is the one nearest (0, 0) of its class. The map of
     the average correlates with the true density limited to the same resolution at 0.9 or
     better, and clearly worse with its mirror image (the other hand)."""
-    d = dataset(tmp / "run")
+    d = dataset(tmp / "run", options=["--reference-resolution", "0"], initial_resolution=10.5)
     run_local(d)
     got = map_values(d / "results/maps/average.map")
     truth_map = limited(map_values(d / "truth.map"), 2.5, 10.5)
@@ -161,7 +164,7 @@ def test_corrupt(tmp):
           "the summary counts and names the failures:\n" + summary)
     # A threshold below every residual turns every side into a residual failure.
     with open(d / "config.yaml", "a") as f:
-        f.write("residual_threshold: 1\noutput: strict\naverage: false\nmap: {enabled: false}\n")
+        f.write("residual_threshold: 1\noutput: strict\naverage: false\nmap: {enabled: false}\nrounds: 1\n")
     run_local(d)
     rows = wf.read_table(d / "strict/alignments.tsv")
     check(all(r["status"] in ("residual", "failed") for r in rows), "every row above the threshold")
@@ -192,6 +195,92 @@ def test_rerun(tmp):
     for k in a:
         check(a[k] == b[k], f"{k} differs after the rerun")
     check(not list((killed / "results").rglob(".*tmp*")), "no scratch folder is left")
+
+
+def noise_image(like, path, seed):
+    """An image of pure noise with the header and the spread of the image like."""
+    import numpy as np
+
+    raw = bytearray(Path(like).read_bytes())
+    start = 1024 + int(np.frombuffer(bytes(raw[92:96]), dtype=np.int32)[0])
+    values = np.frombuffer(bytes(raw[start:]), dtype=np.float32)
+    noise = np.random.default_rng(seed).normal(0.0, values.std(), values.size).astype(np.float32)
+    raw[start:] = noise.tobytes()
+    Path(path).write_bytes(bytes(raw))
+
+
+def test_rounds(tmp):
+    """Three rounds on small images from a reference limited to 30 A, one particle pure
+    noise. The split is made once and every round keeps it; the noise particle's sides are
+    no better than random phases in every round and left out, every other side is accepted;
+    round 1 compares less (within 20 A: a larger spread of random phases) than the last;
+    the sides of each half agree with each other in the last round: their errors against the
+    truth lie within 2 degrees and 1.5 A of the half's common one (a 30 A reference pins the frame
+    along one screw motion of this helix only weakly, and each half keeps its own). Killed once round 2's table exists, the run resumes there: no
+    particle is sampled or searched in round 1 again. The report gives every round."""
+    d = dataset(tmp / "run", count=9, options=["--small"])
+    noise_image(d / "particles/p0000.map", d / "particles/p0008.map", 8)
+    cmd = ["snakemake", "-s", str(SNAKEFILE), "--configfile", "config.yaml", "--cores", "2"]
+    proc = subprocess.Popen(cmd, cwd=d, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    deadline = time.time() + 300
+    while time.time() < deadline and not (d / "results/rounds/2/alignments.tsv").exists() and proc.poll() is None:
+        time.sleep(0.05)
+    os.killpg(proc.pid, signal.SIGKILL)
+    proc.wait()
+    check((d / "results/rounds/2/alignments.tsv").exists(), "round 2 was not reached")
+    first = (d / "results/rounds/1/alignments.tsv").stat().st_mtime_ns
+    again = run_local(d)
+    check("rule align_chunk:" not in again.stderr, "the rerun searched round 1 again")
+    check((d / "results/rounds/1/alignments.tsv").stat().st_mtime_ns == first, "round 1's table was rewritten")
+    halves = {r["particle"]: r["half"] for r in wf.read_table(d / "results/halves.tsv")}
+    check(halves == {f"p{i:04d}": str(i % 2 + 1) for i in range(9)}, f"halves {halves}")
+    truth = truths(d)
+    tables = [wf.read_table(d / f"results/rounds/{r}/alignments.tsv") for r in (1, 2, 3)]
+    summary = (d / "results/report/summary.txt").read_text()
+    for r, rows in enumerate(tables, 1):
+        check(len(rows) == 18 and all(row["half"] == halves[row["particle"]] for row in rows), f"round {r}: halves")
+        for row in rows:
+            want = "random" if row["particle"] == "p0008" else "ok"
+            check(row["status"] == want, f"round {r}, {row['particle']} {row['side']}: {row['status']} {row['reason']}")
+        check(f"round {r}: sides accepted 16 of 18 (random 2)" in summary, f"round {r} in the summary:\n{summary}")
+    spread = lambda rows: statistics.median(float(row["random_sd"]) for row in rows if row["status"] == "ok")
+    check(spread(tables[0]) > 1.3 * spread(tables[2]), "round 1 compares no less than the last")
+    for half in ("1", "2"):
+        errors = []
+        for row in tables[2]:
+            if row["status"] == "ok" and row["half"] == half:
+                tp, tz = truth[row["particle"]]
+                errors.append(wf.reduce_pair(float(row["phi"]) - tp, float(row["z"]) - tz, U, T, C))
+        mp, mz = statistics.median(e[0] for e in errors), statistics.median(e[1] for e in errors)
+        for e in errors:
+            check(abs(e[0] - mp) <= 4 * FINAL_STEP and abs(e[1] - mz) <= 3 * FINAL_STEP,
+                  f"half {half}: errors {errors} do not agree about ({mp}, {mz})")
+    final = wf.read_table(d / "results/alignments.tsv")
+    check([(r["particle"], r["side"], r["phi"], r["status"]) for r in final] ==
+          [(r["particle"], r["side"], r["phi"], r["status"]) for r in tables[2]], "alignments.tsv is the last round's")
+    check(all((d / "results" / r["file"]).exists() for r in final), "alignments.tsv's files are found from its folder")
+
+
+def test_badconfig(tmp):
+    """Settings that cannot make two independent halves or rounds are refused before any job
+    runs, with a message naming the key."""
+    d = dataset(tmp / "run", count=2, options=["--small", "--reference-resolution", "0"])
+    base = (d / "config.yaml").read_text()
+    cases = [("rounds: 0", "rounds: a whole number of at least 1"),
+             ("rounds: 2.5", "rounds: a whole number of at least 1"),
+             ("rounds: three", "rounds: a whole number of at least 1"),
+             ("initial_resolution: 5", "initial_resolution: 5 A is finer than the maps' resolution"),
+             ("initial_resolution: 0", "initial_resolution: a number above 0"),
+             ('particles: ["particles/p0000.map"]', "particles: half 2 would be empty"),
+             ("acceptance: {significance: -1}", "acceptance: significance: a number above 0"),
+             ("gridscan: {layer_lines: 10, delbr: 0.002, weight: 1.0, polarity: sideways}", "gridscan: polarity")]
+    for line, message in cases:
+        (d / "config.yaml").write_text(base + line + "\n")
+        proc = snakemake(d, "--cores", "1")
+        check(proc.returncode != 0, f"{line}: snakemake ended with status 0")
+        check(message in proc.stderr, f"{line}: no message \"{message}\":\n{proc.stderr[-1500:]}")
+        check(not (d / "results").exists(), f"{line}: a job ran")
 
 
 # --- a single-node Slurm of our own -------------------------------------------------------

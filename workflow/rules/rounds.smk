@@ -34,7 +34,7 @@ if map_enabled() and INITIAL_RESOLUTION < float(config.get("map", {}).get("resol
 ACCEPT = config.get("acceptance") or {}
 SIGNIFICANCE = _positive("acceptance: significance", ACCEPT.get("significance", 6))
 OUTLIER_K = _positive("acceptance: outlier_k", ACCEPT.get("outlier_k", 3))
-POLARITY_MARGIN = _positive("acceptance: polarity_margin", ACCEPT.get("polarity_margin", 3))
+POLARITY_MARGIN = _positive("acceptance: polarity_margin", ACCEPT.get("polarity_margin", 1))
 THRESHOLD = config.get("residual_threshold")
 if THRESHOLD in ("", "off", False):
     THRESHOLD = None
@@ -93,7 +93,6 @@ wildcard_constraints:
 
 localrules:
     split,
-    final_table,
 
 
 rule split:
@@ -109,6 +108,7 @@ rule round_table:
     input:
         chunks=lambda w: round_chunk_tables(w.round),
         halves=f"{OUT}/halves.tsv",
+        frame=lambda w: [f"{OUT}/rounds/1/alignments.tsv"] if int(w.round) > 1 else [],
     output:
         f"{OUT}/rounds/{{round}}/alignments.tsv",
     params:
@@ -120,6 +120,7 @@ rule round_table:
     shell:
         "{PY} {SCRIPTS}/make_table.py --output {output} --rule {params.u} {params.t}"
         " --repeat {config[repeat]} --halves {input.halves}"
+        " $(for f in {input.frame}; do echo --frame $f; done)"
         f" --accept {SIGNIFICANCE:g} {OUTLIER_K:g}"
         " {input.chunks}"
 
@@ -129,8 +130,12 @@ rule final_table:
         f"{OUT}/rounds/{ROUNDS}/alignments.tsv",
     output:
         f"{OUT}/alignments.tsv",
-    run:
-        quorvan_wf.rebase_table(input[0], output[0])
+    resources:
+        mem_mb=res("table", "mem_mb", 1000),
+        runtime=res("table", "runtime", 10),
+    shell:
+        "{PY} -c 'import sys; sys.path.insert(0, sys.argv[1]); import quorvan_wf as w; w.rebase_table(*sys.argv[2:])'"
+        " {SCRIPTS} {input} {output}"
 
 
 rule realign_chunk:
@@ -142,6 +147,7 @@ rule realign_chunk:
     params:
         names=lambda w: ",".join(NAMES[int(w.chunk) * CHUNK : (int(w.chunk) + 1) * CHUNK]),
         options=lambda w: search_options(int(w.round)),
+        polarity=lambda w: POLARITY,
     group:
         "chunks"
     threads: 1
@@ -149,7 +155,7 @@ rule realign_chunk:
         mem_mb=res("align", "mem_mb", 500),
         runtime=res("align", "runtime", 60),
     shell:
-        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
+        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous} --polarity {params.polarity}"
         " --references {input.references} {params.options} --names {params.names}"
 
 

@@ -71,8 +71,8 @@ def grid_index(r, delbr):
 
 def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=None):
     """(mean, spread) of gridscan's residual at radial scale rscale if the test's phases were
-    random. within(R, l), when given, says which samples the search compares (a resolution
-    limit)."""
+    random. within(R, l), when given, says which reference samples the search stores (its
+    resolution limit); test samples are compared where they fall between stored ones."""
     keep = within or (lambda r, l: True)
     ref = read_point_list(reference, llmax)
     grids, irmax, sumf1, allpts = [], [], 0.0, 0.0
@@ -99,7 +99,7 @@ def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=Non
         n1, g = grids[k]
         if n == n1:
             for r, f, p in points:
-                if grid_index(r, delbr) > NRMAX or f == FLAG or not keep(r, l):
+                if grid_index(r, delbr) > NRMAX or f == FLAG:
                     continue
                 rrs = rscale * r / delbr + 1.0
                 j = int(rrs)
@@ -120,6 +120,16 @@ def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=Non
     if w1 + u == 0.0:
         raise BadFile(f"{test}: no sample compared with the reference {reference}")
     return (90.0 * w1 + 8100.0 * u) / (w1 + u), UNIFORM_SD * math.sqrt(w2) / (w1 + u)
+
+
+def difference_error(residual, spread):
+    """The standard error of the difference between two residuals of one side (its two
+    polarities): each is a weighted mean of phase differences d_i with the weights that give
+    random phases the spread `spread`, so its standard error is sd(d) / (180 / sqrt 12) times
+    that spread; the d_i of a fit spread about like the absolute values of normal errors,
+    sd(d) = 0.756 x their mean, the residual; two such errors, taken as independent, give the
+    difference sqrt 2 times one."""
+    return math.sqrt(2.0) * 0.756 * residual / UNIFORM_SD * spread
 
 
 def mad_limit(values, k, floor=0.0):
@@ -159,3 +169,30 @@ def judge(rows, significance, k):
                 r["reason"] = (f"phase residual {r['residual']} above {limit:.2f}, the median + "
                                f"{k:g} x MAD of the accepted sides of half {half}")
     return rows
+
+
+def frame_drift(first, chunks, u, t, repeat):
+    """Per half, the median change (phi, z) of its sides from round 1 (the rows first) to the
+    rows of the chunk tables. Round 1 put every side in the reference's frame; a later round
+    aligns each half to its own average, whose frame may slide along a direction that the
+    data pin only weakly (a screw motion of the helix), the same for all sides of the half.
+    The median change of a half is that slide, not information; subtracting it keeps both
+    halves in the reference's frame. Changes are taken between symmetry equivalents nearest
+    (0, 0); only sides ok in round 1 and of the same polarity count; halves with fewer than
+    three such sides are left as they are."""
+    import quorvan_wf as wf
+
+    before = {(r["particle"], r["side"]): r for r in first if r["status"] == "ok"}
+    changes = {}
+    for path in chunks:
+        with open(path) as f:
+            for line in f:
+                fields = line.rstrip("\n").split("\t")
+                name, side, phi, z = fields[0], fields[1], fields[3], fields[4]
+                old = before.get((name, side))
+                if old is None or phi == "-" or fields[7] != "ok" or (fields[9:10] or ["-"])[0] != old["polarity"]:
+                    continue
+                dp, dz = wf.reduce_pair(float(phi) - float(old["phi"]), float(z) - float(old["z"]), u, t, repeat)
+                changes.setdefault(int(old["half"]), []).append((dp, dz))
+    return {h: (statistics.median(c[0] for c in v), statistics.median(c[1] for c in v))
+            for h, v in changes.items() if len(v) >= 3}

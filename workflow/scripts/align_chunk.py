@@ -79,13 +79,15 @@ def within_resolution(a):
     return lambda r, l: r * r + (l / a.repeat) ** 2 <= smax2
 
 
-def align_side(a, work, side, reference, polarities, extra=()):
-    """One side aligned under each of the polarities tried. The opposite polarity is kept
-    only when its residual lies more than a.polarity_margin spreads of random phases below
-    the same polarity's (or the same polarity's search failed). Returns phi, z, rscale,
-    residual, polarity, and the residual of random phases with its spread; raises Failed."""
+def align_side(a, work, side, reference, searches, preferred="same"):
+    """One side aligned under each polarity of searches (polarity -> extra gridscan options).
+    The other polarity replaces the preferred one only when its residual lies more than
+    a.polarity_margin standard errors of the difference below the preferred one's
+    (acceptance.difference_error), or the preferred search failed. Returns phi, z, rscale, residual, polarity, the residual of random phases
+    with its spread, and the other polarity's "phi/z/rscale/residual" (or "-"); raises
+    Failed."""
     found, failure = {}, None
-    for pol in polarities:
+    for pol, extra in searches.items():
         try:
             found[pol] = gridscan(a, work, side, reference, pol, extra)
         except Failed as e:
@@ -99,26 +101,27 @@ def align_side(a, work, side, reference, polarities, extra=()):
                  for pol, v in found.items()}
     except acceptance.BadFile as e:
         raise Failed(str(e))
-    pol = "same" if "same" in found else "opposite"
-    if pol == "same" and "opposite" in found:
-        margin = a.polarity_margin * stats["opposite"][1]
-        if float(found["opposite"][3]) < float(found["same"][3]) - margin:
-            pol = "opposite"
+    pol = preferred if preferred in found else next(iter(found))
+    other = next((p for p in found if p != pol), None)
+    if other:
+        margin = a.polarity_margin * acceptance.difference_error(float(found[pol][3]), stats[pol][1])
+        if float(found[other][3]) < float(found[pol][3]) - margin:
+            pol, other = other, pol
     mean, sd = stats[pol]
-    return (*found[pol], pol, f"{mean:.2f}", f"{sd:.2f}")
+    return (*found[pol], pol, f"{mean:.2f}", f"{sd:.2f}", "/".join(found[other]) if other else "-")
 
 
 def judged_row(a, side, kept, fit):
     """The chunk row of a side from align_side's answer, with the fixed threshold if any."""
-    phi, z, rsc, resid, pol, mean, sd = fit
+    phi, z, rsc, resid, pol, mean, sd, other = fit
     if a.threshold is not None and float(resid) > a.threshold:
         return (side, kept, phi, z, rsc, resid, "residual",
-                f"phase residual {resid} above the threshold {a.threshold:g}", pol, mean, sd)
-    return (side, kept, phi, z, rsc, resid, "ok", "-", pol, mean, sd)
+                f"phase residual {resid} above the threshold {a.threshold:g}", pol, mean, sd, other)
+    return (side, kept, phi, z, rsc, resid, "ok", "-", pol, mean, sd, other)
 
 
 def failed_row(side, kept, why):
-    return (side, kept, "-", "-", "-", "-", "failed", why, "-", "-", "-")
+    return (side, kept, "-", "-", "-", "-", "failed", why, "-", "-", "-", "-")
 
 
 def one_particle(a, src, name, work, keep):
@@ -140,8 +143,8 @@ def one_particle(a, src, name, work, keep):
         os.symlink(os.path.abspath(keep / f"{side}.dat"), work / f"{side}.dat")
         kept = f"{a.final_dir}/{name}/{side}.dat"
         try:
-            rows.append(judged_row(a, side, kept, align_side(a, work, side, a.reference, a.polarities,
-                                                             a.gridscan_args)))
+            searches = {pol: a.gridscan_args for pol in a.polarities}
+            rows.append(judged_row(a, side, kept, align_side(a, work, side, a.reference, searches)))
         except Failed as e:
             rows.append(failed_row(side, kept, str(e)))
     return rows
@@ -162,8 +165,8 @@ def add_search_options(ap):
                     help="a fixed residual above which a side is left out (default: none)")
     ap.add_argument("--resolution", type=float, default=None,
                     help="compare only what lies within this resolution (A)")
-    ap.add_argument("--polarity-margin", type=float, default=3.0,
-                    help="spreads of random phases by which the opposite polarity must be better")
+    ap.add_argument("--polarity-margin", type=float, default=1.0,
+                    help="standard errors by which the other polarity's residual must be lower")
     ap.add_argument("--bin", default="")
     ap.add_argument("--names", required=True, help="comma-separated particle names")
 

@@ -20,24 +20,32 @@ def main():
     ap.add_argument("--accept", type=float, nargs=2, metavar=("SIGNIFICANCE", "K"),
                     help="judge the ok sides: significantly better than random phases, not "
                          "above median + K x MAD of their half")
+    ap.add_argument("--frame", help="round 1's table: keep each half in its frame (acceptance.hold_frame)")
     ap.add_argument("chunks", nargs="+")
     a = ap.parse_args()
     halves = {r["particle"]: int(r["half"]) for r in wf.read_table(a.halves)} if a.halves else None
     u, t = a.rule
     out = ["\t".join(wf.COLUMNS)]
     order = {}
+    shift = {}
+    if a.frame:
+        shift = acceptance.frame_drift(wf.read_table(a.frame), a.chunks, u, t, a.repeat)
     for path in a.chunks:
         with open(path) as f:
             for line in f:
                 fields = line.rstrip("\n").split("\t")
                 name, side, file, phi, z, rsc, resid, status, reason = fields[:9]
-                more = (fields[9:] + ["-", "-", "-"])[:3]  # polarity, random residual, spread
+                # polarity, random residual and spread, the other polarity's answer
+                more = (fields[9:] + ["-"] * 4)[:4]
                 if file != "-":
                     # layermean reads a relative file from the table's own folder
                     file = os.path.relpath(file, os.path.dirname(os.path.abspath(a.output)))
                 half = order.setdefault(name, len(order)) % 2 + 1
                 if halves is not None:
                     half = halves[name]
+                if half in shift and phi != "-":
+                    phi = f"{float(phi) - shift[half][0]:.2f}"
+                    z = f"{float(z) - shift[half][1]:.2f}"
                 if status == "ok" or phi != "-":
                     ps, zs = wf.reduce_pair(float(phi), float(z), u, t, a.repeat)
                     ps, zs = f"{ps:.2f}", f"{zs:.2f}"

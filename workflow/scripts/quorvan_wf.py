@@ -9,7 +9,8 @@ from pathlib import Path
 # The alignment table: one row per particle and side. layermean reads file, phi, z, rscale,
 # side, half and status and ignores the rest.
 COLUMNS = ["particle", "side", "half", "file", "phi", "z", "rscale", "phi_sym", "z_sym",
-           "residual", "status", "reason", "polarity", "random_residual", "random_sd"]
+           "residual", "status", "reason", "polarity", "random_residual", "random_sd",
+           "other_polarity"]
 
 
 def write_atomic(path, text):

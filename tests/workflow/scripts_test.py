@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""The rules of the workflow's scripts that no program run shows directly: the residual of
+random phases derived from the amplitudes, the acceptance of sides, the fixed split into
+halves, and the frame a later round is held in.
+
+usage: scripts_test.py SOURCE_TOP    Exit status 0 passed, anything else failed."""
+import math
+import random
+import sys
+import tempfile
+from pathlib import Path
+
+TOP = Path(sys.argv[1]).resolve()
+sys.path.insert(0, str(TOP / "workflow" / "scripts"))
+import acceptance  # noqa: E402
+import quorvan_wf as wf  # noqa: E402
+
+DELBR = 0.002
+
+
+def check(cond, what):
+    if not cond:
+        raise AssertionError(what)
+
+
+def point_list(path, blocks):
+    """A point-list layer-line file: blocks of (n, l, [(R, amplitude, phase)]), each point in
+    exponent form 10 wide, a terminator of three zeros after each block."""
+    def e(v):
+        if v == 0:
+            return " 0.000E+00"
+        x = math.floor(math.log10(abs(v))) + 1
+        m = round(abs(v) / 10.0 ** x, 3)
+        if m >= 1.0:
+            m, x = 0.1, x + 1
+        return f"{'-' if v < 0 else ' '}0.{round(m * 1000):03d}E{x:+03d}".rjust(10)
+
+    out = []
+    for n, l, pts in blocks:
+        out.append(" test block".ljust(61))
+        out.append(f"{1.0:10.3f}{n:5d}{l:5d}")
+        out += [e(r) + e(f) + e(p) for r, f, p in pts]
+        out.append(e(0) + e(0) + e(0))
+    Path(path).write_text("\n".join(out) + "\n")
+
+
+def test_random_phase_stats(tmp):
+    """Ground truth by hand: reference samples of amplitude 2, 4, 6 at grid points 2, 3, 4 (R =
+    1, 2, 3 x delbr), mean amplitude fmean = 4. The same data as test at scale 1: a sample is
+    compared where both neighbouring grid points hold a reference sample, so the samples at 2
+    and 3 are compared with weights (2 + 2) / 8 = 0.5 and (4 + 4) / 8 = 1, the one at 4 is not
+    (grid point 5 is empty). W = 1.5, sum w^2 = 1.25: mean 90, spread 51.96 sqrt(1.25) / 1.5.
+    A test that ends one sample early leaves the reference sample at grid point 4 beyond its
+    reach (first = int(2.5 + 2) = 4): it adds 8100 at weight 6 / 4. The resolution limit
+    stores only the reference samples within it."""
+    ref, test, short = tmp / "ref.dat", tmp / "test.dat", tmp / "short.dat"
+    points = [(DELBR, 2.0, 10.0), (2 * DELBR, 4.0, -30.0), (3 * DELBR, 6.0, 100.0)]
+    point_list(ref, [(0, 0, points)])
+    point_list(test, [(0, 0, points)])
+    point_list(short, [(0, 0, points[:2])])
+    mean, sd = acceptance.random_phase_stats(str(ref), str(test), 1, DELBR, 1.0, 1.0)
+    want = 180 / math.sqrt(12) * math.sqrt(1.25) / 1.5
+    check(abs(mean - 90.0) < 1e-9 and abs(sd - want) < 1e-4, f"whole test: {mean}, {sd}, want 90, {want}")
+    mean, sd = acceptance.random_phase_stats(str(ref), str(short), 1, DELBR, 1.0, 1.0)
+    w, u = 1.5, 1.5
+    check(abs(mean - (90 * w + 8100 * u) / (w + u)) < 1e-6, f"short test: mean {mean}")
+    check(abs(sd - 180 / math.sqrt(12) * math.sqrt(1.25) / (w + u)) < 1e-4, f"short test: spread {sd}")
+    # Within 1 / (2.5 delbr) only grid points 2 and 3 are stored: fmean = 3, the sample at 2 is
+    # compared alone, weight 4 / 6.
+    mean, sd = acceptance.random_phase_stats(str(ref), str(test), 1, DELBR, 1.0, 1.0,
+                                             lambda r, l: r <= 2.5 * DELBR)
+    check(abs(mean - 90) < 1e-9 and abs(sd - 180 / math.sqrt(12)) < 1e-4, f"limited: {mean}, {sd}")
+    # The derivation itself: weighted means of random phase differences over these weights
+    # have that mean and spread.
+    rng = random.Random(5)
+    weights = [0.5, 1.0, 0.25, 2.0, 1.5]
+    draws = [sum(w * abs((rng.uniform(-180, 180) + 180) % 360 - 180) for w in weights) / sum(weights)
+             for _ in range(40000)]
+    m = sum(draws) / len(draws)
+    s = math.sqrt(sum((d - m) ** 2 for d in draws) / len(draws))
+    want = 180 / math.sqrt(12) * math.sqrt(sum(w * w for w in weights)) / sum(weights)
+    check(abs(m - 90) < 0.5 and abs(s / want - 1) < 0.02, f"simulated {m:.2f} +- {s:.2f}, derived 90 +- {want:.2f}")
+
+
+def side(half, residual, random_residual="90.00", random_sd="5.00", status="ok"):
+    return {"half": str(half), "residual": f"{residual:.3f}", "random_residual": random_residual,
+            "random_sd": random_sd, "status": status, "reason": "-"}
+
+
+def test_judge():
+    """Significance: with spread 5 and significance 6 the limit is 60; outliers: above
+    median + k x max(1.4826 MAD, median spread) of the accepted sides of each half."""
+    rows = [side(1, v) for v in (20, 21, 22, 23, 24, 59.9)] + [side(1, 60.5), side(2, 30), side(2, 30),
+                                                             side(2, 30), side(2, 36), side(2, 46),
+                                                             side(2, 10, status="failed")]
+    acceptance.judge(rows, 6, 3)
+    got = [r["status"] for r in rows]
+    # half 1: 60.5 is random; of the rest the median is 22.5, MAD 1.5 x 1.4826 < spread 5,
+    # limit 22.5 + 15 = 37.5: 59.9 is an outlier. half 2: median 30, MAD 0, limit 45.
+    want = ["ok"] * 5 + ["outlier", "random", "ok", "ok", "ok", "ok", "outlier", "failed"]
+    check(got == want, f"statuses {got}, want {want}")
+    check("not 6 spreads below 90.00" in rows[6]["reason"] and "above 60.00" in rows[6]["reason"], rows[6]["reason"])
+    check("median + 3 x MAD" in rows[5]["reason"] and "half 1" in rows[5]["reason"], rows[5]["reason"])
+
+
+def test_split():
+    """Without filaments the particles alternate; with them no filament spans both halves,
+    the halves differ by at most the largest filament, and particles without one count alone."""
+    names = [f"p{i}" for i in range(7)]
+    check(wf.split_halves(names) == {n: i % 2 + 1 for i, n in enumerate(names)}, "alternating halves")
+    rng = random.Random(3)
+    for _ in range(200):
+        count = rng.randint(2, 40)
+        names = [f"p{i}" for i in range(count)]
+        fil = [rng.choice(["a", "b", "c", "d", "e", "", None]) for _ in names]
+        half = wf.split_halves(names, fil)
+        groups = {}
+        for n, f in zip(names, fil):
+            if f:
+                groups.setdefault(f, set()).add(half[n])
+        check(all(len(h) == 1 for h in groups.values()), f"a filament in both halves: {fil}")
+        sizes = [sum(1 for n in names if half[n] == h) for h in (1, 2)]
+        largest = max([fil.count(f) for f in groups] + [1])
+        check(abs(sizes[0] - sizes[1]) <= largest, f"halves {sizes} with filaments {fil}")
+
+
+def test_frame(tmp):
+    """Each half's common slide from round 1 is taken out, measured between symmetry
+    equivalents: half 1 moved by (-8, 6.5) (one side by a whole subunit step more), half 2
+    not at all; a side of the other polarity or not ok in round 1 does not count."""
+    u, t, c = 20, 7, 100.0
+    first = [{"particle": f"p{i}", "side": "near", "half": str(i % 2 + 1), "phi": f"{i:.1f}", "z": f"{-i:.1f}",
+              "status": "ok", "polarity": "same"} for i in range(12)]
+    first[6]["status"] = "random"
+    lines = []
+    for i, r in enumerate(first):
+        dp, dz = (-8.0, 6.5) if i % 2 == 0 else (0.0, 0.0)
+        if i == 2:
+            dp, dz = dp + 360.0 * t / u, dz - c / u  # the same motion, a subunit step on
+        pol = "opposite" if i == 4 else "same"
+        if i in (4, 6):
+            dp, dz = 40.0, 30.0
+        lines.append(f"p{i}\tnear\tf\t{i + dp}\t{-i + dz}\t1.00\t20.0\tok\t-\t{pol}\t90\t5\t-")
+    chunk = tmp / "chunk.tsv"
+    chunk.write_text("\n".join(lines) + "\n")
+    drift = acceptance.frame_drift(first, [chunk], u, t, c)
+    check(set(drift) == {1, 2}, f"halves {sorted(drift)}")
+    check(abs(drift[1][0] + 8.0) < 1e-6 and abs(drift[1][1] - 6.5) < 1e-6, f"half 1 drift {drift[1]}")
+    check(drift[2] == (0.0, 0.0), f"half 2 drift {drift[2]}")
+
+
+def main():
+    with tempfile.TemporaryDirectory() as tmp:
+        tmp = Path(tmp)
+        test_random_phase_stats(tmp)
+        test_judge()
+        test_split()
+        test_frame(tmp)
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except AssertionError as e:
+        print(f"FAILED: {e}")
+        sys.exit(1)
