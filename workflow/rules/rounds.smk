@@ -34,7 +34,7 @@ if map_enabled() and INITIAL_RESOLUTION < float(config.get("map", {}).get("resol
 ACCEPT = config.get("acceptance") or {}
 SIGNIFICANCE = _positive("acceptance: significance", ACCEPT.get("significance", 6))
 OUTLIER_K = _positive("acceptance: outlier_k", ACCEPT.get("outlier_k", 3))
-POLARITY_MARGIN = _positive("acceptance: polarity_margin", ACCEPT.get("polarity_margin", 1))
+POLARITY_MARGIN = _positive("acceptance: polarity_margin", ACCEPT.get("polarity_margin", 3))
 THRESHOLD = config.get("residual_threshold")
 if THRESHOLD in ("", "off", False):
     THRESHOLD = None

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Aligns one chunk of particles to the reference: for each particle (helixft for an image)
--> sidesplit -> gridscan of the near side and of the far side against the reference's near
-side. A particle whose programs fail, or whose residual is above the threshold, gets a status
-other than ok and the program's message as its reason; the chunk goes on. Writes the chunk's
+"""Aligns one chunk of particles to the reference (round 1): for each particle (helixft for an
+image) -> sidesplit -> gridscan of the near side and of the far side against the reference's
+near side, under one polarity or both, with the residual that random phases would give for the
+side's amplitudes (acceptance.random_phase_stats) beside the fit. A particle whose programs
+fail gets the status failed and the program's message as its reason, a side above a fixed
+threshold (if one is given) the status residual; the chunk goes on. Writes the chunk's
 layer-line files into a folder and its rows into a table, each built aside and renamed."""
 import argparse
 import os
@@ -165,7 +167,7 @@ def add_search_options(ap):
                     help="a fixed residual above which a side is left out (default: none)")
     ap.add_argument("--resolution", type=float, default=None,
                     help="compare only what lies within this resolution (A)")
-    ap.add_argument("--polarity-margin", type=float, default=1.0,
+    ap.add_argument("--polarity-margin", type=float, default=3.0,
                     help="standard errors by which the other polarity's residual must be lower")
     ap.add_argument("--bin", default="")
     ap.add_argument("--names", required=True, help="comma-separated particle names")

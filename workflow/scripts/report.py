@@ -186,8 +186,12 @@ def main():
             plots.append(lambda base=base: [(f"{base}.png", base)])
         elif files:
             plots.append(llplot(a, folder, base, option, files))
-    if round_curves:
-        plots.append(llplot(a, folder, "fsc_rounds", "--fsc", [folder / c for c in round_curves]))
+    if round_curves and Path(a.llplot).exists():
+        # drawn in the report's folder, so that the legend names each round's table
+        proc = subprocess.Popen(["/usr/bin/python3", a.llplot, "--fsc", *round_curves, "-o", "fsc_rounds"], cwd=folder,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        plots.append(lambda proc=proc: [("fsc_rounds.png", "half-set FSC of every round")]
+                     if proc.wait() == 0 and (folder / "fsc_rounds.png").exists() else [])
     pictures = histograms(rows, folder) + round_pictures
     for finished in plots:
         pictures += finished()
