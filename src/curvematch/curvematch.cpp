@@ -19,7 +19,8 @@ namespace curvematch {
 
 const char* const help_text =
     "usage: curvematch [--rescale interpolated|truncated] [--short-test absent|reference]\n"
-    "                  [--kernel fast|literal|sse2|avx2|avx512] < answers\n"
+    "                  [--scale-by amplitudes|phase] [--kernel fast|literal|sse2|avx2|avx512]\n"
+    "                  < answers\n"
     "\n"
     "Aligns a test layer-line data set to a reference data set, both gridded layer-line files,\n"
     "by a grid search over rotation phi (degrees), axial shift z (Angstroms) and radial scale,\n"
@@ -59,6 +60,13 @@ const char* const help_text =
     "file (--short-test absent, the default); the report's second \"llmax =\" is the test's.\n"
     "--short-test reference restores the old rule, which compares the reference's values left\n"
     "in the storage the two files share there, for reproducing old results.\n"
+    "\n"
+    "Radial scale of the global minimum: the phase residual hardly tells neighbouring scales\n"
+    "apart where the phases are flat between Bessel zeros, the amplitudes do. With --scale-by\n"
+    "amplitudes (the default) each pass takes, among the radial scales whose minimum residual\n"
+    "lies within 0.1 degree plus 5 percent of the lowest one, the scale with the lowest R factor\n"
+    "(the lowest scale among equal R factors), with its phi, z and residual; --scale-by phase\n"
+    "restores the old rule, the lowest residual alone, for reproducing old results.\n"
     "\n"
     "--kernel chooses how the trials are scored: fast (the default) with the widest vectors the\n"
     "processor runs, sse2, avx2 or avx512 with vectors of that instruction set, literal step by\n"
@@ -152,11 +160,12 @@ void write_results_file(const std::string& name, const std::string& record) {
 
 SearchOptions parse_arguments(const std::vector<std::string>& args) {
   SearchOptions options;
-  std::string kernel_name, rescale_name, short_name;
+  std::string kernel_name, rescale_name, short_name, scale_name;
   progmain::bind_options(args,
                          {{"--kernel", &kernel_name, "fast, literal, sse2, avx2 or avx512"},
                           {"--rescale", &rescale_name, "interpolated or truncated"},
-                          {"--short-test", &short_name, "absent or reference"}},
+                          {"--short-test", &short_name, "absent or reference"},
+                          {"--scale-by", &scale_name, "amplitudes or phase"}},
                          "curvematch");
   if (!kernel_name.empty()) {
     const phaselanes::KernelOption k = phaselanes::read_kernel_option(kernel_name);
@@ -171,6 +180,10 @@ SearchOptions parse_arguments(const std::vector<std::string>& args) {
     options.short_test = ShortTestRule::reference;
   else if (!short_name.empty() && short_name != "absent")
     throw records::ReadError("command line", "--short-test is absent or reference, not \"" + short_name + "\"");
+  if (scale_name == "phase")
+    options.scale_rule = ScaleRule::phase;
+  else if (!scale_name.empty() && scale_name != "amplitudes")
+    throw records::ReadError("command line", "--scale-by is amplitudes or phase, not \"" + scale_name + "\"");
   return options;
 }
 

@@ -155,14 +155,26 @@ void Search::pass(std::ostream& out) {
   // The global minimum: strict comparison, the lowest nr wins among equal minima. When no
   // radial scale found a residual below 150, the grid origins stay as they were.
   gmin_ = 150.0f;
+  std::int32_t best = 0;
   for (std::int32_t nr = 1; nr <= g_.irl; ++nr)
     if (gmin_ > rm(nr)) {
-      rfmin_ = rf(nr);
       gmin_ = rm(nr);
-      g_.phimin = pm(nr);
-      g_.zmin = zm(nr);
-      g_.rscmin = rsc(nr);
+      best = nr;
     }
+  // Within the flat valley of the phase residual the lowest R factor settles the scale; among
+  // equal R factors the lowest nr stays.
+  if (best != 0 && options_.scale_rule == ScaleRule::amplitudes) {
+    const float ceiling = gmin_ + valley_margin(gmin_);
+    for (std::int32_t nr = 1; nr <= g_.irl; ++nr)
+      if (rm(nr) <= ceiling && rf(nr) < rf(best)) best = nr;
+  }
+  if (best != 0) {
+    rfmin_ = rf(best);
+    gmin_ = rm(best);
+    g_.phimin = pm(best);
+    g_.zmin = zm(best);
+    g_.rscmin = rsc(best);
+  }
   write_global_minimum(out, gmin_, g_.phimin, g_.zmin, g_.rscmin, rfmin_);
 }
 

@@ -2,6 +2,7 @@
 // global minimum and the widening or refinement of the grid between passes.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -90,9 +91,21 @@ struct SearchGrid {
 // on the final pass and leaves the grid unchanged.
 Refinement refine_grid(SearchGrid& g, bool on_border);
 
+// How a pass settles the radial scale of its global minimum. The phase residual hardly tells
+// neighbouring scales apart where the phases are flat between Bessel zeros, while the amplitudes
+// do: among the scales whose minimum residual lies within valley_margin of the lowest one, the
+// one with the lowest R factor is taken (amplitudes). phase: the lowest residual alone.
+enum class ScaleRule { amplitudes, phase };
+
+// The margin of the flat valley above the lowest phase residual m (degrees): 0.1 degree plus 5
+// percent of m, so that noise-free data (residuals of a few hundredths) and noisy data (tens of
+// degrees) both have a valley a little wider than the scatter of their residuals.
+inline float valley_margin(float m) { return 0.1f + 0.05f * std::fabs(m); }
+
 struct SearchOptions {
   KernelChoice kernel = KernelChoice::fast;
   RescaleRule rescale = RescaleRule::interpolated;
+  ScaleRule scale_rule = ScaleRule::amplitudes;
   // Read with the test file (load_test), kept here with the run's other options.
   ShortTestRule short_test = ShortTestRule::absent;
   // A kernel of the caller's own, used instead when given (tests).

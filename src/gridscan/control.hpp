@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,17 @@ struct Around {
   float z = 0.0f;       // Angstroms
   float rscale = 1.0f;  // radial scale
 };
+
+// How a pass settles its radial scale. The phase residual hardly tells neighbouring scales apart
+// where the phases are flat between Bessel zeros; the vector residual, which weighs the
+// amplitudes too, does. amplitudes: the vector residual settles the scale within the flat
+// valley of the phase residual; phase: the lowest phase residual alone.
+enum class ScaleRule { amplitudes, phase };
+
+// The margin of the flat valley above the lowest phase residual m (degrees): 0.1 degree plus 5
+// percent of m, a little wider than the scatter of the residuals of neighbouring scales on
+// noise-free and on noisy data alike.
+inline float valley_margin(float m) { return 0.1f + 0.05f * std::fabs(m); }
 
 struct Control {
   std::int32_t llmax = 0;          // layer lines compared (at most 40)
@@ -40,6 +52,8 @@ struct Control {
   float smax = 0.0f;
   // Run option, not from the file: the first pass is the narrow grid of a later pass centred here.
   std::optional<Around> around;
+  // Run option, not from the file: how a pass settles its radial scale.
+  ScaleRule scale_rule = ScaleRule::amplitudes;
 
   // Whether a reference sample at radius r on layer line nl lies within the resolution limit.
   bool within_resolution(float r, std::int32_t nl) const {

@@ -18,7 +18,7 @@ namespace gridscan {
 const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
     "                [--flags ignored|amplitudes] [--kernel fast|literal|sse2|avx2|avx512]\n"
-    "                [--resolution RES] [--around PHI Z RSCALE]\n"
+    "                [--resolution RES] [--around PHI Z RSCALE] [--scale-by amplitudes|phase]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -42,6 +42,15 @@ const std::string_view help_text =
     "takes part in no sum, in the reference or the test data (--flags ignored, the default);\n"
     "its point record still marks where its layer line reaches. --flags amplitudes restores\n"
     "the old rule, which uses the flag as a negative amplitude, for reproducing old results.\n"
+    "\n"
+    "Radial scale of a pass's phase minimum: the phase residual hardly tells neighbouring\n"
+    "scales apart where the phases are flat between Bessel zeros; the vector residual, which\n"
+    "weighs the amplitudes too, does. With --scale-by amplitudes (the default) the radial scales\n"
+    "whose lowest phase residual lies within 0.1 degree plus 5 percent of the pass's lowest form\n"
+    "its flat valley; of these, the scale whose vector residual is lowest at its own phase\n"
+    "minimum gives the pass's minimum (its residual, phi, z and scale; the lowest scale among\n"
+    "equals). --scale-by phase restores the old rule, the lowest phase residual alone, for\n"
+    "reproducing old results.\n"
     "\n"
     "--resolution RES (Angstroms) compares the data only to that resolution: a reference sample\n"
     "at radius R on layer line l is stored only when R^2 + (l*recc)^2 <= 1/RES^2, so a layer\n"
@@ -92,11 +101,12 @@ Files parse_arguments(const std::vector<std::string>& args) {
     f.around = a;
     i += 3;
   }
-  std::string kernel_name, flags, resolution;
+  std::string kernel_name, flags, resolution, scale_by;
   progmain::bind_options(rest,
                          {{"--kernel", &kernel_name, "fast, literal, sse2, avx2 or avx512"},
                           {"--flags", &flags, "ignored or amplitudes"},
                           {"--resolution", &resolution, "a resolution in Angstroms"},
+                          {"--scale-by", &scale_by, "amplitudes or phase"},
                           {"--control", &f.control, "a file name"},
                           {"--reference", &f.reference, "a file name"},
                           {"--test", &f.test, "a file name"},
@@ -111,6 +121,10 @@ Files parse_arguments(const std::vector<std::string>& args) {
     f.flags_as_amplitudes = true;
   else if (!flags.empty() && flags != "ignored")
     throw records::ReadError("command line", "--flags is ignored or amplitudes, not \"" + flags + "\"");
+  if (scale_by == "phase")
+    f.scale_rule = ScaleRule::phase;
+  else if (!scale_by.empty() && scale_by != "amplitudes")
+    throw records::ReadError("command line", "--scale-by is amplitudes or phase, not \"" + scale_by + "\"");
   if (!resolution.empty()) {
     f.resolution = option_number(resolution, "--resolution needs a positive number of Angstroms");
     if (!(f.resolution > 0.0f))
@@ -157,6 +171,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   c.flags_as_amplitudes = files.flags_as_amplitudes;
   if (files.resolution > 0.0f) c.smax = 1.0f / files.resolution;
   c.around = files.around;
+  c.scale_rule = files.scale_rule;
   read_control_head(control, c);
   if (c.llmax_read > c.llmax)
     streams.err << "gridscan: " << files.control << ", control record 1: llmax = " << c.llmax_read

@@ -24,13 +24,15 @@ struct Files {
   std::string test = "fort.1";
   std::string report = "fort.7";
   KernelChoice kernel = KernelChoice::fast;
-  bool flags_as_amplitudes = false;  // --flags amplitudes
-  float resolution = 0.0f;           // --resolution RES in Angstroms; 0: every sample takes part
-  std::optional<Around> around;      // --around PHI Z RSCALE
+  bool flags_as_amplitudes = false;              // --flags amplitudes
+  float resolution = 0.0f;                       // --resolution RES in Angstroms; 0: every sample takes part
+  std::optional<Around> around;                  // --around PHI Z RSCALE
+  ScaleRule scale_rule = ScaleRule::amplitudes;  // --scale-by amplitudes|phase
 };
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
-// '='; --kernel fast|literal, --flags ignored|amplitudes and --resolution RES likewise;
+// '='; --kernel fast|literal, --flags ignored|amplitudes, --scale-by amplitudes|phase and
+// --resolution RES likewise;
 // --around followed by three numbers. Anything else throws ReadError("command line", ...).
 Files parse_arguments(const std::vector<std::string>& args);
 

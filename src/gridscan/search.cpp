@@ -1,6 +1,7 @@
 #include "gridscan/search.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "records/error.hpp"
@@ -146,10 +147,17 @@ void read_test_pass(records::LineSource& test, const Control& c, const Reference
   }
 }
 
-PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st) {
+PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule) {
   PassResult r;
+  // The phase minimum of each radial scale, its grid point and the vector residual there.
+  struct ScaleMinimum {
+    float resid = 1.0e20f, resid2 = 0.0f;
+    std::int32_t iph = 0, iz = 0;
+  };
+  std::array<ScaleMinimum, nrscap> at{};
   for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
     if (acc.points(irs) == 0.0f) continue;
+    ScaleMinimum& m = at[static_cast<std::size_t>(irs - 1)];
     for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
       for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
         float& r2 = acc.resid2(iph, iz, irs);
@@ -161,6 +169,7 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st) 
         }
         float& r1 = acc.resid(iph, iz, irs);
         r1 = r1 / acc.points(irs);
+        if (r1 < m.resid) m = ScaleMinimum{r1, r2, iph, iz};
         if (r1 < r.resmin) {
           r.resmin = r1;
           r.phase_found = true;
@@ -171,6 +180,22 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st) 
       }
     }
   }
+  if (!r.phase_found || rule == ScaleRule::phase) return r;
+  // Within the flat valley of the phase residual the vector residual at each scale's phase
+  // minimum settles the scale; among equal ones the lowest scale stays.
+  const float ceiling = r.resmin + valley_margin(r.resmin);
+  std::int32_t best = 0;
+  for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
+    const ScaleMinimum& m = at[static_cast<std::size_t>(irs - 1)];
+    if (m.iph == 0 || !(m.resid <= ceiling)) continue;
+    if (best == 0 || m.resid2 < at[static_cast<std::size_t>(best - 1)].resid2) best = irs;
+  }
+  if (best == 0) return r;
+  const ScaleMinimum& m = at[static_cast<std::size_t>(best - 1)];
+  r.resmin = m.resid;
+  st.phi0 = g.phi(m.iph);
+  st.z0 = g.z(m.iz);
+  st.rsc0 = g.rsc(best);
   return r;
 }
 
@@ -224,7 +249,7 @@ int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& 
 
     read_test_pass(test, c, ref, g, fmean, acc, st, report, kernel);
 
-    const PassResult r = evaluate_pass(g, acc, st);
+    const PassResult r = evaluate_pass(g, acc, st, c.scale_rule);
     report.line(phase_minimum_line(r.resmin, st.phi0, st.z0, st.rsc0));
     report.line(ampscale_line(r.vector_found ? mean_ampscale(c, ref, acc, st.ir20) : std::nullopt));
 

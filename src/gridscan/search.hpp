@@ -61,8 +61,12 @@ struct PassResult {
 };
 
 // Divides the accumulators into residuals and takes the minima: radial scale outermost, then
-// phi, then z; ties keep the earlier grid point.
-PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st);
+// phi, then z; ties keep the earlier grid point. By ScaleRule::phase the phase minimum is the
+// lowest phase residual of the pass. By ScaleRule::amplitudes the radial scales whose lowest
+// phase residual lies within valley_margin of the pass's lowest form its flat valley, and the
+// one of them whose vector residual is lowest at its phase minimum gives the phase minimum
+// (resmin and the grid point of that scale); the vector minimum is taken as always.
+PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule = ScaleRule::amplitudes);
 
 // The mean over layer lines with a positive weight of f1sum/f2sum at the scale ir20 (f2sum
 // itself when it is not positive); nothing when no layer line has a positive weight. A layer

@@ -85,7 +85,8 @@ std::vector<std::complex<float>> Averager::in_frame(const std::vector<layerline:
       const layerline::Point& pt = b.points[i];
       x[i] = s * double(pt.r);  // the reference radius this sample stands for
       if (pt.amp == flagged || !std::isfinite(pt.amp) || !std::isfinite(pt.phase)) continue;
-      const double angle = std::fmod(double(pt.phase) + turn, 360.0) * pi / 180.0;
+      const double psi = p.opposite ? -double(pt.phase) : double(pt.phase);
+      const double angle = std::fmod(psi + turn, 360.0) * pi / 180.0;
       v[i] = std::polar(double(pt.amp) * amp_factor, angle);
       ok[i] = true;
     }

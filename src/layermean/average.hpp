@@ -3,7 +3,9 @@
 // A data set aligned with rotation phi, axial shift z and radial scale s (gridscan's and
 // curvematch's values against the reference) is brought into the reference frame by undoing
 // exactly what the search programs apply to a trial: the phase of layer line (n, l) becomes
-// psi - n*phi + 360*l*z/c, a far side first gets n*180 added (far = near + n*180), and the
+// psi - n*phi + 360*l*z/c, a far side first gets n*180 added (far = near + n*180), a data set
+// of the opposite polarity has its phases negated before all of this (as the search programs'
+// ipole does, so phi and z are those they found for the negated data), and the
 // sample at R stands for the reference at s*R. A particle larger by s in real space has its
 // transform G(s R) times s^2, so the values are divided by s^2. The complex values are then
 // interpolated linearly in R onto one radial grid per layer line, scaled by least squares to
@@ -32,6 +34,7 @@ struct Placement {
   float z = 0.0f;
   float rscale = 1.0f;
   bool far = false;
+  bool opposite = false;  // opposite polarity: phases negated before the side and the motion
   float weight = 1.0f;
   std::int32_t half = 1;  // 1 or 2
 };

@@ -27,9 +27,10 @@ const std::string_view help_text =
     "--table FILE   the alignment table: tab-separated, a header line naming the columns, lines\n"
     "               beginning with # are comments. Needed columns: file, phi, z, rscale (the\n"
     "               values gridscan or curvematch reported for the file against the common\n"
-    "               near-side reference); optional: side (near or far, default near), weight\n"
-    "               (above 0, default 1), half (1 or 2), particle (a name), status (rows whose\n"
-    "               status is not ok are left out and counted); other columns are ignored.\n"
+    "               near-side reference); optional: side (near or far, default near),\n"
+    "               polarity (same or opposite, default same), weight (above 0, default 1),\n"
+    "               half (1 or 2), particle (a name), status (rows whose status is not ok are\n"
+    "               left out and counted); other columns are ignored.\n"
     "               Without a half, particles (named by the particle column, else by the file)\n"
     "               alternate between the halves in table order, both sides of a particle in\n"
     "               the same half. A relative file name is taken from the table's folder.\n"
@@ -45,7 +46,9 @@ const std::string_view help_text =
     "\n"
     "Each data set is brought into the reference frame as the search programs score a trial:\n"
     "layer line (n, l) gets the phase psi - n*phi + 360*l*z/C (a far side n*180 more, since\n"
-    "far = near + n*180), the sample at R stands for the reference at rscale*R, and the values\n"
+    "far = near + n*180), a data set of the opposite polarity has its phases negated before\n"
+    "both (as the search programs' ipole does: phi and z are what they found for the negated\n"
+    "data), the sample at R stands for the reference at rscale*R, and the values\n"
     "are divided by rscale^2 (a particle larger by s in real space has the transform s^2 G(sR)).\n"
     "The complex values are interpolated linearly onto the radial grid, scaled by least squares\n"
     "to the running average of the data sets before them (the first keeps scale 1) and averaged\n"
@@ -173,7 +176,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     const std::vector<layerline::Block> blocks =
         layerline::read_point_list(bytes, path, layerline::EndOfBlockRule::RadiusZero);
     if (blocks.empty()) throw records::ReadError(path, "holds no layer-line block");
-    avg.add(path, blocks, Placement{row.phi, row.z, row.rscale, row.far, row.weight, row.half});
+    avg.add(path, blocks, Placement{row.phi, row.z, row.rscale, row.far, row.opposite, row.weight, row.half});
   }
   if (avg.contributions().empty())
     throw records::ReadError(o.table, "no data set to average (" + std::to_string(table.left_out) +

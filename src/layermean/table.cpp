@@ -103,7 +103,7 @@ Table read_table(std::string_view text, const std::string& name) {
           std::string("the header names no column \"") + required + "\" (needed: file, phi, z, rscale)");
   const int c_file = index_of("file"), c_phi = index_of("phi"), c_z = index_of("z"), c_rscale = index_of("rscale");
   const int c_side = index_of("side"), c_weight = index_of("weight"), c_half = index_of("half");
-  const int c_particle = index_of("particle"), c_status = index_of("status");
+  const int c_particle = index_of("particle"), c_status = index_of("status"), c_polarity = index_of("polarity");
 
   Table t;
   std::map<std::string, std::int32_t, std::less<>> half_of;  // halves the table gives a particle
@@ -134,6 +134,12 @@ Table read_table(std::string_view text, const std::string& name) {
       if (s != "near" && s != "far")
         throw r.fault(r.field(c_side), "side", "near or far, not \"" + std::string(s) + "\"");
       row.far = s == "far";
+    }
+    if (c_polarity >= 0 && !r.field(c_polarity).text.empty()) {
+      const std::string_view s = r.field(c_polarity).text;
+      if (s != "same" && s != "opposite")
+        throw r.fault(r.field(c_polarity), "polarity", "same or opposite, not \"" + std::string(s) + "\"");
+      row.opposite = s == "opposite";
     }
     if (c_weight >= 0 && !r.field(c_weight).text.empty()) {
       row.weight = r.number(c_weight, "weight");

@@ -17,6 +17,7 @@ struct Row {
   float z = 0.0f;         // axial shift, Angstroms
   float rscale = 1.0f;    // radial scale: the data at R stand for the reference at rscale*R
   bool far = false;       // the far side of its particle
+  bool opposite = false;  // of the opposite polarity to the reference (its phases negated first)
   float weight = 1.0f;    // weight in the average
   std::int32_t half = 0;  // 1 or 2 (filled in by read_table when the table gives none)
   std::string particle;   // the particle's name: the particle column, else the file
@@ -29,8 +30,8 @@ struct Table {
 };
 
 // Reads the table's text; `name` names it in messages. Required columns: file, phi, z, rscale;
-// optional: side (near or far), weight (positive), half (1 or 2), particle, status; others are
-// ignored. A row without a half takes the half of its particle when another row gives one,
+// optional: side (near or far), polarity (same or opposite), weight (positive), half (1 or 2),
+// particle, status; others are ignored. A row without a half takes the half of its particle when another row gives one,
 // else particles alternate 1, 2, 1, ... in the order they first appear. Any fault throws
 // records::ReadError naming the line, the columns and the column's name.
 Table read_table(std::string_view text, const std::string& name);

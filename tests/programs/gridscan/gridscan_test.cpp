@@ -30,11 +30,14 @@ struct Synthetic {
   bool cut_last_test_block = false;             // the test file ends inside its last block
   int ref_flag_every = 0, test_flag_every = 0;  // every n-th point written as a flagged sample
   double garble_beyond = 0.0;                   // test phases of samples beyond this resolution (1/A) are garbled
+  bool flat_phases = false;                     // every layer line's phase constant along R, as between Bessel zeros
   std::vector<int> orders = {0, 1, -2, 3, -1, 2, -3, 4, 1, -4};
 
   int nn(int l) const { return orders[static_cast<std::size_t>(l - 1) % orders.size()]; }
   static double amp(int l, int k) { return 100.0 + 60.0 * std::sin(0.2 * k + l); }
-  static double phase(int l, int k) { return std::fmod((4.0 + l % 5) * k + 37.0 * l, 360.0) - 180.0; }
+  double phase(int l, int k) const {
+    return flat_phases ? 37.0 * l - 180.0 : std::fmod((4.0 + l % 5) * k + 37.0 * l, 360.0) - 180.0;
+  }
 
   static bool flagged(int every, int k) { return every > 0 && k % every == 0; }
   static std::string point(double r, double a, double p) {
@@ -341,8 +344,8 @@ TEST(Gridscan, EchoOfEveryPointRecord) {
   // 11 reference records a block, 14 test records a block in every pass; no terminators.
   const std::size_t ref_records = 2 * 11, test_records = 2 * 14;
   ASSERT_EQ(lines.size(), ref_records + passes * (test_records + 2));
-  EXPECT_EQ(lines[0], " " + layerline::point_record({0.001f, static_cast<float>(Synthetic::amp(1, 2)),
-                                                     static_cast<float>(Synthetic::phase(1, 2))}));
+  EXPECT_EQ(lines[0], " " + layerline::point_record(
+                                {0.001f, static_cast<float>(Synthetic::amp(1, 2)), static_cast<float>(s.phase(1, 2))}));
   for (std::size_t i = 0; i < ref_records; ++i) EXPECT_EQ(lines[i].size(), 31u);
   EXPECT_EQ(lines[ref_records + test_records].substr(0, 15), "0PHASE MINIMUM ");
 }
@@ -543,4 +546,30 @@ TEST(Gridscan, AroundStartsFromAPreviousAnswer) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "gridscan: command line: " + message + "\n");
   }
+}
+
+TEST(Gridscan, RadialScaleSettledByTheVectorResidualWherePhasesAreFlat) {
+  // Phases constant along every layer line: the phase residual is the same at every radial
+  // scale, only the amplitudes tell the scale. The vector residual settles it (the default);
+  // the old rule, by --scale-by phase, takes the first of the equal scales and misses it.
+  for (const double scale : {1.03, 0.99}) {
+    TempDir d;
+    Synthetic s;
+    s.flat_phases = true;
+    s.phi0 = -3.0;
+    s.z0 = 8.5;
+    s.scale = scale;
+    s.write(d);
+    RunResult r = run(d);
+    EXPECT_EQ(r.status, 0) << r.err;
+    expect_recovered(d.read("fort.7"), -3.0, 8.5, scale);
+
+    r = run(d, {"--scale-by", "phase"});
+    const std::vector<Minimum> m = minima(d.read("fort.7"));
+    ASSERT_FALSE(m.empty());
+    EXPECT_NE(m.back().rsc, f3(scale)) << d.read("fort.7");
+  }
+  const RunResult bad = run(TempDir(), {"--scale-by", "amplitude"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "gridscan: command line: --scale-by is amplitudes or phase, not \"amplitude\"\n");
 }

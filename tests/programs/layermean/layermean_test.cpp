@@ -29,6 +29,7 @@ const std::string helix = "repeat 100\nradius 40\npixel 5\nbox 100 100\nrule 10 
 struct Truth {
   double phi = 0.0, z = 0.0, scale = 1.0, noise = 0.0;
   int seed = 1;
+  bool opposite = false;  // of the opposite polarity: every phase negated
 };
 
 // helixsim then sidesplit in folder `name` of d: name/near.dat and name/far.dat.
@@ -36,7 +37,7 @@ void make_particle(const TempDir& d, const std::string& name, const Truth& t) {
   std::filesystem::create_directories(d / name);
   std::ostringstream s;
   s << helix << "rotate " << t.phi << "\nshift " << t.z << "\nscale " << t.scale << "\nnoise " << t.noise << " "
-    << t.seed << "\n";
+    << t.seed << "\npolarity " << (t.opposite ? "opposite" : "same") << "\n";
   const auto sim = run_in(d / name, run_spec(program_path("helixsim"), {}, s.str()));
   ASSERT_EQ(sim.status, 0) << sim.err;
   const auto split = run_in(d / name, run_spec(program_path("sidesplit"), {}, std::nullopt, {{"IN", "transform.map"}}));
@@ -47,12 +48,18 @@ struct Row {
   std::string file;
   double phi, z, scale;
   std::string side = "near";
+  std::string polarity = {};  // the polarity column when not empty
 };
 
 std::string table_of(const std::vector<Row>& rows) {
+  const bool polarity = std::any_of(rows.begin(), rows.end(), [](const Row& r) { return !r.polarity.empty(); });
   std::ostringstream t;
-  t << "# made by the test\nfile\tside\tphi\tz\trscale\n";
-  for (const Row& r : rows) t << r.file << '\t' << r.side << '\t' << r.phi << '\t' << r.z << '\t' << r.scale << '\n';
+  t << "# made by the test\nfile\tside\tphi\tz\trscale" << (polarity ? "\tpolarity" : "") << "\n";
+  for (const Row& r : rows) {
+    t << r.file << '\t' << r.side << '\t' << r.phi << '\t' << r.z << '\t' << r.scale;
+    if (polarity) t << '\t' << r.polarity;
+    t << '\n';
+  }
   return t.str();
 }
 
@@ -106,6 +113,32 @@ double weighted_phase_error(const std::string& stats, const std::filesystem::pat
   return std::sqrt(num / den);
 }
 
+// layermean on table `name`.tsv of d, writing `name`.dat and `name`.stats.
+void average(const TempDir& d, const std::string& name) {
+  const auto r =
+      run_in(d.path(), run_spec(program_path("layermean"), {"--table", name + ".tsv", "--repeat", "100", "--output",
+                                                            name + ".dat", "--stats", name + ".stats"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+// Two averages (stats files) both match the reference's layer lines, and each other, to the
+// three significant digits of the files: half a degree at phases of 100 and more, 0.5% of an
+// amplitude.
+void expect_both_match_reference(const std::string& a_stats, const std::string& b_stats,
+                                 const std::vector<layerline::Block>& ref) {
+  const auto a_avg = stats_of(a_stats), b_avg = stats_of(b_stats);
+  for (std::size_t k = 0; k < ref.size(); ++k)
+    for (std::size_t j = 0; j < ref[k].points.size(); ++j) {
+      const auto& p = ref[k].points[j];
+      const auto a = a_avg.at({int(k + 1), p.r}), b = b_avg.at({int(k + 1), p.r});
+      EXPECT_NEAR(a.first, double(p.amp), 0.006 * double(p.amp) + 0.05) << k << " " << j;
+      EXPECT_NEAR(a.first, b.first, 0.006 * double(p.amp) + 0.05) << k << " " << j;
+      if (p.amp < 1.0f) continue;
+      EXPECT_NEAR(std::remainder(a.second - double(p.phase), 360.0), 0.0, 0.5) << k << " " << j;
+      EXPECT_NEAR(std::remainder(a.second - b.second, 360.0), 0.0, 0.5) << k << " " << j;
+    }
+}
+
 struct Fit {
   double phi = 0.0, z = 0.0, scale = 0.0, residual = 0.0;
 };
@@ -149,31 +182,63 @@ TEST(LayermeanProgram, NoiseFreeParticlesComeBackToTheUnmovedOneFromEitherSide) 
   }
   d.write("near.tsv", table_of(near));
   d.write("far.tsv", table_of(far));
-  for (const char* side : {"near", "far"}) {
-    const auto r = run_in(d.path(), run_spec(program_path("layermean"),
-                                             {"--table", std::string(side) + ".tsv", "--repeat", "100", "--output",
-                                              std::string(side) + ".dat", "--stats", std::string(side) + ".stats"}));
-    ASSERT_EQ(r.status, 0) << r.err;
-  }
+  for (const char* side : {"near", "far"}) average(d, side);
   const auto ref = blocks_of(d / "ref/near.dat");
-  const auto n_avg = stats_of(d.read("near.stats")), f_avg = stats_of(d.read("far.stats"));
   const auto n_file = blocks_of(d / "near.dat");
   ASSERT_EQ(n_file.size(), ref.size());
   for (std::size_t k = 0; k < ref.size(); ++k) {
     EXPECT_EQ(n_file[k].header.nn, ref[k].header.nn);
     EXPECT_EQ(n_file[k].header.nl, ref[k].header.nl);
     ASSERT_EQ(n_file[k].points.size(), ref[k].points.size());
-    for (std::size_t j = 0; j < ref[k].points.size(); ++j) {
-      const auto& p = ref[k].points[j];
-      const auto a = n_avg.at({int(k + 1), p.r}), b = f_avg.at({int(k + 1), p.r});
-      EXPECT_NEAR(a.first, double(p.amp), 0.006 * double(p.amp) + 0.05) << k << " " << j;
-      EXPECT_NEAR(a.first, b.first, 0.006 * double(p.amp) + 0.05) << k << " " << j;
-      EXPECT_EQ(n_file[k].points[j].r, p.r);
-      if (p.amp < 1.0f) continue;
-      EXPECT_NEAR(std::remainder(a.second - double(p.phase), 360.0), 0.0, 0.5) << k << " " << j;
-      EXPECT_NEAR(std::remainder(a.second - b.second, 360.0), 0.0, 0.5) << k << " " << j;
-    }
+    for (std::size_t j = 0; j < ref[k].points.size(); ++j) EXPECT_EQ(n_file[k].points[j].r, ref[k].points[j].r);
   }
+  expect_both_match_reference(d.read("near.stats"), d.read("far.stats"), ref);
+}
+
+TEST(LayermeanProgram, MixedPolaritiesAverageAsUniformOnes) {
+  // The same motions twice: every particle of the reference's polarity, and every other one
+  // upside down (helixsim's opposite polarity, its phases negated) with polarity "opposite" in
+  // the table. Both average back to the unmoved particle and to each other, near and far sides
+  // alike; the mixed data without the polarity column do not.
+  TempDir d;
+  make_particle(d, "ref", {});
+  std::mt19937 gen(29);
+  std::uniform_real_distribution<double> phi(-40.0, 40.0), z(-60.0, 60.0);
+  for (const std::string side : {"near", "far"}) {
+    std::vector<Row> uniform, mixed, unmarked;
+    for (int i = 0; i < 6; ++i) {
+      const Truth t{phi(gen), z(gen)};
+      Truth flipped = t;
+      flipped.opposite = i % 2 == 1;
+      const std::string u = side + "u" + std::to_string(i), m = side + "m" + std::to_string(i);
+      make_particle(d, u, t);
+      make_particle(d, m, flipped);
+      uniform.push_back({u + "/" + side + ".dat", t.phi, t.z, 1.0, side, "same"});
+      mixed.push_back({m + "/" + side + ".dat", t.phi, t.z, 1.0, side, flipped.opposite ? "opposite" : "same"});
+      unmarked.push_back({m + "/" + side + ".dat", t.phi, t.z, 1.0, side});
+    }
+    d.write(side + "-uniform.tsv", table_of(uniform));
+    d.write(side + "-mixed.tsv", table_of(mixed));
+    d.write(side + "-unmarked.tsv", table_of(unmarked));
+    for (const char* kind : {"-uniform", "-mixed", "-unmarked"}) average(d, side + kind);
+    SCOPED_TRACE(side);
+    const auto ref = blocks_of(d / "ref/near.dat");
+    expect_both_match_reference(d.read(side + "-mixed.stats"), d.read(side + "-uniform.stats"), ref);
+    // Unmarked, the upside-down half adds phases at random: the average loses amplitude.
+    double avg_sum = 0.0, ref_sum = 0.0;
+    const auto unmarked_avg = stats_of(d.read(side + "-unmarked.stats"));
+    for (std::size_t k = 0; k < ref.size(); ++k)
+      for (const auto& p : ref[k].points) {
+        avg_sum += unmarked_avg.at({int(k + 1), p.r}).first;
+        ref_sum += double(p.amp);
+      }
+    EXPECT_LT(avg_sum, 0.8 * ref_sum);
+  }
+  // A polarity that is neither: refused, naming the line, the columns and the column.
+  d.write("bad.tsv", "file\tphi\tz\trscale\tpolarity\nnearu0/near.dat\t0\t0\t1\tup\n");
+  const auto r = run_in(d.path(), run_spec(program_path("layermean"), {"--table", "bad.tsv", "--repeat", "100"}));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "layermean: bad.tsv, line 2, columns 23-24: column \"polarity\": same or opposite, not \"up\"\n");
 }
 
 TEST(LayermeanProgram, NoiseFallsAsOneOverRootN) {

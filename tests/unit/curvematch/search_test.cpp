@@ -115,7 +115,11 @@ TEST(Search, EqualResidualsKeepTheFirstTrialAndTheLowestScale) {
   DataSets d = pair_of({{0, 0}, {0, 0}}, 20, [](std::int32_t, std::int32_t) { return 0.0f; });
   for (std::int32_t l = 1; l <= 2; ++l)
     for (std::int32_t j = 1; j <= 20; ++j) d.p.at(l, j) = d.p1.at(l, j) = 0.0f;
-  Search s(d, grid_of(-2.0f, 1.0f, 5, -1.0f, 0.5f, 5, 0.98f, 0.01f, 4), 3.6f);
+  // Equal minima of the radial scales: the lowest one wins by the residual alone (the R
+  // factors, which differ, would settle it otherwise).
+  SearchOptions by_phase;
+  by_phase.scale_rule = ScaleRule::phase;
+  Search s(d, grid_of(-2.0f, 1.0f, 5, -1.0f, 0.5f, 5, 0.98f, 0.01f, 4), 3.6f, by_phase);
   std::ostringstream out;
   s.pass(out);
   for (std::int32_t nr = 1; nr <= 4; ++nr) {
@@ -175,4 +179,44 @@ TEST(Search, TheKernelIsSelectable) {
   std::ostringstream out;
   s.pass(out);
   EXPECT_EQ(counting.calls, 3);  // once per radial scale
+}
+
+TEST(Search, TheRadialScaleIsSettledByTheRFactorWithinTheFlatValley) {
+  // A kernel that scores each radial scale as scripted: one trial at the scale's minimum
+  // residual (a trial of its own per scale), every other trial 10 degrees above, and the
+  // scale's R factor. The lowest residual is 1.0 at scale 2, so the valley reaches
+  // 1.0 + 0.1 + 0.05 = 1.15: scale 3 (1.08) lies in it, scale 4 (3.0) does not, however low its
+  // R factor. By amplitudes scale 3 wins, with its own phi, z and residual; by phase, scale 2.
+  struct Scripted final : ScaleKernel {
+    std::vector<float> rm, rf;
+    std::size_t calls = 0;
+    TrialScore score_scale(const DataSets&, std::span<const float>, std::span<const float>,
+                           std::span<float> res) override {
+      const std::size_t nr = calls++ % rm.size();
+      for (float& r : res) r = rm[nr] + 10.0f;
+      res[nr + 1] = rm[nr];  // trial np = nr + 2, nz = 1
+      TrialScore t;
+      t.rf = rf[nr];
+      return t;
+    }
+  };
+  for (const ScaleRule rule : {ScaleRule::amplitudes, ScaleRule::phase}) {
+    Scripted k;
+    k.rm = {5.0f, 1.0f, 1.08f, 3.0f};
+    k.rf = {0.1f, 0.3f, 0.05f, 0.01f};
+    SearchOptions options;
+    options.own_kernel = &k;
+    options.scale_rule = rule;
+    DataSets d = pair_of({{1, 1}}, 10, [](std::int32_t, std::int32_t) { return 0.0f; });
+    Search s(d, grid_of(-3.0f, 1.0f, 7, -1.5f, 1.0f, 4, 0.98f, 0.01f, 4), 3.6f, options);
+    std::ostringstream out;
+    s.pass(out);
+    const std::int32_t want = rule == ScaleRule::amplitudes ? 3 : 2;
+    EXPECT_EQ(s.grid().rscmin, s.rsc(want));
+    EXPECT_EQ(s.grid().phimin, s.pres(want + 1));
+    EXPECT_EQ(s.grid().zmin, s.zres(1));
+    EXPECT_EQ(s.gmin(), k.rm[static_cast<std::size_t>(want - 1)]);
+    EXPECT_EQ(s.rfmin(), k.rf[static_cast<std::size_t>(want - 1)]);
+  }
+  EXPECT_EQ(valley_margin(1.0f), 0.1f + 0.05f);
 }
