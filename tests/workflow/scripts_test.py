@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The rules of the workflow's scripts that no program run shows directly: the residual of
 random phases derived from the amplitudes, the acceptance of sides, the fixed split into
-halves, and the frame a later round is held in.
+halves, the frame a later round is held in, and a round that leaves a half empty.
 
 usage: scripts_test.py SOURCE_TOP    Exit status 0 passed, anything else failed."""
 import math
@@ -149,6 +149,27 @@ def test_frame(tmp):
     check(drift[2] == (0.0, 0.0), f"half 2 drift {drift[2]}")
 
 
+def test_empty_half(tmp):
+    """make_table refuses a round whose half 2 keeps no accepted side (pure noise there), with
+    the half, the counts and a reason, and leaves the judged table beside for a look; without
+    --need-halves the same table is written."""
+    import subprocess
+
+    chunk = tmp / "empty.tsv"
+    chunk.write_text("".join(f"p{i}\tnear\t/x/p{i}.dat\t1.0\t2.0\t1.00\t{20 if i % 2 == 0 else 80}.0\tok\t-\t"
+                             f"same\t90.00\t3.00\t-\n" for i in range(6)))
+    out = tmp / "round.tsv"
+    cmd = [sys.executable, str(TOP / "workflow/scripts/make_table.py"), "--output", str(out), "--rule", "20", "7",
+           "--repeat", "100", "--accept", "6", "3", str(chunk)]
+    proc = subprocess.run(cmd + ["--need-halves"], capture_output=True, text=True)
+    check(proc.returncode != 0 and not out.exists(), "a table without half 2 was accepted")
+    check("half 2 has no accepted side (random 3)" in proc.stderr and "p1 near" in proc.stderr, proc.stderr)
+    check(Path(str(out) + ".refused").exists(), "the refused table is not kept")
+    proc = subprocess.run(cmd, capture_output=True, text=True)
+    rows = wf.read_table(out)
+    check(proc.returncode == 0 and [r["status"] for r in rows] == ["ok", "random"] * 3, proc.stderr)
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
@@ -156,6 +177,7 @@ def main():
         test_judge()
         test_split()
         test_frame(tmp)
+        test_empty_half(tmp)
     print("passed")
     return 0
 

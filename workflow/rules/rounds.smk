@@ -114,11 +114,13 @@ rule round_table:
     params:
         u=config["rule"][0],
         t=config["rule"][1],
+        # the halves' averages are the next round's references, or the run's result
+        need=lambda w: "--need-halves" if int(w.round) < ROUNDS or average_enabled() else "",
     resources:
         mem_mb=res("table", "mem_mb", 1000),
         runtime=res("table", "runtime", 10),
     shell:
-        "{PY} {SCRIPTS}/make_table.py --output {output} --rule {params.u} {params.t}"
+        "{PY} {SCRIPTS}/make_table.py --output {output} --rule {params.u} {params.t} {params.need}"
         " --repeat {config[repeat]} --halves {input.halves}"
         " $(for f in {input.frame}; do echo --frame $f; done)"
         f" --accept {SIGNIFICANCE:g} {OUTLIER_K:g}"

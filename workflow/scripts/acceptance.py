@@ -196,3 +196,17 @@ def frame_drift(first, chunks, u, t, repeat):
                 changes.setdefault(int(old["half"]), []).append((dp, dz))
     return {h: (statistics.median(c[0] for c in v), statistics.median(c[1] for c in v))
             for h, v in changes.items() if len(v) >= 3}
+
+
+def empty_half(rows):
+    """Why the rows cannot make two half averages (a half without an accepted side), or ""."""
+    for half in ("1", "2"):
+        mine = [r for r in rows if r["half"] == half]
+        if not any(r["status"] == "ok" for r in mine):
+            counts = {}
+            for r in mine:
+                counts[r["status"]] = counts.get(r["status"], 0) + 1
+            told = ", ".join(f"{k} {v}" for k, v in sorted(counts.items())) or "no rows"
+            example = next((f" (e.g. {r['particle']} {r['side']}: {r['reason']})" for r in mine), "")
+            return f"half {half} has no accepted side ({told}){example}"
+    return ""

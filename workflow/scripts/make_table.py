@@ -6,6 +6,7 @@ With --accept, the sides that are ok are judged against random phases and their 
 (acceptance.judge)."""
 import argparse
 import os
+import sys
 
 import acceptance
 import quorvan_wf as wf
@@ -20,6 +21,8 @@ def main():
     ap.add_argument("--accept", type=float, nargs=2, metavar=("SIGNIFICANCE", "K"),
                     help="judge the ok sides: significantly better than random phases, not "
                          "above median + K x MAD of their half")
+    ap.add_argument("--need-halves", action="store_true",
+                    help="refuse a table that leaves a half without an accepted side")
     ap.add_argument("--frame", help="round 1's table: keep each half in its frame (acceptance.hold_frame)")
     ap.add_argument("chunks", nargs="+")
     a = ap.parse_args()
@@ -56,6 +59,11 @@ def main():
         rows = [dict(zip(wf.COLUMNS, ln.split("\t"))) for ln in out[1:]]
         acceptance.judge(rows, *a.accept)
         out[1:] = ["\t".join(r[c] for c in wf.COLUMNS) for r in rows]
+        empty = acceptance.empty_half(rows) if a.need_halves else ""
+        if empty:
+            # The table stays beside, for a look at the reasons; the round goes no further.
+            wf.write_atomic(a.output + ".refused", "\n".join(out) + "\n")
+            sys.exit(f"make_table: {a.output}: {empty}; the table is in {a.output}.refused")
     wf.write_atomic(a.output, "\n".join(out) + "\n")
 
 
