@@ -32,3 +32,4 @@ rule report:
     shell:
         "{PY} {SCRIPTS}/report.py --output {OUT}/report --results {OUT} --llplot {params.llplot}"
         " --threshold {params.threshold} {params.resolution} --rounds {ROUNDS}"
+        " --polarity-margin {POLARITY_MARGIN}"

@@ -11,6 +11,7 @@ import statistics
 import subprocess
 from pathlib import Path
 
+import acceptance
 import quorvan_wf as wf
 
 MAX_HTML_ROWS = 2000
@@ -139,6 +140,29 @@ def rounds_section(results, rounds, limit, folder):
     return text, pictures, curves
 
 
+def polarity_lines(rows, margin):
+    """How many sides' polarity the two searches told apart: the other polarity's residual
+    more than margin standard errors of the difference from the kept one's, either way."""
+    told = untold = opposite = 0
+    for r in rows:
+        if r["status"] != "ok" or r.get("other_polarity", "-") in ("-", ""):
+            continue
+        mine, other = float(r["residual"]), float(r["other_polarity"].split("/")[3])
+        if abs(other - mine) > margin * acceptance.difference_error(mine, float(r["random_sd"])):
+            told += 1
+        else:
+            untold += 1
+        opposite += r["polarity"] == "opposite"
+    if told + untold == 0:
+        return []
+    line = (f"polarity: {told} of {told + untold} accepted sides told apart by the two searches against the "
+            f"reference, {opposite} kept as opposite")
+    if untold > (told + untold) / 2:
+        line += (f"; for {untold} the two polarities fit equally well, so their polarity is a guess: "
+                 f"the reference may not carry the helix's polarity at the resolution compared")
+    return [line]
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--output", required=True)
@@ -147,6 +171,8 @@ def main():
     ap.add_argument("--threshold", default="")
     ap.add_argument("--resolution", type=float, default=None, help="the maps' resolution limit (A)")
     ap.add_argument("--rounds", type=int, default=1, help="the refinement rounds of the run")
+    ap.add_argument("--polarity-margin", type=float, default=3.0,
+                    help="standard errors by which two polarities' residuals count as told apart")
     a = ap.parse_args()
     results = Path(a.results)
     rows = wf.read_table(results / "alignments.tsv")
@@ -170,6 +196,10 @@ def main():
     if truth:
         text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
     round_text, round_pictures, round_curves = rounds_section(results, a.rounds, a.resolution, folder)
+    # Polarity is judged against the given reference in round 1; later rounds compare each side
+    # with an average that holds it, which favours the polarity it was given.
+    first = results / "rounds" / "1" / "alignments.tsv"
+    text += polarity_lines(wf.read_table(first) if a.rounds > 1 and first.exists() else rows, a.polarity_margin)
     text += round_text
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
