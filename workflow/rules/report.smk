@@ -3,7 +3,7 @@
 
 
 def report_inputs(wildcards):
-    files = {"table": f"{OUT}/alignments.tsv"}
+    files = {"table": f"{OUT}/alignments.tsv", "check": rules.check.output.summary}
     if average_enabled():
         files["average"] = f"{OUT}/average/layermean.txt"
     if map_enabled():
@@ -29,4 +29,4 @@ rule report:
         runtime=res("report", "runtime", 30),
     shell:
         "{PY} {SCRIPTS}/report.py --output {OUT}/report --results {OUT} --llplot {params.llplot}"
-        " --threshold {params.threshold} {params.resolution}"
+        " --threshold {params.threshold} {params.resolution} --side-threshold {config[side_threshold]}"

@@ -11,6 +11,7 @@ import subprocess
 from pathlib import Path
 
 import quorvan_wf as wf
+import sides
 
 MINIMUM = re.compile(r"^0PHASE MINIMUM\s*(\S+)\s+AT PHI=\s*(\S+)\s+Z=\s*(\S+)\s+RSCALE =\s*(\S+)")
 
@@ -68,7 +69,8 @@ def gridscan(a, work, side):
 
 
 def one_particle(a, src, name, work, keep):
-    """Rows (side, file, phi, z, rscale, residual, status, reason) of one particle."""
+    """Rows (side, file, phi, z, rscale, residual, status, reason, sides) of one particle and
+    its sides' agreement per layer line."""
     work.mkdir()
     try:
         transform = os.path.abspath(src)
@@ -78,7 +80,8 @@ def one_particle(a, src, name, work, keep):
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
     except Failed as e:
-        return [(side, "-", "-", "-", "-", "-", "failed", str(e)) for side in ("near", "far")]
+        return [(side, "-", "-", "-", "-", "-", "failed", str(e), "-") for side in ("near", "far")], []
+    agree, per_line = side_agreement(work)
     keep.mkdir()
     rows = []
     for side in ("near", "far"):
@@ -88,14 +91,25 @@ def one_particle(a, src, name, work, keep):
         try:
             phi, z, rsc, resid = gridscan(a, work, side)
         except Failed as e:
-            rows.append((side, kept, "-", "-", "-", "-", "failed", str(e)))
+            rows.append((side, kept, "-", "-", "-", "-", "failed", str(e), agree))
             continue
         if float(resid) > a.threshold:
             rows.append((side, kept, phi, z, rsc, resid, "residual",
-                         f"phase residual {resid} above the threshold {a.threshold}"))
+                         f"phase residual {resid} above the threshold {a.threshold}", agree))
         else:
-            rows.append((side, kept, phi, z, rsc, resid, "ok", "-"))
-    return rows
+            rows.append((side, kept, phi, z, rsc, resid, "ok", "-", agree))
+    return rows, per_line
+
+
+def side_agreement(work):
+    """The phase residual between the particle's near and far side, overall (a table field)
+    and per layer line (rows l, n, residual, weight)."""
+    try:
+        overall, per = sides.side_residual(work / "near.dat", work / "far.dat")
+    except (OSError, ValueError):
+        return "-", []
+    rows = [(l, n, "-" if r is None else f"{r:.2f}", f"{w:.6g}") for (l, n), (r, w) in per.items()]
+    return ("-" if overall is None else f"{overall:.2f}"), rows
 
 
 def main():
@@ -129,11 +143,13 @@ def main():
     scratch = wf.scratch_dir(a.folder)
     keep_root = scratch / "kept"
     keep_root.mkdir()
-    lines = []
+    lines, agreement = [], ["particle\tl\tn\tresidual\tweight"]
     for src, name in zip(a.particles, names):
-        for row in one_particle(a, src, name, scratch / f"w-{name}",
-                                keep_root / name):
+        rows, per_line = one_particle(a, src, name, scratch / f"w-{name}", keep_root / name)
+        for row in rows:
             lines.append("\t".join([name] + [wf.clean_field(v) for v in row]))
+        agreement += ["\t".join(map(str, (name, *r))) for r in per_line]
+    (keep_root / "sides.tsv").write_text("\n".join(agreement) + "\n")
     for w in scratch.glob("w-*"):
         subprocess.run(["rm", "-rf", str(w)], check=True)
     wf.replace_dir(keep_root, a.folder)

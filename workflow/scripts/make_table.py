@@ -21,7 +21,7 @@ def main():
     for path in a.chunks:
         with open(path) as f:
             for line in f:
-                name, side, file, phi, z, rsc, resid, status, reason = line.rstrip("\n").split("\t")
+                name, side, file, phi, z, rsc, resid, status, reason, agree = line.rstrip("\n").split("\t")
                 if file != "-":
                     # layermean reads a relative file from the table's own folder
                     file = os.path.relpath(file, os.path.dirname(os.path.abspath(a.output)))
@@ -31,7 +31,7 @@ def main():
                     ps, zs = f"{ps:.2f}", f"{zs:.2f}"
                 else:
                     ps = zs = "-"
-                out.append("\t".join([name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason]))
+                out.append("\t".join([name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason, agree]))
     wf.write_atomic(a.output, "\n".join(out) + "\n")
 
 
