@@ -140,12 +140,17 @@ def main():
     if len(names) != len(a.particles):
         ap.error("one name for each particle")
 
+    job = f"align_chunk {Path(a.folder).name}"
     scratch = wf.scratch_dir(a.folder)
     keep_root = scratch / "kept"
     keep_root.mkdir()
     lines, agreement = [], ["particle\tl\tn\tresidual\tweight"]
     for src, name in zip(a.particles, names):
         rows, per_line = one_particle(a, src, name, scratch / f"w-{name}", keep_root / name)
+        for row in rows:
+            if row[6] != "ok":
+                # one write a line, so that the lines of jobs running side by side never mix
+                os.write(2, f"{job} {name} {row[0]}: {row[6]}: {wf.clean_field(row[7])}\n".encode())
         for row in rows:
             lines.append("\t".join([name] + [wf.clean_field(v) for v in row]))
         agreement += ["\t".join(map(str, (name, *r))) for r in per_line]

@@ -432,19 +432,22 @@ def run_checks(cfg, particles, deck_path):
     kind_of, headers, sizes = {}, {}, set()
     ref = str(cfg["reference"])
     firsts = ([ref] if not ref.endswith(".dat") else []) + list(particles)
+    # A particle other than the first whose header cannot be read only fails on its own.
     for i, path in enumerate(firsts):
+        first = path == ref or path == (particles[0] if particles else None)
+        complain = out.refusals if first else out.warnings
         try:
             size = os.stat(path).st_size
         except OSError as e:
-            out.refusals.append(f"{path}: cannot be read ({e.strerror})")
+            complain.append(f"{path}: cannot be read ({e.strerror})")
             continue
-        if (i == 0 and path == ref) or size not in sizes:
+        if first or size not in sizes:
             sizes.add(size)
             try:
                 headers[path] = read_header(path)
                 kind_of[path] = cfg["input"]
             except Refused as e:
-                out.refusals.append(str(e))
+                complain.append(f"{e}{'' if first else '; the particle will fail on its own'}")
     cfg = dict(cfg, kind_of=kind_of)
     try:
         check_sampling(out, deck, cfg, headers)
