@@ -74,6 +74,23 @@ def test_parts(tmp):
     check(sorted(runcheck.admitted(1, 4, 1, 4)) == [-1, 3], "rule 4/1, l = 1")
     check(sorted(runcheck.admitted(4, 4, 1, 4)) == [-4, 0, 4], "rule 4/1, l = 4")
     check(len(runcheck.admitted(3, 1, 5, 4)) == 9, "rule 1/t admits every order")
+    # The schema's defaults are config.yaml's values, and config.yaml passes the schema.
+    import yaml
+
+    schema = yaml.safe_load((TOP / "workflow/config.schema.yaml").read_text())
+    given = yaml.safe_load((TOP / "workflow/config.yaml").read_text())
+    check(runcheck.config_problems(given, schema) == [], "config.yaml breaks the schema")
+
+    def same(props, values, where):
+        for key, sub in props.items():
+            if "properties" in sub:
+                same(sub["properties"], values.get(key, {}), f"{where}{key}.")
+            elif "default" in sub:
+                check(values.get(key) == sub["default"], f"{where}{key}: config.yaml {values.get(key)!r}, "
+                                                          f"the schema {sub['default']!r}")
+    same(schema["properties"], given, "")
+    check(runcheck.config_problems(dict(given, gridscan={"layer_line": 4}), schema) ==
+          ["gridscan.layer_line: not a setting; did you mean gridscan.layer_lines?"], "a nested key")
     # A deck read, written with cuts and read again: the same values, the ranges cut.
     deck = tmp / "sidesplit.dek"
     # (records run on over lines, and the rest of the line holding a record's last value is skipped)

@@ -245,15 +245,19 @@ def bessel_j(n, x):
 
 
 def entry(n, level):
-    """The least x where |J_n(x)| reaches level (J_n is below it on [0, x)): stepped by 0.01
-    from below the first maximum's approach, then halved to 1e-6."""
+    """The least x where |J_n(x)| reaches level: |J_n| rises from 0 to its first maximum (near
+    x = n + 0.81 n^(1/3), the largest of all its maxima) and stays below the level before the
+    crossing, so a coarse step from below finds the first crossing and halving refines it to
+    1e-6. Infinite when even the first maximum stays below the level."""
     n = abs(n)
     if n == 0:
         return 0.0
-    x = max(0.0, n - 3.0 * n ** (1 / 3) - 3.0)
+    x, step, last = max(0.0, n - 3.0 * n ** (1 / 3) - 3.0), 0.1, n + 3.0 * n ** (1 / 3) + 3.0
     while abs(bessel_j(n, x)) < level:
-        x += 0.01
-    lo, hi = x - 0.01, x
+        if x > last:
+            return math.inf
+        x += step
+    lo, hi = max(0.0, x - step), x
     while hi - lo > 1e-6:
         mid = 0.5 * (lo + hi)
         lo, hi = (mid, hi) if abs(bessel_j(n, mid)) < level else (lo, mid)
@@ -327,7 +331,7 @@ def check_rule(out, deck, u, t):
         if (l + t * n) % u:
             out.refusals.append(f"{deck.path}, line {e['line']}: layer line {l} with order {n} breaks the rule "
                                 f"{u}/{t} ((l + {t} n)/{u} = {(l + t * n) / u:g} is not whole); the rule admits "
-                                f"{', '.join(f'{m:+d}' for m in near[:3])} there")
+                                f"{', '.join(f'{m:+d}' for m in near[:3]) or 'no order'} there")
             continue
         lower = [m for m in near if m != n and abs(m) <= abs(n)]
         if lower:
