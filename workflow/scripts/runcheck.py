@@ -361,7 +361,14 @@ def check_orders(out, deck, cfg, u, t, smax):
         second = min(others, key=abs)
         r2 = entry(second, level) / (2 * math.pi * rout)
         if r2 < reach:
-            cuts.append(int(math.floor(r2 / deck.delr - 1e-9)))
+            cut = int(math.floor(r2 / deck.delr - 1e-9))
+            nl1, nl2, nr1, nr2 = e["ranges"]
+            if (nl2 >= nl1 and cut < abs(nl1)) or (nr2 >= nr1 and cut < abs(nr1)):
+                # a block without samples cannot be compared: such a layer line has no place
+                out.refusals.append(f"{deck.path}, line {e['line']}: layer line {l} carries orders {n:+d} and "
+                                    f"{second:+d} from R = {r2:.4f} 1/A, below its first sample (outer_radius "
+                                    f"{rout:g} A): leave it out of the deck")
+            cuts.append(cut)
             res = 1.0 / math.hypot(z, r2)
             overlaps.append(f"{l} (orders {n:+d} and {second:+d} from R = {r2:.4f} 1/A: single-order to "
                             f"{res:.1f} A)")
