@@ -10,7 +10,7 @@ localrules:
 
 # The settings the check reads: a change of any of them checks again.
 CHECKED = ["input", "helixft_options", "reference", "deck", "repeat", "rule", "outer_radius",
-           "bessel_level", "gridscan", "map"]
+           "bessel_level", "gridscan"]
 
 
 rule check:
@@ -22,7 +22,7 @@ rule check:
         deck=f"{OUT}/check/sidesplit.dek",
         limits=f"{OUT}/check/limits.tsv",
     params:
-        settings=repr({k: config.get(k) for k in CHECKED}),
+        settings=repr([{k: config.get(k) for k in CHECKED}, [config["map"].get(k) for k in ("enabled", "resolution")]]),
     resources:
         mem_mb=res("check", "mem_mb", 500),
         runtime=res("check", "runtime", 10),
