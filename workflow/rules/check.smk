@@ -22,7 +22,9 @@ rule check:
         deck=f"{OUT}/check/sidesplit.dek",
         limits=f"{OUT}/check/limits.tsv",
     params:
-        settings=repr([{k: config.get(k) for k in CHECKED}, [config["map"].get(k) for k in ("enabled", "resolution")]]),
+        settings=repr(
+            [{k: config.get(k) for k in CHECKED}, [config["map"].get(k) for k in ("enabled", "resolution")]]
+        ),
     resources:
         mem_mb=res("check", "mem_mb", 500),
         runtime=res("check", "runtime", 10),
