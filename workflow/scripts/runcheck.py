@@ -33,6 +33,7 @@ import quorvan_wf as wf  # noqa: E402
 SAMPLING_TOLERANCE = 0.005  # relative: sampl and delr against the transform's
 ROW_TOLERANCE = 0.02  # rows: a layer line's height against l times the rows per 1/c
 DELBR_TOLERANCE = 0.01  # relative: gridscan's delbr against the deck's delr
+MAX_ORDER = 1000  # Bessel orders and layer lines beyond this are refused (the work grows with them)
 
 
 class Refused(Exception):
@@ -135,6 +136,9 @@ class Deck:
             llno, nord, ysp = r.values([("llno", int), ("nord", int), ("ysp", float)], f"6a of layer line {k + 1}")
             ranges = (r.values([("nl1", int), ("nl2", int), ("nr1", int), ("nr2", int)], f"6b of layer line {k + 1}")
                       if self.idump else [0, -1, 0, -1])
+            if abs(nord) > MAX_ORDER or abs(llno) > MAX_ORDER:
+                raise Refused(f"{path}, line {start}: layer line {llno} with order {nord}: at most "
+                              f"{MAX_ORDER} either way")
             self.lines.append({"l": llno, "n": nord, "ysp": ysp, "ranges": ranges, "line": start})
 
     def blocks(self):
