@@ -186,6 +186,9 @@ def read_header(path):
         cella = struct.unpack(order + "f", head[40:44])[0]
         axes = struct.unpack(order + "3i", head[64:76])
         if 1 in axes and 0 < nx < 1 << 20 and 0 < ny < 1 << 20:
+            if head[208:212] == b"MAP " and head[212] >> 4 in (2, 5):
+                # VAX or Convex reals: the cell cannot be read here (mapconvert rewrites such maps)
+                cella = math.nan
             return {"nx": nx, "ny": ny, "nz": nz, "mode": mode, "mx": mx, "cella": cella}
     raise Refused(f"{path}: not an image file (its header gives no axis order and sizes)")
 
@@ -295,6 +298,9 @@ def check_sampling(out, deck, cfg, files):
             continue
         seen.add(key)
         pixel, NX, NY = s["pixel"], s["NX"], s["NY"]
+        if math.isnan(pixel):
+            out.notes.append(f"{path}: VAX or Convex numbers; its sampling was not checked")
+            continue
         if not pixel > 0:
             out.refusals.append(f"{path}: the header's cell gives no pixel size; give helixft --pixel "
                                 "in helixft_options")
