@@ -199,14 +199,23 @@ def test_check(tmp):
 def test_sides(tmp):
     d = small_dataset(tmp / "run")
     # The axis 6 pixels off the phase origin: each side's phases turn by 2 pi R 30 A, the
-    # opposite way on the other side, so the sides disagree beyond the first few samples.
-    name = with_settings(d, "off.yaml", 'helixft_options: "--axis 44"\noutput: axisoff\naverage: false\n'
-                                        "map: {enabled: false}\n")
+    # opposite way on the other side, so the sides disagree beyond the first few samples. One
+    # more particle is no image: its failure is one whole line, named by job and particle.
+    (d / "axis").mkdir()
+    for i in range(4):
+        shutil.copyfile(d / f"particles/p000{i}.map", d / f"axis/p000{i}.map")
+    (d / "axis/p0004.map").write_bytes(b"no image\n" * 200)
+    name = with_settings(d, "off.yaml", 'particles: "axis/*.map"\nhelixft_options: "--axis 44"\n'
+                                        "output: axisoff\naverage: false\nmap: {enabled: false}\n")
     proc = snakemake(d, name)
     check(proc.returncode != 0, "a run whose sides disagree ends with status 0")
     summary = (d / "axisoff/report/summary.txt").read_text()
     check("the indexing does not fit the data: the near and far sides of 4 of 4 particles" in summary, summary)
     check(wf.INDEXING_FAILS in proc.stderr, "the failure says why:\n" + proc.stderr[-1500:])
+    check("check: warning: axis/p0004.map: not an image file" in proc.stderr, "the bad particle is warned about")
+    for side in ("near", "far"):
+        check(re.search(rf"^align_chunk 00002 p0004 {side}: failed: helixft \(status \d\): [^\n]*p0004.map[^\n]*$",
+                        proc.stderr, re.M), f"no whole line for p0004 {side}:\n" + proc.stderr[-2000:])
     # The same particles as they are: sides agree, the run passes, the report lists the layer lines.
     name = with_settings(d, "overlap.yaml", "outer_radius: 36\n")
     proc = snakemake(d, name)
