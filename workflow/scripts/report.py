@@ -77,6 +77,10 @@ def histograms(rows, folder):
     panels = [("residual", "phase residual (degrees)", [r for r in rows if r["residual"] != "-"]),
               ("phi_sym", "phi, reduced (degrees)", ok), ("z_sym", "z, reduced (Angstroms)", ok),
               ("rscale", "radial scale", ok)]
+    # the near-far residual once a particle (both its rows carry it)
+    once = {r["particle"]: r for r in rows if r.get("sides", "-") != "-"}
+    if once:
+        panels.append(("sides", "near-far phase residual (degrees)", list(once.values())))
     for key, label, sel in panels:
         (folder / f"hist_{key}.svg").write_text(histogram_svg([float(r[key]) for r in sel], label))
         made.append((f"hist_{key}.svg", label))

@@ -502,7 +502,7 @@ def write_outputs(out, deck, cfg, summary, deck_out, limits):
     """summary.txt, the deck the run samples with and limits.tsv, each renamed into place."""
     lines = ([f"refused: {m}" for m in out.refusals] + [f"warning: {m}" for m in out.warnings] +
              [f"note: {m}" for m in out.notes])
-    for m in lines[: len(out.refusals) + len(out.warnings)]:
+    for m in lines:
         # one write a line, so that lines of jobs running side by side never mix
         os.write(2, f"check: {m}\n".encode())
     if out.refusals:
