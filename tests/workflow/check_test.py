@@ -65,10 +65,12 @@ def test_parts(tmp):
     for n, x in ((20, 30.0), (35, 12.5), (60, 70.0)):
         j = runcheck.bessel_j
         check(abs(j(n - 1, x) + j(n + 1, x) - 2 * n / x * j(n, x)) < 1e-12, f"recurrence at n {n}, x {x}")
-    for n in (1, 5, 11, 20):
-        x = runcheck.entry(n, 0.1)
-        check(abs(abs(runcheck.bessel_j(n, x)) - 0.1) < 1e-5, f"entry({n}) = {x} is not where |J_n| = 0.1")
-        check(all(abs(runcheck.bessel_j(n, x * k / 50)) < 0.1 for k in range(50)), f"J_{n} reaches 0.1 before {x}")
+    for n, level in ((1, 0.1), (5, 0.1), (11, 0.1), (20, 0.1), (20, 0.001), (1, 0.5)):
+        x = runcheck.entry(n, level)
+        check(abs(abs(runcheck.bessel_j(n, x)) - level) < 1e-5, f"entry({n}) = {x} is not where |J_n| = {level}")
+        check(all(abs(runcheck.bessel_j(n, x * k / 50)) < level for k in range(50)),
+              f"J_{n} reaches {level} before {x}")
+    check(runcheck.entry(20, 0.5) == math.inf, "J_20 never reaches 0.5")
     # The rule 4/1 for l = 0..4, |n| <= 4: l = 0 gives -4, 0, 4; l = 1 gives -1, 3; l = 4 gives -4, 0, 4.
     check(sorted(runcheck.admitted(0, 4, 1, 4)) == [-4, 0, 4], "rule 4/1, l = 0")
     check(sorted(runcheck.admitted(1, 4, 1, 4)) == [-1, 3], "rule 4/1, l = 1")

@@ -260,6 +260,8 @@ def entry(n, level):
     if n == 0:
         return 0.0
     x, step, last = max(0.0, n - 3.0 * n ** (1 / 3) - 3.0), 0.1, n + 3.0 * n ** (1 / 3) + 3.0
+    if abs(bessel_j(n, x)) >= level:
+        x = 0.0  # a level so low that J_n passes it even there: from the start
     while abs(bessel_j(n, x)) < level:
         if x > last:
             return math.inf
