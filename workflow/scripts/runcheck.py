@@ -304,8 +304,9 @@ def check_sampling(out, deck, cfg, files):
             out.notes.append(f"{path}: VAX or Convex numbers; its sampling was not checked")
             continue
         if not pixel > 0:
-            out.refusals.append(f"{path}: the header's cell gives no pixel size; give helixft --pixel "
-                                "in helixft_options")
+            out.refusals.append(f"{path}: the header's cell gives no pixel size" +
+                                ("; give helixft --pixel in helixft_options" if cfg["kind_of"][path] == "images"
+                                 else " (cell edge a over the grid MX)"))
             continue
         what = f"{path} ({s['width'] if cfg['kind_of'][path] == 'images' else NX} pixels wide, " \
                f"transform {NX} x {NY} of {pixel:g} A)"
