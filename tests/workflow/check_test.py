@@ -148,7 +148,15 @@ def test_check(tmp):
     subprocess.run([str(BIN / "helixsim"), "--control", str(TOP / "examples/helix/ref.sim"), "--deck",
                     str(d / "other.dek"), "--transform", str(tmp / "t.map"), "--gridded", str(tmp / "g.dat")],
                    check=True, stdout=subprocess.DEVNULL)
+    # A reference layer-line file whose second block holds another order than the deck's.
+    blocks = []
+    for l, n in enumerate((0, 5, -6, -9, 8, 5, 2, -1, -4, -7)):
+        blocks += [f" {'ref':40}LL{l:3d} NEAR {5.0 * l:9.3f}\n", f"     1.000{n:5d}{l:5d}\n",
+                   " 0.200E-02 0.100E+01 0.000E+00\n", " 0.000E+00 0.000E+00 0.000E+00\n"]
+    (d / "wrong.dat").write_text("".join(blocks))
     bad = {
+        "reference: wrong.dat\n": ["wrong.dat: block 2 holds layer line 1 order 5, but the deck sidesplit.dek "
+                                   "samples layer line 1 order -3 there"],
         "residual_treshold: 30\n": ["config: residual_treshold: not a setting; did you mean residual_threshold?"],
         "map: {resolutoin: 12}\n": ["config: map.resolutoin: not a setting; did you mean map.resolution?"],
         "chunk_size: 0\n": ["config: chunk_size: 0 is less than the minimum of 1"],

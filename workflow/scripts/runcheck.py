@@ -29,6 +29,7 @@ from pathlib import Path
 if "snakemake" in globals():
     sys.path.insert(0, globals()["snakemake"].scriptdir)
 import quorvan_wf as wf  # noqa: E402
+import sides  # noqa: E402
 
 SAMPLING_TOLERANCE = 0.005  # relative: sampl and delr against the transform's
 ROW_TOLERANCE = 0.02  # rows: a layer line's height against l times the rows per 1/c
@@ -404,20 +405,26 @@ def check_orders(out, deck, cfg, u, t, smax):
 
 
 def check_reference(out, cfg, deck):
-    ref = cfg["reference"]
-    if not str(ref).endswith(".dat"):
+    """A reference given as a layer-line file: its blocks hold the deck's layer lines and
+    orders in the deck's order, as many as gridscan compares."""
+    ref = str(cfg["reference"])
+    if not ref.endswith(".dat"):
         return
     try:
-        text = Path(ref).read_text(errors="replace").splitlines()
-    except OSError as e:
-        out.refusals.append(f"{ref}: cannot be read ({e.strerror})")
+        blocks = [(l, n) for l, n, _ in sides.read_point_list(ref)]
+    except (OSError, ValueError) as e:
+        out.refusals.append(f"{ref}: not a layer-line file the check can read ({getattr(e, 'strerror', None) or e})")
         return
-    # a point-list file: each block starts with a label record, "LL" in columns 42-43
-    blocks = sum(1 for line in text if line[41:43] == "LL")
+    want = [(e["l"], e["n"]) for e in deck.lines for _ in range(2 if e["n"] == 0 and e["l"] != 0 and
+                                                                   deck.merid == 0 else 1)]
     layer_lines = int(cfg.get("gridscan", {}).get("layer_lines", 9))
-    if blocks and layer_lines > blocks:
-        out.refusals.append(f"{ref}: {blocks} layer-line blocks, but gridscan.layer_lines = {layer_lines} asks for "
-                            "more")
+    if layer_lines > len(blocks):
+        out.refusals.append(f"{ref}: {len(blocks)} layer-line blocks, but gridscan.layer_lines = {layer_lines}")
+    for k, (got, wanted) in enumerate(zip(blocks[:layer_lines], want)):
+        if got != wanted:
+            out.refusals.append(f"{ref}: block {k + 1} holds layer line {got[0]} order {got[1]}, but the deck "
+                                f"{deck.path} samples layer line {wanted[0]} order {wanted[1]} there")
+            break
 
 
 def run_checks(cfg, particles, deck_path):
