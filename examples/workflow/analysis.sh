@@ -15,7 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 /usr/bin/python3 "$here/make_particles" --bin "$bin" --count 24 --folder "$out" --chunk 4 --seed 7
 cd "$out"
-echo "== 24 particle images of a polar helix (20 subunits in 7 turns of 100 A, radius 25 A),"
+echo "== 24 particle images of a polar helix (20 subunits in 7 turns of 100 A, radius 11 A),"
 echo "   200 x 200 pixels of 2.5 A, noise of half the projection's standard deviation ($out/particles);"
 echo "   the reference: the unmoved particle's projection limited to 30 A"
 echo "== helixft on the reference image (the workflow runs it on every particle the same way)"

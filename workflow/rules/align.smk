@@ -9,7 +9,7 @@ rule align_chunk:
     input:
         particles=chunk_particles,
         reference=rules.reference.output,
-        deck=config["deck"],
+        deck=rules.check.output.deck,
     output:
         table=f"{OUT}/chunks/{{chunk}}.tsv",
         folder=directory(f"{OUT}/chunks/{{chunk}}"),

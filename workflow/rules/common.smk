@@ -6,6 +6,7 @@ import socket
 import sys
 
 from snakemake.common import Mode
+from snakemake.utils import validate
 
 sys.path.insert(0, str(Path(workflow.basedir) / "scripts"))
 import quorvan_wf  # noqa: E402
@@ -19,6 +20,17 @@ LLPLOT = config.get("llplot") or str(Path(workflow.basedir).parent / "scripts" /
 
 def _fail(message):
     raise WorkflowError(f"config: {message}")
+
+
+# Every key against the schema before anything else: an unknown key (a misspelt one is
+# otherwise silently ignored) or a value out of its range stops the run here.
+import runcheck  # noqa: E402
+import yaml  # noqa: E402
+
+_problems = runcheck.config_problems(config, yaml.safe_load(open(Path(workflow.basedir) / "config.schema.yaml")))
+if _problems:
+    raise WorkflowError("config: " + "\nconfig: ".join(_problems))
+validate(config, "../config.schema.yaml")
 
 
 def _particles():

@@ -191,6 +191,7 @@ rule round_maps:
     input:
         data=lambda w: [f"{OUT}/rounds/{w.round}/average/{n}.dat" for n in ("average", "half1", "half2")],
         truth=[MAP["truth"]] if MAP.get("truth") else [],
+        limits=rules.check.output.limits,
     output:
         halves=f"{OUT}/rounds/{{round}}/maps/fsc_half1_half2.tsv",
         halves_log=f"{OUT}/rounds/{{round}}/maps/fsc_half1_half2.txt",
@@ -213,14 +214,26 @@ rule round_maps:
         set -e
         d={params.d}; rm -rf $d.tmp; mkdir -p $d.tmp
         names="half1 half2"; [ -n "{params.truth}" ] && names="average $names"
+        # the resolution and the layer lines the check left, as for the run's maps
+        res=$(awk -F'\t' '$1 == "resolution" {{print $2}}' {input.limits})
         pids=""
         for n in $names; do
-          {params.besselmap} --input {params.a}/$n.dat --map $d.tmp/$n.map --repeat {config[repeat]} \
-            --resolution {MAP[resolution]} --voxel {MAP[voxel]} --size {params.size} {params.extra} \
-            > $d.tmp/besselmap-$n.txt &
+          {PY} {SCRIPTS}/keep_layer_lines.py --limits {input.limits} --repeat {config[repeat]} \
+            {params.a}/$n.dat $d.tmp/$n.in.dat
+          {params.besselmap} --input $d.tmp/$n.in.dat --map $d.tmp/$n.map --repeat {config[repeat]} \
+            --resolution $res --voxel {MAP[voxel]} --size {params.size} {params.extra} \
+            > $d.tmp/besselmap-$n.txt 2> $d.tmp/besselmap-$n.err &
           pids="$pids $!"
         done
-        for p in $pids; do wait $p; done
+        failed=0
+        set -- $pids
+        for n in $names; do
+          if ! wait $1; then failed=1; fi
+          sed "s/^/round_maps (round {wildcards.round}, $n map): /" $d.tmp/besselmap-$n.err >&2
+          shift
+        done
+        [ $failed = 0 ]
+        rm -f $d.tmp/*.in.dat
         {params.mapfsc} $d.tmp/half1.map $d.tmp/half2.map --table $d.tmp/fsc_half1_half2.tsv {params.fsc_extra} \
           > $d.tmp/fsc_half1_half2.txt
         if [ -n "{params.truth}" ]; then

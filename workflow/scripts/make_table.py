@@ -38,8 +38,9 @@ def main():
             for line in f:
                 fields = line.rstrip("\n").split("\t")
                 name, side, file, phi, z, rsc, resid, status, reason = fields[:9]
-                # polarity, random residual and spread, the other polarity's answer
-                more = (fields[9:] + ["-"] * 4)[:4]
+                # polarity, random residual and spread, the other polarity's answer, and the
+                # near-far agreement of the particle's sides
+                more = (fields[9:] + ["-"] * 5)[:5]
                 if file != "-":
                     # layermean reads a relative file from the table's own folder
                     file = os.path.relpath(file, os.path.dirname(os.path.abspath(a.output)))

@@ -6,11 +6,24 @@ import shutil
 import tempfile
 from pathlib import Path
 
-# The alignment table: one row per particle and side. layermean reads file, phi, z, rscale,
+# The alignment table: one row per particle and side; sides is the phase residual between
+# the particle's near and far side (sides.py). layermean reads file, phi, z, rscale,
 # side, half and status and ignores the rest.
 COLUMNS = ["particle", "side", "half", "file", "phi", "z", "rscale", "phi_sym", "z_sym",
            "residual", "status", "reason", "polarity", "random_residual", "random_sd",
-           "other_polarity"]
+           "other_polarity", "sides"]
+
+
+# The summary line that makes a finished run end with a failure.
+INDEXING_FAILS = "the indexing does not fit the data"
+
+
+def verdict(summary):
+    """The summary's line saying the indexing does not fit the data, or None."""
+    for line in Path(summary).read_text().splitlines():
+        if line.startswith(INDEXING_FAILS):
+            return line
+    return None
 
 
 def write_atomic(path, text):

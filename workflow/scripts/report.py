@@ -15,6 +15,7 @@ import acceptance
 import quorvan_wf as wf
 
 MAX_HTML_ROWS = 2000
+INDEXING_FAILS = wf.INDEXING_FAILS
 
 
 def resolutions(log, limit=None):
@@ -77,6 +78,10 @@ def histograms(rows, folder):
     panels = [("residual", "phase residual (degrees)", [r for r in rows if r["residual"] != "-"]),
               ("phi_sym", "phi, reduced (degrees)", ok), ("z_sym", "z, reduced (Angstroms)", ok),
               ("rscale", "radial scale", ok)]
+    # the near-far residual once a particle (both its rows carry it)
+    once = {r["particle"]: r for r in rows if r.get("sides", "-") != "-"}
+    if once:
+        panels.append(("sides", "near-far phase residual (degrees)", list(once.values())))
     for key, label, sel in panels:
         (folder / f"hist_{key}.svg").write_text(histogram_svg([float(r[key]) for r in sel], label))
         made.append((f"hist_{key}.svg", label))
@@ -161,6 +166,58 @@ def polarity_lines(rows, margin):
         line += (f"; for {untold} the two polarities fit equally well, so their polarity is a guess: "
                  f"the reference may not carry the helix's polarity at the resolution compared")
     return [line]
+def checked(results):
+    """The check's warnings and notes, as the summary's first lines."""
+    path = results / "check" / "summary.txt"
+    lines = path.read_text().splitlines() if path.exists() else []
+    return [f"check: {ln}" for ln in lines if ln.strip() and ln != "passed"]
+
+
+def checked_resolution(results, asked):
+    """The maps' resolution limit: the one the check left (lower than asked where a layer line
+    carries a second order), else the config's."""
+    path = results / "check" / "limits.tsv"
+    if path.exists():
+        return float({r["key"]: r["value"] for r in wf.read_table(path)}["resolution"])
+    return asked
+
+
+class Agreement:
+    def __init__(self):
+        self.summary, self.html = [], []
+
+
+def side_agreement(results, rows, threshold):
+    """The near-far phase residual of every particle (the table's sides column) and per layer
+    line (the chunks' sides.tsv, the median over particles); when most particles' sides
+    disagree, a summary line saying the indexing does not fit the data."""
+    out = Agreement()
+    per_particle = {}
+    for r in rows:
+        if r.get("sides", "-") not in ("-", ""):
+            per_particle[r["particle"]] = float(r["sides"])
+    if not per_particle:
+        return out
+    values = list(per_particle.values())
+    bad = sorted(p for p, v in per_particle.items() if v > threshold)
+    out.summary.append(f"near-far phase residual: median {statistics.median(values):.2f} degrees over "
+                       f"{len(values)} particles, {len(bad)} above {threshold:g} (random phases give 90)")
+    per_line = {}
+    for path in sorted((results / "chunks").glob("*/sides.tsv")):
+        for r in wf.read_table(path):
+            if r["residual"] != "-":
+                per_line.setdefault((int(r["l"]), int(r["n"])), []).append(float(r["residual"]))
+    if per_line:
+        out.html.append("<h2>near and far sides per layer line</h2><table><tr><th>l</th><th>n</th>"
+                        "<th>median residual</th><th>particles</th></tr>")
+        for (l, n), v in sorted(per_line.items()):
+            out.html.append(f"<tr><td>{l}</td><td>{n}</td><td>{statistics.median(v):.2f}</td><td>{len(v)}</td></tr>")
+        out.html.append("</table>")
+    if 2 * len(bad) > len(values):
+        out.summary.append(f"{INDEXING_FAILS}: the near and far sides of {len(bad)} of {len(values)} particles "
+                           f"disagree (phase residual above {threshold:g} degrees); check the rule, the deck's "
+                           "orders and the helix axis")
+    return out
 
 
 def main():
@@ -173,6 +230,8 @@ def main():
     ap.add_argument("--rounds", type=int, default=1, help="the refinement rounds of the run")
     ap.add_argument("--polarity-margin", type=float, default=3.0,
                     help="standard errors by which two polarities' residuals count as told apart")
+    ap.add_argument("--side-threshold", type=float, default=60.0,
+                    help="a near-far residual (degrees) above this is a disagreement")
     a = ap.parse_args()
     results = Path(a.results)
     rows = wf.read_table(results / "alignments.tsv")
@@ -189,18 +248,22 @@ def main():
         res = [float(r["residual"]) for r in ok]
         text.append(f"phase residual of ok rows: median {statistics.median(res):.2f}, "
                     f"max {max(res):.2f} (threshold {a.threshold})")
-    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt", a.resolution)
-    truth = resolutions(results / "maps" / "fsc_average_truth.txt", a.resolution)
+    limit = checked_resolution(results, a.resolution)
+    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt", limit)
+    truth = resolutions(results / "maps" / "fsc_average_truth.txt", limit)
     if fsc:
         text.append(f"half-set resolution: at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}")
     if truth:
         text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
-    round_text, round_pictures, round_curves = rounds_section(results, a.rounds, a.resolution, folder)
+    round_text, round_pictures, round_curves = rounds_section(results, a.rounds, limit, folder)
     # Polarity is judged against the given reference in round 1; later rounds compare each side
     # with an average that holds it, which favours the polarity it was given.
     first = results / "rounds" / "1" / "alignments.tsv"
     text += polarity_lines(wf.read_table(first) if a.rounds > 1 and first.exists() else rows, a.polarity_margin)
     text += round_text
+    text[:0] = checked(results)
+    agreement = side_agreement(results, rows, a.side_threshold)
+    text += agreement.summary
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
     # The pictures of the curves and the map come with the maps; those missing are drawn here
@@ -233,6 +296,7 @@ def main():
            '<p id="imagecheck">images not checked</p>']
     for png, label in pictures:
         out.append(f'<img src="{png}" alt="{html.escape(label)}" title="{html.escape(label)}">')
+    out += agreement.html
     shown = rows if len(rows) <= MAX_HTML_ROWS else left + ok[: MAX_HTML_ROWS - len(left)]
     out.append(f"<h2>table</h2><p>{len(shown)} of {len(rows)} rows; all of them in "
                f'<a href="../alignments.tsv">alignments.tsv</a></p><table><tr>')
