@@ -10,9 +10,10 @@ rule table:
     params:
         u=config["rule"][0],
         t=config["rule"][1],
+        ctf=f"--particle-table '{PARTICLE_TABLE}'" if config.get("ctf") else "",
     resources:
         mem_mb=res("table", "mem_mb", 1000),
         runtime=res("table", "runtime", 10),
     shell:
         "{PY} {SCRIPTS}/make_table.py --output {output} --rule {params.u} {params.t}"
-        " --repeat {config[repeat]} {input}"
+        " --repeat {config[repeat]} {params.ctf} {input}"

@@ -13,10 +13,15 @@ def main():
     ap.add_argument("--output", required=True)
     ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"))
     ap.add_argument("--repeat", type=float, required=True)
+    ap.add_argument("--particle-table", default="",
+                    help="with the CTF: each row also gets its particle's defocus columns")
     ap.add_argument("chunks", nargs="+")
     a = ap.parse_args()
     u, t = a.rule
-    out = ["\t".join(wf.COLUMNS)]
+    # layermean's CTF weights read each row's defocus from the table.
+    ctf_rows = ({r["name"]: r for r in wf.read_particle_table(a.particle_table, ctf=True)}
+                if a.particle_table else None)
+    out = ["\t".join(wf.COLUMNS + (wf.CTF_COLUMNS if ctf_rows is not None else []))]
     order = {}
     for path in a.chunks:
         with open(path) as f:
@@ -31,7 +36,10 @@ def main():
                     ps, zs = f"{ps:.2f}", f"{zs:.2f}"
                 else:
                     ps = zs = "-"
-                out.append("\t".join([name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason]))
+                fields = [name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason]
+                if ctf_rows is not None:
+                    fields += [ctf_rows[name][c] for c in wf.CTF_COLUMNS]
+                out.append("\t".join(fields))
     wf.write_atomic(a.output, "\n".join(out) + "\n")
 
 
