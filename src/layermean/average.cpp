@@ -151,9 +151,12 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
   if (!sets_.empty()) {
     double num = 0.0, den = 0.0;
     for (std::size_t j = 0; j < total_; ++j) {
-      if (!present(c.value[j]) || all_[j].weight == 0.0) continue;
+      // With the CTF the running average is sum/weight where the data sets so far carry the
+      // sample (weight at least the constant 1/SNR), unbiased by the constant and never far
+      // from the data; the new data set is compared as |CTF| times it.
+      if (!present(c.value[j]) || all_[j].weight == 0.0 || all_[j].weight < wiener_) continue;
       const double g = magnitude(std::complex<double>(c.value[j]));
-      num += magnitude(all_[j].sum) / (all_[j].weight + wiener_) * weight_at(j) * g;
+      num += magnitude(all_[j].sum) / all_[j].weight * weight_at(j) * g;
       den += g * g;
     }
     if (num > 0.0 && den > 0.0) c.scale = static_cast<float>(num / den);
