@@ -66,6 +66,9 @@ PARTICLE_ROWS = {}
 PARTICLES, NAMES = _particles()
 if config.get("contrast", "microscope") not in ("microscope", "inverted"):
     _fail('contrast: "microscope" (density dark, as the microscope records it) or "inverted"')
+if config.get("contrast", "microscope") == "inverted" and not config.get("ctf"):
+    print("note: contrast: inverted is read with a ctf only; without one the images are taken as they are",
+          file=sys.stderr)
 if config.get("ctf") and config.get("input") != "images":
     _fail("ctf: CTF correction works on particle images (input: images), which helixft phase-flips")
 if config.get("input") not in ("transforms", "images"):

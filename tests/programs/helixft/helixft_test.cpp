@@ -255,9 +255,10 @@ std::vector<std::complex<double>> spectrum_of(const Image& im) {
 }
 
 TEST(HelixftCtf, ThonRingsAndPhaseFlipping) {
-  // 300 kV, Cs 2.7 mm, 7 percent amplitude contrast, 2 micrometres of underfocus.
+  // 300 kV, Cs 2.7 mm, 7 percent amplitude contrast, 2.1 and 1.9 micrometres of underfocus
+  // along and across an axis at 30 degrees from the image's x axis (columns; y along rows).
   TempDir d;
-  const std::string ctf = "ctf 300 2.7 0.07 20000 20000 0\n";
+  const std::string ctf = "ctf 300 2.7 0.07 21000 19000 30\n";
   std::filesystem::create_directory(d / "a");
   ASSERT_EQ(run_in(d / "a", job("helixsim", {"--projection", "../plain.map"}, polar)).status, 0);
   const auto sim = run_in(d.path(), job("helixsim", {"--projection", "imaged.map"}, polar + ctf));
@@ -265,11 +266,15 @@ TEST(HelixftCtf, ThonRingsAndPhaseFlipping) {
   const Image plain = read_image(d / "plain.map"), imaged = read_image(d / "imaged.map");
   const auto fp = spectrum_of(plain), fi = spectrum_of(imaged);
 
-  // Where chi(s) = pi lambda dF s^2 - pi/2 Cs lambda^3 s^4 equals k pi - asin(A) the CTF
+  // Where chi = pi lambda dF(theta) s^2 - pi/2 Cs lambda^3 s^4 equals k pi - asin(A) the CTF
   // -(sqrt(1 - A^2) sin chi + A cos chi) = -sin(chi + asin A) is zero; half-way, at
-  // k pi + pi/2 - asin(A), it is +-1. lambda = 0.019687 A at 300 kV.
-  const double lam = 0.0196875, df = 20000.0, cs = 2.7e7, a = 0.07;
-  auto chi = [&](double s) { return pi * lam * df * s * s - 0.5 * pi * cs * lam * lam * lam * s * s * s * s; };
+  // k pi + pi/2 - asin(A), it is +-1. lambda = 0.019687 A at 300 kV; dF(theta) = 20000 +
+  // 1000 cos 2(theta - 30 degrees).
+  const double lam = 0.0196875, cs = 2.7e7, a = 0.07;
+  auto chi = [&](double sx, double sy) {
+    const double s2 = sx * sx + sy * sy, df = 20000.0 + 1000.0 * std::cos(2.0 * (std::atan2(sy, sx) - pi / 6.0));
+    return pi * lam * df * s2 - 0.5 * pi * cs * lam * lam * lam * s2 * s2;
+  };
   const double off = std::asin(a);
   double zero_power = 0, zero_plain = 0, peak_power = 0, peak_plain = 0;
   int zero_pixels = 0;
@@ -279,7 +284,7 @@ TEST(HelixftCtf, ThonRingsAndPhaseFlipping) {
       const double sx = h / (plain.nx * 2.5), sy = (k <= plain.ny / 2 ? k : k - plain.ny) / (plain.ny * 2.5);
       const double s = std::hypot(sx, sy);
       if (s > 0.12 || s == 0.0) continue;
-      const double c = chi(s) + off;  // a zero where c is a whole number of pi
+      const double c = chi(sx, sy) + off;  // a zero where c is a whole number of pi
       const double from_zero = std::abs(std::remainder(c, pi)), from_peak = std::abs(std::remainder(c - pi / 2, pi));
       const std::size_t j = std::size_t(k) * std::size_t(nh) + std::size_t(h);
       if (from_zero < 0.03) {
@@ -304,7 +309,7 @@ TEST(HelixftCtf, ThonRingsAndPhaseFlipping) {
     EXPECT_EQ(r.status, 0) << r.err;
     return read_image(d / out);
   };
-  const std::vector<std::string> values{"--ctf", "300", "2.7", "0.07", "20000", "20000", "0"};
+  const std::vector<std::string> values{"--ctf", "300", "2.7", "0.07", "21000", "19000", "30"};
   const Image tp = ft("plain.map", "tp.map", {}), tf = ft("imaged.map", "tf.map", values),
               tu = ft("imaged.map", "tu.map", {});
   std::vector<std::string> inv = values;
