@@ -1,5 +1,6 @@
 """Helpers the workflow's rules and scripts share: atomic outputs, the alignment table's
-columns, the symmetry of (phi, z) under the selection rule, and stale-lock removal."""
+columns, the symmetry of (phi, z) under the selection rule, stale-lock removal, and the particle
+table with the CTF settings."""
 import math
 import os
 import shutil
