@@ -109,7 +109,8 @@ def amplitudes_svg(stats, width=520, height=300):
             out.append(f'<text x="{left + pw + 8}" y="{top + 12 + 13 * i}" fill="{colour}">l {l}, n {n}</text>')
         out.append(f'<text x="{left}" y="{top + ph + 15}">0</text>')
         out.append(f'<text x="{left + pw}" y="{top + ph + 15}" text-anchor="end">{rmax:.3g}</text>')
-        out.append(f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.4g}</text>')
+        out.append(f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.0f}</text>' if amax >= 10 else
+                   f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.3g}</text>')
     out.append(f'<line x1="{left}" y1="{top + ph}" x2="{left + pw}" y2="{top + ph}" stroke="black"/>')
     out.append(f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + ph}" stroke="black"/>')
     out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">R (1/A): CTF-corrected '
