@@ -122,8 +122,11 @@ void write_summary(std::ostream& out, const Averager& avg, const std::vector<std
                    int skipped, const std::string& table) {
   const std::vector<Contribution>& sets = avg.contributions();
   out << " layermean: " << sets.size() << " data sets from " << table << " averaged; " << left_out
-      << " rows left out by their status, " << skipped << " missing files skipped\n\n";
-  out << " data set half  weight    scale  residual  file\n";
+      << " rows left out by their status, " << skipped << " missing files skipped\n";
+  if (!sets.empty() && !sets.front().ctf.empty())
+    out << " CTF-weighted: sum w c |CTF| G / (sum w CTF^2 + "
+        << records::fixed_form(static_cast<float>(avg.wiener()), 8, 4) << ")\n";
+  out << "\n data set half  weight    scale  residual  file\n";
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Contribution& c = sets[i];
     out << records::int_form(static_cast<std::int64_t>(i + 1), 9) << records::int_form(c.place.half, 5)
