@@ -3,7 +3,7 @@
 Snakemake locally and through a single-node Slurm started here.
 
 usage: workflow_test.py CASE SOURCE_TOP BIN
-       (CASE: local, corrupt, rerun, slurm, html, rounds, badconfig)
+       (CASE: local, corrupt, rerun, slurm, html, rounds, badconfig, ctf)
 Exit status 0 passed, 77 skipped (with the reason), anything else failed."""
 import os
 import shutil
@@ -436,6 +436,65 @@ def test_html(tmp):
     check(f"images loaded: {n} of {n}" in proc.stdout, "not every picture loaded: " +
           next((ln for ln in proc.stdout.splitlines() if "imagecheck" in ln), "no record"))
     check("p0003" in proc.stdout and "failed" in proc.stdout, "the table shows the failed particle")
+
+
+def test_ctf(tmp):
+    """Small particle images with the CTF (300 kV, Cs 2.7 mm, 7 percent amplitude contrast,
+    defocus 1-3 micrometres, astigmatism up to 500 A) listed in a particle table: each is
+    phase-flipped by its own CTF and every fitted (phi, z) is its truth within the search's
+    final step; the alignment table and the report carry each particle's defocus, and the
+    report the corrected average's amplitudes. Bad rows and ctf settings are refused before
+    any job runs, naming the file, the line and the column."""
+    d = dataset(tmp / "run", count=6, options=("--small", "--defocus", "1", "3", "--astigmatism", "500"))
+    good_table, good_config = (d / "particles.tsv").read_text(), (d / "config.yaml").read_text()
+    run_local(d)
+    rows = wf.read_table(d / "results/alignments.tsv")
+    given = {r["name"]: r for r in wf.read_table(d / "particles.tsv")}
+    truth = truths(d)
+    check(len(rows) == 12 and all(r["status"] == "ok" for r in rows), "12 ok rows")
+    errors = []
+    for r in rows:
+        tp, tz = truth[r["particle"]]
+        dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, U, T, C)
+        errors += [dp, dz]
+        # The small images' 5 A pixels leave a step or two of error, without the CTF as well;
+        # a wrong alignment is off by many degrees or Angstroms.
+        check(abs(dp) <= 3 * FINAL_STEP and abs(dz) <= 3 * FINAL_STEP,
+              f"{r['particle']} {r['side']}: fitted ({r['phi']}, {r['z']}) against true ({tp}, {tz})")
+        for c in wf.CTF_COLUMNS:
+            check(r[c] == given[r["particle"]][c], f"{r['particle']}: {c} {r[c]} in the alignment table")
+    rms = (sum(e * e for e in errors) / len(errors)) ** 0.5
+    check(rms <= 2 * FINAL_STEP, f"RMS error {rms:.2f} over phi and z")
+    summary = (d / "results/report/summary.txt").read_text()
+    check("defocus (mean of U and V) of 6 particles" in summary, "the summary gives the defoci:\n" + summary)
+    check((d / "results/report/amplitudes.svg").exists(), "the picture of the average's amplitudes")
+
+    def lines(text, n, old, new):
+        out = text.split("\n")
+        out[n - 1] = out[n - 1].replace(old, new, 1)
+        return "\n".join(out)
+
+    third = good_table.split("\n")[2].split("\t")  # line 3: particle p0001
+    cases = [
+        (lines(good_table, 3, "\t" + third[2] + "\t", "\t\t"), good_config,
+         'particles.tsv, line 3, column "defocus_u": no defocus, and the config names a ctf'),
+        (lines(good_table, 3, "\t" + third[3] + "\t", "\t-200\t"), good_config,
+         'particles.tsv, line 3, column "defocus_v": a defocus is positive underfocus in Angstroms, not -200'),
+        (lines(good_table, 3, "\t" + third[2] + "\t", "\t2.1um\t"), good_config,
+         'particles.tsv, line 3, column "defocus_u": "2.1um" is not a number'),
+        (lines(good_table, 3, "\t" + third[4] + "\t", "\tnorth\t"), good_config,
+         'particles.tsv, line 3, column "defocus_angle": "north" is not a number'),
+        (good_table, good_config.replace("voltage: 300", "voltage: 0"), "ctf: voltage must be above 0 (kV), not 0"),
+    ]
+    for i, (table, config, message) in enumerate(cases):
+        b = tmp / f"bad{i}"
+        shutil.copytree(d, b, ignore=shutil.ignore_patterns("results", ".snakemake"))
+        (b / "particles.tsv").write_text(table)
+        (b / "config.yaml").write_text(config)
+        proc = snakemake(b, "--cores", "1")
+        check(proc.returncode != 0, f"case {i}: snakemake ended with status 0")
+        check(message in proc.stderr, f"case {i}: no message {message!r} in:\n{proc.stderr[-1500:]}")
+        check(not (b / "results").exists(), f"case {i}: a job ran")
 
 
 def main():

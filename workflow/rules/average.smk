@@ -16,6 +16,7 @@ rule average:
         log=f"{OUT}/average/layermean.txt",
     params:
         prog=program("layermean"),
+        ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
     resources:
         mem_mb=res("average", "mem_mb", 2000),
         runtime=res("average", "runtime", 60),
@@ -24,7 +25,7 @@ rule average:
         set -e
         d={OUT}/.average.tmp; rm -rf $d; mkdir -p $d
         {params.prog} --table {input} --repeat {config[repeat]} --output $d/average.dat \
-          --halves $d/half1.dat $d/half2.dat --stats $d/stats.tsv > $d/layermean.txt
+          --halves $d/half1.dat $d/half2.dat --stats $d/stats.tsv {params.ctf} > $d/layermean.txt
         rm -rf {OUT}/average; mv $d {OUT}/average
         """
 

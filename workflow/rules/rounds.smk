@@ -124,6 +124,8 @@ rule round_table:
         " --repeat {config[repeat]} --halves {input.halves}"
         " $(for f in {input.frame}; do echo --frame $f; done)"
         f" --accept {SIGNIFICANCE:g} {OUTLIER_K:g}"
+        + (f" --particle-table '{PARTICLE_TABLE}'" if config.get("ctf") else "")
+        + 
         " {input.chunks}"
 
 
@@ -173,6 +175,7 @@ rule round_average:
     params:
         prog=program("layermean"),
         d=lambda w: f"{OUT}/rounds/{w.round}/average",
+        ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
     resources:
         mem_mb=res("average", "mem_mb", 2000),
         runtime=res("average", "runtime", 60),
@@ -181,7 +184,7 @@ rule round_average:
         set -e
         d={params.d}; rm -rf $d.tmp; mkdir -p $d.tmp
         {params.prog} --table {input} --repeat {config[repeat]} --output $d.tmp/average.dat \
-          --halves $d.tmp/half1.dat $d.tmp/half2.dat --stats $d.tmp/stats.tsv > $d.tmp/layermean.txt
+          --halves $d.tmp/half1.dat $d.tmp/half2.dat --stats $d.tmp/stats.tsv {params.ctf} > $d.tmp/layermean.txt
         rm -rf $d; mv $d.tmp $d
         """
 

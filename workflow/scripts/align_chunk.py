@@ -127,6 +127,18 @@ def failed_row(side, kept, why):
     return (side, kept, "-", "-", "-", "-", "failed", why, "-", "-", "-", "-")
 
 
+def particle_options(a, name):
+    """helixft's options of one particle from its row of the particle table: the CTF's phase
+    flip by its own defocus (with the opposite sign for inverted contrast)."""
+    row = a.rows.get(name)
+    if row is None or not a.ctf:
+        return []
+    # The CTF as helixsim's ctf line gives it: V, Cs, A, defocus U and V, angle, B-factor.
+    v, cs, amp, b = a.ctf
+    out = ["--ctf", v, cs, amp, row["defocus_u"], row["defocus_v"], row["defocus_angle"], b]
+    return out + (["--inverted"] if a.inverted else [])
+
+
 def one_particle(a, src, name, work, keep):
     """Rows (side, file, phi, z, rscale, residual, status, reason, sides) of one particle and
     its sides' agreement per layer line."""
@@ -134,7 +146,8 @@ def one_particle(a, src, name, work, keep):
     try:
         transform = os.path.abspath(src)
         if a.input == "images":
-            run(a.helixft, ["--image", transform, "--transform", "transform.map"] + a.helixft_args, work)
+            run(a.helixft, ["--image", transform, "--transform", "transform.map"] + a.helixft_args
+                + particle_options(a, name), work)
             transform = "transform.map"
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
@@ -205,11 +218,22 @@ def main():
                     help="the particles' polarity against the reference; both: each side is "
                          "searched under both and the better kept")
     ap.add_argument("--helixft-args", default="")
+    ap.add_argument("--particle-table", default="", help="the particle table (particles.tsv)")
+    ap.add_argument("--ctf", nargs=4, metavar=("KV", "CS", "AMPCONTRAST", "BFACTOR"),
+                    help="phase-flip every particle by its CTF (defoci from the particle table)")
+    ap.add_argument("--inverted", action="store_true", help="images of inverted contrast")
     add_search_options(ap)
     ap.add_argument("particles", nargs="+")
     a = ap.parse_args()
     finish_options(a)
     a.polarities = polarity_choices(a.polarity)
+    a.rows = {}
+    if a.particle_table:
+        try:
+            rows = wf.read_particle_table(a.particle_table, ctf=bool(a.ctf))
+        except wf.TableError as e:
+            ap.error(str(e))
+        a.rows = {r["name"]: r for r in rows}
     a.helixft_args = a.helixft_args.split()
     a.reference = os.path.abspath(a.reference)
     a.final_dir = a.folder

@@ -88,6 +88,67 @@ def histograms(rows, folder):
     return made
 
 
+def amplitudes_svg(stats, width=520, height=300):
+    """The CTF-corrected average's amplitudes against R, one line a layer line (layermean's
+    stats.tsv: block, n, l, R, amplitude, ...), as a small SVG picture drawn by hand."""
+    lines = {}
+    for r in wf.read_table(stats):
+        try:
+            lines.setdefault((int(r["block"]), r["l"], r["n"]), []).append((float(r["R"]), float(r["amplitude"])))
+        except (KeyError, ValueError):
+            continue
+    left, right, top, bottom = 64, 110, 12, 40
+    pw, ph = width - left - right, height - top - bottom
+    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
+           f'viewBox="0 0 {width} {height}" font-family="sans-serif" font-size="12">',
+           f'<rect width="{width}" height="{height}" fill="white"/>']
+    points = [p for v in lines.values() for p in v]
+    if points:
+        rmax = max(p[0] for p in points) or 1.0
+        amax = max(p[1] for p in points) or 1.0
+        colours = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
+                   "#bcbd22", "#17becf"]
+        for i, ((block, l, n), pts) in enumerate(sorted(lines.items())):
+            colour = colours[i % len(colours)]
+            path = " ".join(f"{left + pw * x / rmax:.1f},{top + ph - ph * y / amax:.1f}" for x, y in sorted(pts))
+            out.append(f'<polyline points="{path}" fill="none" stroke="{colour}" stroke-width="1.2"/>')
+            out.append(f'<text x="{left + pw + 8}" y="{top + 12 + 13 * i}" fill="{colour}">l {l}, n {n}</text>')
+        out.append(f'<text x="{left}" y="{top + ph + 15}">0</text>')
+        out.append(f'<text x="{left + pw}" y="{top + ph + 15}" text-anchor="end">{rmax:.3g}</text>')
+        out.append(f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.0f}</text>' if amax >= 10 else
+                   f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.3g}</text>')
+    out.append(f'<line x1="{left}" y1="{top + ph}" x2="{left + pw}" y2="{top + ph}" stroke="black"/>')
+    out.append(f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + ph}" stroke="black"/>')
+    out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">R (1/A): CTF-corrected '
+               f"average's amplitudes</text>")
+    out.append(f'<text x="14" y="{top + ph / 2}" text-anchor="middle" '
+               f'transform="rotate(-90 14 {top + ph / 2})">amplitude</text></svg>')
+    return "\n".join(out) + "\n"
+
+
+def ctf_report(rows, results, folder, text):
+    """With the CTF: the particles' defoci in the summary and as a histogram, and the picture
+    of the corrected average's amplitudes."""
+    made = []
+    defoci = {}
+    for r in rows:
+        try:
+            defoci[r["particle"]] = (float(r["defocus_u"]) + float(r["defocus_v"])) / 2.0
+        except (KeyError, ValueError):
+            pass
+    if defoci:
+        v = list(defoci.values())
+        text.append(f"defocus (mean of U and V) of {len(v)} particles: median {statistics.median(v):.0f} A, "
+                    f"from {min(v):.0f} to {max(v):.0f} A")
+        (folder / "hist_defocus.svg").write_text(histogram_svg(v, "defocus (Angstroms)"))
+        made.append(("hist_defocus.svg", "defocus (Angstroms)"))
+    stats = results / "average" / "stats.tsv"
+    if stats.exists():
+        (folder / "amplitudes.svg").write_text(amplitudes_svg(stats))
+        made.append(("amplitudes.svg", "the CTF-corrected average's amplitudes"))
+    return made
+
+
 def llplot(args, folder, base, option, files):
     """Starts scripts/llplot on files; finished() waits for it and gives the picture made."""
     if not Path(args.llplot).exists():
@@ -264,6 +325,8 @@ def main():
     text[:0] = checked(results)
     agreement = side_agreement(results, rows, a.side_threshold)
     text += agreement.summary
+    with_ctf = bool(rows) and "defocus_u" in rows[0]
+    ctf_pictures = ctf_report(rows, results, folder, text) if with_ctf else []
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
     # The pictures of the curves and the map come with the maps; those missing are drawn here
@@ -285,7 +348,7 @@ def main():
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         plots.append(lambda proc=proc: [("fsc_rounds.png", "half-set FSC of every round")]
                      if proc.wait() == 0 and (folder / "fsc_rounds.png").exists() else [])
-    pictures = histograms(rows, folder) + round_pictures
+    pictures = histograms(rows, folder) + round_pictures + ctf_pictures
     for finished in plots:
         pictures += finished()
 
@@ -300,10 +363,11 @@ def main():
     shown = rows if len(rows) <= MAX_HTML_ROWS else left + ok[: MAX_HTML_ROWS - len(left)]
     out.append(f"<h2>table</h2><p>{len(shown)} of {len(rows)} rows; all of them in "
                f'<a href="../alignments.tsv">alignments.tsv</a></p><table><tr>')
-    out.append("".join(f"<th>{c}</th>" for c in wf.COLUMNS) + "</tr>")
+    columns = wf.COLUMNS + (wf.CTF_COLUMNS if with_ctf else [])
+    out.append("".join(f"<th>{c}</th>" for c in columns) + "</tr>")
     for r in shown:
         cls = "" if r["status"] == "ok" else ' class="bad"'
-        out.append(f"<tr{cls}>" + "".join(f"<td>{html.escape(r.get(c, ''))}</td>" for c in wf.COLUMNS) + "</tr>")
+        out.append(f"<tr{cls}>" + "".join(f"<td>{html.escape(r.get(c, ''))}</td>" for c in columns) + "</tr>")
     out.append("</table>")
     # Records, once the page has loaded, how many of its pictures could be shown.
     out.append("<script>window.addEventListener('load',function(){var im=document.images,n=0;"

@@ -381,6 +381,19 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
        "layermean: other.dat, line 53: layer line 2 is (n 2, l 1), but a/near.dat has (n 3, l 1) there: every "
        "data set must hold the same layer lines in the same order\n"},
       {good, {"--repeat", "0"}, 2, "layermean: command line: --repeat needs a number above 0, not \"0\"\n"},
+      {good,
+       {"--repeat", "100", "--ctf", "300", "2.7", "0.07"},
+       2,
+       "layermean: t.tsv, line 2: column \"defocus_u\": the row gives no defocus, and --ctf weights every data set "
+       "by its CTF\n"},
+      {"file\tphi\tz\trscale\tdefocus_u\na/near.dat\t1\t2\t1\t2e4\n",
+       {"--repeat", "100", "--ctf", "0", "2.7", "0.07"},
+       2,
+       "layermean: command line: --ctf: the voltage must be above 0 kV (0 given)\n"},
+      {good,
+       {"--repeat", "100", "--wiener", "0.1"},
+       2,
+       "layermean: command line: --wiener is the constant of the CTF weights: give --ctf\n"},
   };
   for (const Case& c : cases) {
     d.write("t.tsv", c.table);
