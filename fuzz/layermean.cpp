@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     layermean::Averager avg(100.0f, t.rows.size() % 2 ? 0.002f : 0.0f, 0.1f);
     for (const layermean::Row& r : t.rows) {
       layermean::Placement place{r.phi, r.z, r.rscale, r.far, r.weight, r.half};
+      place.opposite = r.opposite;
       if (r.has_defocus) {
         place.has_ctf = true;
         place.ctf.defocus_u = r.defocus_u, place.ctf.defocus_v = r.defocus_v, place.ctf.angle = r.defocus_angle;

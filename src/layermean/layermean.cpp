@@ -218,7 +218,8 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     const std::vector<layerline::Block> blocks =
         layerline::read_point_list(bytes, path, layerline::EndOfBlockRule::RadiusZero);
     if (blocks.empty()) throw records::ReadError(path, "holds no layer-line block");
-    Placement place{row.phi, row.z, row.rscale, row.far, row.opposite, row.weight, row.half};
+    Placement place{row.phi, row.z, row.rscale, row.far, row.weight, row.half};
+    place.opposite = row.opposite;
     if (o.has_ctf) {
       place.has_ctf = true;
       place.ctf = o.ctf;
