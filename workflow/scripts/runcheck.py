@@ -505,6 +505,9 @@ def config_problems(config, schema):
 
 def particle_files(cfg):
     given = cfg["particles"]
+    if isinstance(given, str) and given.endswith(".tsv"):
+        # a particle table: its files, in its order (the workflow has read it whole already)
+        return [r["file"] for r in wf.read_particle_table(given)]
     return sorted(glob.glob(given)) if isinstance(given, str) else [str(f) for f in given]
 
 
