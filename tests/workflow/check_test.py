@@ -117,6 +117,21 @@ def test_parts(tmp):
         check(False, "a deck with a word for delr is read")
     except runcheck.Refused as r:
         check(str(r) == f'{bad}, line 2 (record 2): delr = "x2" is not a number', str(r))
+    # A transform of helixsim (examples/helix/ref.sim: 100 x 100 pixels of 5 A, rule 10/3) with
+    # its deck: W/2 + 1 by H complex values, the pixel from the cell; the deck fits it.
+    subprocess.run([str(BIN / "helixsim"), "--control", str(TOP / "examples/helix/ref.sim"), "--deck",
+                    str(tmp / "ref.dek"), "--transform", str(tmp / "ref.map"), "--gridded", str(tmp / "g.dat")],
+                   check=True, stdout=subprocess.DEVNULL)
+    h = runcheck.read_header(tmp / "ref.map")
+    check((h["nx"], h["ny"], h["mode"]) == (51, 100, 4), f"transform header {h}")
+    s = runcheck.sampling(tmp / "ref.map", h, "transforms", "")
+    check((s["pixel"], s["NX"], s["NY"]) == (5.0, 100, 100), f"transform sampling {s}")
+    cfg = {"rule": [10, 3], "repeat": 100, "input": "transforms", "reference": str(tmp / "ref.map"),
+           "gridscan": {"layer_lines": 9, "delbr": 0.002}, "map": {"resolution": 10}}
+    out, _ = runcheck.run_checks(cfg, [str(tmp / "ref.map")], tmp / "ref.dek")
+    check(out.refusals == [] and out.warnings == [], f"the transform and its deck: {out.refusals} {out.warnings}")
+    out, _ = runcheck.run_checks(dict(cfg, input="images"), [str(tmp / "ref.map")], tmp / "ref.dek")
+    check(any("data mode 4, a transform (complex), not an image" in r for r in out.refusals), str(out.refusals))
     # Layer lines kept below a height: blocks of l/c < 0.025 with c = 100, i.e. l = 0, 1, 2.
     lines = []
     for l in range(5):

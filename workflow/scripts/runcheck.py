@@ -229,6 +229,9 @@ def sampling(path, header, kind, options):
     width of an image with whether its axis column is given."""
     h = header
     if kind == "images":
+        if h["mode"] in (3, 4):
+            raise Refused(f"{path}: data mode {h['mode']}, a transform (complex), not an image; for transforms "
+                          "set input: transforms")
         g = helixft_geometry(options)
         w, ht = (int(g["--box"][2]), int(g["--box"][3])) if "--box" in g else (h["nx"], h["ny"])
         nx, ny = (int(g["--size"][0]), int(g["--size"][1])) if "--size" in g else (fast_size(w, True), fast_size(ht, False))
