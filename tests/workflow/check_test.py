@@ -100,7 +100,8 @@ def test_parts(tmp):
                     " 0 0 0.0\n 1 40 1 40\n 1 -3\n 5.0\n 1 40 1 40 9 9\n 2 0 10.0\n 1 40 1 40\n")
     d = runcheck.Deck(deck)
     check((d.lltot, d.sampl, d.delr, d.yfact, d.idump, d.zeros) == (3, 2.5, 0.002, 1.0, 1, [0.05]), "deck values")
-    check([(e["l"], e["n"], e["ysp"], e["line"]) for e in d.lines] == [(0, 0, 0.0, 7), (1, -3, 5.0, 9), (2, 0, 10.0, 12)],
+    check([(e["l"], e["n"], e["ysp"], e["line"]) for e in d.lines] ==
+          [(0, 0, 0.0, 7), (1, -3, 5.0, 9), (2, 0, 10.0, 12)],
           "deck layer lines and their lines")
     check(d.blocks() == 4 and abs(d.reach(d.lines[1]) - 0.08) < 1e-12, "the meridional line written twice; reach")
     again = tmp / "again.dek"
@@ -202,7 +203,8 @@ def test_check(tmp):
         check(not (d / f"bad{i}/check/summary.txt").exists() and not (d / f"bad{i}/chunks").exists(),
               f"{text.strip()}: something was written")
     # A helix whose layer lines carry two orders: a warning, the deck cut, the maps limited.
-    proc = snakemake(d, with_settings(d, "overlap.yaml", "outer_radius: 36\noutput: overlap\n"), "overlap/check/summary.txt")
+    name = with_settings(d, "overlap.yaml", "outer_radius: 36\noutput: overlap\n")
+    proc = snakemake(d, name, "overlap/check/summary.txt")
     check(proc.returncode == 0, "the overlap is not refused:\n" + proc.stderr[-2000:])
     warned = re.search(r"check: warning: layer lines carrying more than one Bessel order.*3 \(orders -9 and \+11 "
                        r"from R = (0\.\d+) 1/A: single-order to ([\d.]+) A\)", proc.stderr)

@@ -33,7 +33,9 @@ def main():
     ap.add_argument("input")
     ap.add_argument("output")
     a = ap.parse_args()
-    below = a.below if a.below is not None else float({r["key"]: r["value"] for r in wf.read_table(a.limits)}["keep_below"])
+    below = a.below
+    if below is None:
+        below = float({r["key"]: r["value"] for r in wf.read_table(a.limits)}["keep_below"])
     lines = Path(a.input).read_text().splitlines(keepends=True)
     kept = [ln for l, block in blocks(lines) if abs(l) / a.repeat < below for ln in block]
     wf.write_atomic(a.output, "".join(kept))

@@ -234,7 +234,10 @@ def sampling(path, header, kind, options):
                           "set input: transforms")
         g = helixft_geometry(options)
         w, ht = (int(g["--box"][2]), int(g["--box"][3])) if "--box" in g else (h["nx"], h["ny"])
-        nx, ny = (int(g["--size"][0]), int(g["--size"][1])) if "--size" in g else (fast_size(w, True), fast_size(ht, False))
+        if "--size" in g:
+            nx, ny = int(g["--size"][0]), int(g["--size"][1])
+        else:
+            nx, ny = fast_size(w, True), fast_size(ht, False)
         pixel = g["--pixel"][0] if "--pixel" in g else (h["cella"] / h["mx"] if h["mx"] > 0 else 0.0)
         return {"pixel": pixel, "NX": nx, "NY": ny, "width": w, "axis": "--axis" in g}
     if h["mode"] not in (3, 4):
