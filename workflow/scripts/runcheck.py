@@ -21,7 +21,6 @@ import difflib
 import glob
 import math
 import os
-import shutil
 import struct
 import sys
 from pathlib import Path
@@ -369,7 +368,7 @@ def check_orders(out, deck, cfg, u, t, smax):
         out.notes.append("outer_radius not given: the Bessel orders of the layer lines were not tested")
         return
     level = float(cfg.get("bessel_level", 0.1))
-    cuts, limits, overlaps = [], [], []
+    cuts, overlaps = [], []
     s_single = smax
     for e in deck.lines:
         l, n = e["l"], e["n"]
