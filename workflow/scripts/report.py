@@ -144,7 +144,8 @@ def side_agreement(results, rows, threshold):
     off = [f"{l} (n {n}, median {statistics.median(v):.0f})" for (l, n), v in sorted(per_line.items())
            if statistics.median(v) > threshold]
     if off:
-        out.summary.append(f"layer lines whose sides disagree in most particles (noise, or not the order named): {', '.join(off)}")
+        out.summary.append("layer lines whose sides disagree in most particles (noise, or not the order named): " +
+                           ", ".join(off))
     if per_line:
         out.html.append("<h2>near and far sides per layer line</h2><table><tr><th>l</th><th>n</th>"
                         "<th>median residual</th><th>particles</th></tr>")
