@@ -133,6 +133,17 @@ def test_parts(tmp):
     check(out.refusals == [] and out.warnings == [], f"the transform and its deck: {out.refusals} {out.warnings}")
     out, _ = runcheck.run_checks(dict(cfg, input="images"), [str(tmp / "ref.map")], tmp / "ref.dek")
     check(any("data mode 4, a transform (complex), not an image" in r for r in out.refusals), str(out.refusals))
+    # The same deck writing nothing (idump 0), or sampling layer line 0 beyond 1/(2 x 5 A) = 0.1 1/A.
+    text = (tmp / "ref.dek").read_text().splitlines(keepends=True)
+    (tmp / "quiet.dek").write_text("".join(text[:2]) + text[2].replace(" 1 1 0 0", " 0 1 0 0") + "".join(text[3:]))
+    out, _ = runcheck.run_checks(cfg, [str(tmp / "ref.map")], tmp / "quiet.dek")
+    check(any("record 3: idump = 0, so sidesplit writes no layer-line files" in r for r in out.refusals),
+          str(out.refusals))
+    (tmp / "far.dek").write_text("".join(text[:6]) + text[6].replace(" 49", " 60") + "".join(text[7:]))
+    out, _ = runcheck.run_checks(dict(cfg, gridscan={"layer_lines": 9, "delbr": 0.002}), [str(tmp / "ref.map")],
+                                 tmp / "far.dek")
+    check(any("far.dek, line 7: layer line 0 is sampled to R = 0.12 1/A, beyond the 0.1 1/A" in r
+              for r in out.refusals), str(out.refusals))
     # Layer lines kept below a height: blocks of l/c < 0.025 with c = 100, i.e. l = 0, 1, 2.
     lines = []
     for l in range(5):

@@ -328,6 +328,13 @@ def check_sampling(out, deck, cfg, files):
         if abs(deck.delr - spacing) > SAMPLING_TOLERANCE * spacing:
             out.refusals.append(f"{deck.path}, record 2: delr = {deck.delr:g} 1/A, but {what} has columns "
                                 f"{spacing:.6g} 1/A apart: the deck was written for another image size")
+        nyquist = 1.0 / (2.0 * pixel)
+        beyond = [e for e in deck.lines if deck.reach(e) > nyquist * (1 + SAMPLING_TOLERANCE)]
+        if beyond:
+            e = beyond[0]
+            out.refusals.append(f"{deck.path}, line {e['line'] + 1}: layer line {e['l']} is sampled to "
+                                f"R = {deck.reach(e):g} 1/A, beyond the {nyquist:g} 1/A that pixels of {pixel:g} A "
+                                "hold")
         rows = NY * pixel / c  # rows per 1/c
         whole = abs(rows - round(rows)) <= ROW_TOLERANCE
         advice = ("" if whole else
@@ -447,6 +454,8 @@ def run_checks(cfg, particles, deck_path):
     maps = bool(mp.get("enabled", True))
     smax = 1.0 / float(mp.get("resolution", 10)) if maps else None
 
+    if deck.idump == 0:
+        out.refusals.append(f"{deck_path}, record 3: idump = 0, so sidesplit writes no layer-line files; give 1")
     layer_lines = int(gs.get("layer_lines", 9))
     if layer_lines > deck.blocks():
         out.refusals.append(f"gridscan.layer_lines = {layer_lines}, but the deck {deck_path} writes {deck.blocks()} "
