@@ -186,10 +186,9 @@ def read_header(path):
         cella = struct.unpack(order + "f", head[40:44])[0]
         axes = struct.unpack(order + "3i", head[64:76])
         if 1 in axes and 0 < nx < 1 << 20 and 0 < ny < 1 << 20:
-            if head[208:212] == b"MAP " and head[212] >> 4 in (2, 5):
-                # VAX or Convex reals: the cell cannot be read here (mapconvert rewrites such maps)
-                cella = math.nan
-            return {"nx": nx, "ny": ny, "nz": nz, "mode": mode, "mx": mx, "cella": cella}
+            # VAX or Convex reals: the cell cannot be read here (mapconvert rewrites such maps)
+            foreign = head[208:212] == b"MAP " and head[212] >> 4 in (2, 5)
+            return {"nx": nx, "ny": ny, "nz": nz, "mode": mode, "mx": mx, "cella": cella, "foreign": foreign}
     raise Refused(f"{path}: not an image file (its header gives no axis order and sizes)")
 
 
@@ -238,13 +237,14 @@ def sampling(path, header, kind, options):
         else:
             nx, ny = fast_size(w, True), fast_size(ht, False)
         pixel = g["--pixel"][0] if "--pixel" in g else (h["cella"] / h["mx"] if h["mx"] > 0 else 0.0)
-        return {"pixel": pixel, "NX": nx, "NY": ny, "width": w, "axis": "--axis" in g}
+        return {"pixel": pixel, "NX": nx, "NY": ny, "width": w, "axis": "--axis" in g,
+                "foreign": h["foreign"] and "--pixel" not in g}
     if h["mode"] not in (3, 4):
         raise Refused(f"{path}: data mode {h['mode']}, not a transform (complex, mode 3 or 4); "
                       "for images set input: images")
     nx = 2 * (h["nx"] - 1)
     pixel = h["cella"] / h["mx"] if h["mx"] > 0 else 0.0
-    return {"pixel": pixel, "NX": nx, "NY": h["ny"], "width": nx, "axis": True}
+    return {"pixel": pixel, "NX": nx, "NY": h["ny"], "width": nx, "axis": True, "foreign": h["foreign"]}
 
 
 # --- Bessel orders ---------------------------------------------------------------------------
@@ -306,10 +306,10 @@ def check_sampling(out, deck, cfg, files):
             continue
         seen.add(key)
         pixel, NX, NY = s["pixel"], s["NX"], s["NY"]
-        if math.isnan(pixel):
+        if s["foreign"]:
             out.notes.append(f"{path}: VAX or Convex numbers; its sampling was not checked")
             continue
-        if not pixel > 0:
+        if not 0 < pixel < math.inf:
             out.refusals.append(f"{path}: the header's cell gives no pixel size" +
                                 ("; give helixft --pixel in helixft_options" if cfg["kind_of"][path] == "images"
                                  else " (cell edge a over the grid MX)"))
@@ -385,6 +385,9 @@ def check_orders(out, deck, cfg, u, t, smax):
             reach = min(reach, math.sqrt(smax * smax - z * z))
         others = [m for m in admitted(l, u, t, abs(n) + 2 * u) if m != n]
         second = min(others, key=abs)
+        if abs(second) <= abs(n):  # a lower order beside the deck's: refused by the rule's check
+            cuts.append(None)
+            continue
         r2 = entry(second, level) / (2 * math.pi * rout)
         if r2 < reach:
             cut = int(math.floor(r2 / deck.delr - 1e-9))
