@@ -10,7 +10,8 @@ usage: check_test.py CASE SOURCE_TOP BIN   (CASE: parts, check, sides)
           the data set's own config passes with no warning
   sides   whole runs: particles whose axis is off the phase origin end with "the indexing does
           not fit the data" and a failure; a helix whose layer lines carry two orders is
-          warned about, its maps limited to the single-order resolution, the report saying so
+          warned about, its maps limited to the single-order resolution, the report saying so;
+          messages of jobs and programs running side by side arrive whole and named
 Exit status 0 passed, anything else failed."""
 import math
 import re
@@ -268,6 +269,15 @@ def test_sides(tmp):
     check(f"{float(limit):.2f}" in log or f"{float(limit):g}" in log, "besselmap ran at the lowered limit:\n" + log)
     page = (d / "results/report/index.html").read_text()
     check("near and far sides per layer line" in page and "<td>3</td><td>-9</td>" in page, "per layer line table")
+    # The three maps' programs failing side by side: their messages one whole line each, named.
+    name = with_settings(d, "edge.yaml", "outer_radius: 36\nmap: {enabled: true, size: [100, 100], voxel: 5, "
+                                         'resolution: 10.5, options: "--edge 5"}\n')
+    proc = snakemake(d, name, "--forcerun", "maps")
+    check(proc.returncode != 0, "the maps did not fail")
+    for m in ("average", "half1", "half2"):
+        found = re.findall(rf"^maps \({m} map\): besselmap: command line: --edge is wider than the resolution "
+                           r"limit 1/RES$", proc.stderr, re.M)
+        check(len(found) == 1, f"{m}: {len(found)} whole lines:\n" + proc.stderr[-2000:])
 
 
 def main():
