@@ -10,7 +10,8 @@ usage: check_test.py CASE SOURCE_TOP BIN   (CASE: parts, check, sides)
           the data set's own config passes with no warning
   sides   whole runs: particles whose axis is off the phase origin end with "the indexing does
           not fit the data" and a failure; a helix whose layer lines carry two orders is
-          warned about, its maps limited to the single-order resolution, the report saying so
+          warned about, its maps limited to the single-order resolution, the report saying so;
+          messages of jobs and programs running side by side arrive whole and named
 Exit status 0 passed, anything else failed."""
 import math
 import re
@@ -100,7 +101,8 @@ def test_parts(tmp):
                     " 0 0 0.0\n 1 40 1 40\n 1 -3\n 5.0\n 1 40 1 40 9 9\n 2 0 10.0\n 1 40 1 40\n")
     d = runcheck.Deck(deck)
     check((d.lltot, d.sampl, d.delr, d.yfact, d.idump, d.zeros) == (3, 2.5, 0.002, 1.0, 1, [0.05]), "deck values")
-    check([(e["l"], e["n"], e["ysp"], e["line"]) for e in d.lines] == [(0, 0, 0.0, 7), (1, -3, 5.0, 9), (2, 0, 10.0, 12)],
+    check([(e["l"], e["n"], e["ysp"], e["line"]) for e in d.lines] ==
+          [(0, 0, 0.0, 7), (1, -3, 5.0, 9), (2, 0, 10.0, 12)],
           "deck layer lines and their lines")
     check(d.blocks() == 4 and abs(d.reach(d.lines[1]) - 0.08) < 1e-12, "the meridional line written twice; reach")
     again = tmp / "again.dek"
@@ -117,6 +119,32 @@ def test_parts(tmp):
         check(False, "a deck with a word for delr is read")
     except runcheck.Refused as r:
         check(str(r) == f'{bad}, line 2 (record 2): delr = "x2" is not a number', str(r))
+    # A transform of helixsim (examples/helix/ref.sim: 100 x 100 pixels of 5 A, rule 10/3) with
+    # its deck: W/2 + 1 by H complex values, the pixel from the cell; the deck fits it.
+    subprocess.run([str(BIN / "helixsim"), "--control", str(TOP / "examples/helix/ref.sim"), "--deck",
+                    str(tmp / "ref.dek"), "--transform", str(tmp / "ref.map"), "--gridded", str(tmp / "g.dat")],
+                   check=True, stdout=subprocess.DEVNULL)
+    h = runcheck.read_header(tmp / "ref.map")
+    check((h["nx"], h["ny"], h["mode"]) == (51, 100, 4), f"transform header {h}")
+    s = runcheck.sampling(tmp / "ref.map", h, "transforms", "")
+    check((s["pixel"], s["NX"], s["NY"]) == (5.0, 100, 100), f"transform sampling {s}")
+    cfg = {"rule": [10, 3], "repeat": 100, "input": "transforms", "reference": str(tmp / "ref.map"),
+           "gridscan": {"layer_lines": 9, "delbr": 0.002}, "map": {"resolution": 10}}
+    out, _ = runcheck.run_checks(cfg, [str(tmp / "ref.map")], tmp / "ref.dek")
+    check(out.refusals == [] and out.warnings == [], f"the transform and its deck: {out.refusals} {out.warnings}")
+    out, _ = runcheck.run_checks(dict(cfg, input="images"), [str(tmp / "ref.map")], tmp / "ref.dek")
+    check(any("data mode 4, a transform (complex), not an image" in r for r in out.refusals), str(out.refusals))
+    # The same deck writing nothing (idump 0), or sampling layer line 0 beyond 1/(2 x 5 A) = 0.1 1/A.
+    text = (tmp / "ref.dek").read_text().splitlines(keepends=True)
+    (tmp / "quiet.dek").write_text("".join(text[:2]) + text[2].replace(" 1 1 0 0", " 0 1 0 0") + "".join(text[3:]))
+    out, _ = runcheck.run_checks(cfg, [str(tmp / "ref.map")], tmp / "quiet.dek")
+    check(any("record 3: idump = 0, so sidesplit writes no layer-line files" in r for r in out.refusals),
+          str(out.refusals))
+    (tmp / "far.dek").write_text("".join(text[:6]) + text[6].replace(" 49", " 60") + "".join(text[7:]))
+    out, _ = runcheck.run_checks(dict(cfg, gridscan={"layer_lines": 9, "delbr": 0.002}), [str(tmp / "ref.map")],
+                                 tmp / "far.dek")
+    check(any("far.dek, line 7: layer line 0 is sampled to R = 0.12 1/A, beyond the 0.1 1/A" in r
+              for r in out.refusals), str(out.refusals))
     # Layer lines kept below a height: blocks of l/c < 0.025 with c = 100, i.e. l = 0, 1, 2.
     lines = []
     for l in range(5):
@@ -187,7 +215,8 @@ def test_check(tmp):
         check(not (d / f"bad{i}/check/summary.txt").exists() and not (d / f"bad{i}/chunks").exists(),
               f"{text.strip()}: something was written")
     # A helix whose layer lines carry two orders: a warning, the deck cut, the maps limited.
-    proc = snakemake(d, with_settings(d, "overlap.yaml", "outer_radius: 36\noutput: overlap\n"), "overlap/check/summary.txt")
+    name = with_settings(d, "overlap.yaml", "outer_radius: 36\noutput: overlap\n")
+    proc = snakemake(d, name, "overlap/check/summary.txt")
     check(proc.returncode == 0, "the overlap is not refused:\n" + proc.stderr[-2000:])
     warned = re.search(r"check: warning: layer lines carrying more than one Bessel order.*3 \(orders -9 and \+11 "
                        r"from R = (0\.\d+) 1/A: single-order to ([\d.]+) A\)", proc.stderr)
@@ -240,6 +269,15 @@ def test_sides(tmp):
     check(f"{float(limit):.2f}" in log or f"{float(limit):g}" in log, "besselmap ran at the lowered limit:\n" + log)
     page = (d / "results/report/index.html").read_text()
     check("near and far sides per layer line" in page and "<td>3</td><td>-9</td>" in page, "per layer line table")
+    # The three maps' programs failing side by side: their messages one whole line each, named.
+    name = with_settings(d, "edge.yaml", "outer_radius: 36\nmap: {enabled: true, size: [100, 100], voxel: 5, "
+                                         'resolution: 10.5, options: "--edge 5"}\n')
+    proc = snakemake(d, name, "--forcerun", "maps")
+    check(proc.returncode != 0, "the maps did not fail")
+    for m in ("average", "half1", "half2"):
+        found = re.findall(rf"^maps \({m} map\): besselmap: command line: --edge is wider than the resolution "
+                           r"limit 1/RES$", proc.stderr, re.M)
+        check(len(found) == 1, f"{m}: {len(found)} whole lines:\n" + proc.stderr[-2000:])
 
 
 def main():

@@ -7,6 +7,7 @@ record, its points and the terminator of three zeros.
 usage: keep_layer_lines.py --below S --repeat C --limits LIMITS.tsv IN OUT
 (--limits: the check's limits.tsv, whose keep_below is taken when --below is not given)"""
 import argparse
+import sys
 from pathlib import Path
 
 import quorvan_wf as wf
@@ -33,9 +34,14 @@ def main():
     ap.add_argument("input")
     ap.add_argument("output")
     a = ap.parse_args()
-    below = a.below if a.below is not None else float({r["key"]: r["value"] for r in wf.read_table(a.limits)}["keep_below"])
+    below = a.below
+    if below is None:
+        below = float({r["key"]: r["value"] for r in wf.read_table(a.limits)}["keep_below"])
     lines = Path(a.input).read_text().splitlines(keepends=True)
-    kept = [ln for l, block in blocks(lines) if abs(l) / a.repeat < below for ln in block]
+    try:
+        kept = [ln for l, block in blocks(lines) if abs(l) / a.repeat < below for ln in block]
+    except ValueError as e:
+        sys.exit(f"keep_layer_lines: {a.input}, {e}")
     wf.write_atomic(a.output, "".join(kept))
 
 

@@ -268,6 +268,11 @@ def side_agreement(results, rows, threshold):
         for r in wf.read_table(path):
             if r["residual"] != "-":
                 per_line.setdefault((int(r["l"]), int(r["n"])), []).append(float(r["residual"]))
+    off = [f"{l} (n {n}, median {statistics.median(v):.0f})" for (l, n), v in sorted(per_line.items())
+           if statistics.median(v) > threshold]
+    if off:
+        out.summary.append("layer lines whose sides disagree in most particles (noise, or not the order named): " +
+                           ", ".join(off))
     if per_line:
         out.html.append("<h2>near and far sides per layer line</h2><table><tr><th>l</th><th>n</th>"
                         "<th>median residual</th><th>particles</th></tr>")

@@ -21,7 +21,6 @@ import difflib
 import glob
 import math
 import os
-import shutil
 import struct
 import sys
 from pathlib import Path
@@ -187,10 +186,9 @@ def read_header(path):
         cella = struct.unpack(order + "f", head[40:44])[0]
         axes = struct.unpack(order + "3i", head[64:76])
         if 1 in axes and 0 < nx < 1 << 20 and 0 < ny < 1 << 20:
-            if head[208:212] == b"MAP " and head[212] >> 4 in (2, 5):
-                # VAX or Convex reals: the cell cannot be read here (mapconvert rewrites such maps)
-                cella = math.nan
-            return {"nx": nx, "ny": ny, "nz": nz, "mode": mode, "mx": mx, "cella": cella}
+            # VAX or Convex reals: the cell cannot be read here (mapconvert rewrites such maps)
+            foreign = head[208:212] == b"MAP " and head[212] >> 4 in (2, 5)
+            return {"nx": nx, "ny": ny, "nz": nz, "mode": mode, "mx": mx, "cella": cella, "foreign": foreign}
     raise Refused(f"{path}: not an image file (its header gives no axis order and sizes)")
 
 
@@ -229,17 +227,24 @@ def sampling(path, header, kind, options):
     width of an image with whether its axis column is given."""
     h = header
     if kind == "images":
+        if h["mode"] in (3, 4):
+            raise Refused(f"{path}: data mode {h['mode']}, a transform (complex), not an image; for transforms "
+                          "set input: transforms")
         g = helixft_geometry(options)
         w, ht = (int(g["--box"][2]), int(g["--box"][3])) if "--box" in g else (h["nx"], h["ny"])
-        nx, ny = (int(g["--size"][0]), int(g["--size"][1])) if "--size" in g else (fast_size(w, True), fast_size(ht, False))
+        if "--size" in g:
+            nx, ny = int(g["--size"][0]), int(g["--size"][1])
+        else:
+            nx, ny = fast_size(w, True), fast_size(ht, False)
         pixel = g["--pixel"][0] if "--pixel" in g else (h["cella"] / h["mx"] if h["mx"] > 0 else 0.0)
-        return {"pixel": pixel, "NX": nx, "NY": ny, "width": w, "axis": "--axis" in g}
+        return {"pixel": pixel, "NX": nx, "NY": ny, "width": w, "axis": "--axis" in g,
+                "foreign": h["foreign"] and "--pixel" not in g}
     if h["mode"] not in (3, 4):
         raise Refused(f"{path}: data mode {h['mode']}, not a transform (complex, mode 3 or 4); "
                       "for images set input: images")
     nx = 2 * (h["nx"] - 1)
     pixel = h["cella"] / h["mx"] if h["mx"] > 0 else 0.0
-    return {"pixel": pixel, "NX": nx, "NY": h["ny"], "width": nx, "axis": True}
+    return {"pixel": pixel, "NX": nx, "NY": h["ny"], "width": nx, "axis": True, "foreign": h["foreign"]}
 
 
 # --- Bessel orders ---------------------------------------------------------------------------
@@ -301,10 +306,10 @@ def check_sampling(out, deck, cfg, files):
             continue
         seen.add(key)
         pixel, NX, NY = s["pixel"], s["NX"], s["NY"]
-        if math.isnan(pixel):
+        if s["foreign"]:
             out.notes.append(f"{path}: VAX or Convex numbers; its sampling was not checked")
             continue
-        if not pixel > 0:
+        if not 0 < pixel < math.inf:
             out.refusals.append(f"{path}: the header's cell gives no pixel size" +
                                 ("; give helixft --pixel in helixft_options" if cfg["kind_of"][path] == "images"
                                  else " (cell edge a over the grid MX)"))
@@ -323,6 +328,13 @@ def check_sampling(out, deck, cfg, files):
         if abs(deck.delr - spacing) > SAMPLING_TOLERANCE * spacing:
             out.refusals.append(f"{deck.path}, record 2: delr = {deck.delr:g} 1/A, but {what} has columns "
                                 f"{spacing:.6g} 1/A apart: the deck was written for another image size")
+        nyquist = 1.0 / (2.0 * pixel)
+        beyond = [e for e in deck.lines if deck.reach(e) > nyquist * (1 + SAMPLING_TOLERANCE)]
+        if beyond:
+            e = beyond[0]
+            out.refusals.append(f"{deck.path}, line {e['line'] + 1}: layer line {e['l']} is sampled to "
+                                f"R = {deck.reach(e):g} 1/A, beyond the {nyquist:g} 1/A that pixels of {pixel:g} A "
+                                "hold")
         rows = NY * pixel / c  # rows per 1/c
         whole = abs(rows - round(rows)) <= ROW_TOLERANCE
         advice = ("" if whole else
@@ -363,7 +375,7 @@ def check_orders(out, deck, cfg, u, t, smax):
         out.notes.append("outer_radius not given: the Bessel orders of the layer lines were not tested")
         return
     level = float(cfg.get("bessel_level", 0.1))
-    cuts, limits, overlaps = [], [], []
+    cuts, overlaps = [], []
     s_single = smax
     for e in deck.lines:
         l, n = e["l"], e["n"]
@@ -373,6 +385,9 @@ def check_orders(out, deck, cfg, u, t, smax):
             reach = min(reach, math.sqrt(smax * smax - z * z))
         others = [m for m in admitted(l, u, t, abs(n) + 2 * u) if m != n]
         second = min(others, key=abs)
+        if abs(second) <= abs(n):  # a lower order beside the deck's: refused by the rule's check
+            cuts.append(None)
+            continue
         r2 = entry(second, level) / (2 * math.pi * rout)
         if r2 < reach:
             cut = int(math.floor(r2 / deck.delr - 1e-9))
@@ -442,6 +457,8 @@ def run_checks(cfg, particles, deck_path):
     maps = bool(mp.get("enabled", True))
     smax = 1.0 / float(mp.get("resolution", 10)) if maps else None
 
+    if deck.idump == 0:
+        out.refusals.append(f"{deck_path}, record 3: idump = 0, so sidesplit writes no layer-line files; give 1")
     layer_lines = int(gs.get("layer_lines", 9))
     if layer_lines > deck.blocks():
         out.refusals.append(f"gridscan.layer_lines = {layer_lines}, but the deck {deck_path} writes {deck.blocks()} "
