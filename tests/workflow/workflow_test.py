@@ -5,6 +5,7 @@ Snakemake locally and through a single-node Slurm started here.
 usage: workflow_test.py CASE SOURCE_TOP BIN   (CASE: local, corrupt, rerun, slurm, html)
 Exit status 0 passed, 77 skipped (with the reason), anything else failed."""
 import os
+import re
 import shutil
 import signal
 import socket
@@ -98,6 +99,31 @@ def correlation(a, b):
     return float((a * b).sum() / (a * a).sum() ** 0.5 / (b * b).sum() ** 0.5)
 
 
+def check_crossings_made(folder):
+    """Every crossing a curve's report states is one the curve makes: a shell at or above the
+    threshold, beyond the shells mapfsc skipped, followed by one below it, around the stated
+    resolution."""
+    for name in ("fsc_half1_half2", "fsc_average_truth"):
+        log, table = folder / f"results/maps/{name}.txt", folder / f"results/maps/{name}.tsv"
+        if not log.exists():
+            continue
+        skipped = set()
+        shells = []
+        for line in table.read_text().splitlines():
+            if line.startswith("#"):
+                m = re.match(r"# shells? (\d+)(?:-(\d+))? skipped", line)
+                if m:
+                    skipped.update(range(int(m.group(1)), int(m.group(2) or m.group(1)) + 1))
+            elif line.strip():
+                k, freq, _res, fsc, _vox = line.split()
+                shells.append((int(k), float(freq), float(fsc)))
+        used = [s for s in shells if s[0] not in skipped]
+        for m in re.finditer(r"FSC (0\.\d+) at\s+([0-9.]+) A", log.read_text()):
+            th, at = float(m.group(1)), 1.0 / float(m.group(2))
+            made = any(a[2] >= th > b[2] and a[1] - 1e-4 <= at <= b[1] + 1e-4 for a, b in zip(used, used[1:]))
+            check(made, f"{name}: FSC {m.group(1)} at {m.group(2)} A is no crossing of the curve {used}")
+
+
 def test_local(tmp):
     """Every fitted (phi, z) of both sides is its truth after symmetry reduction, within the
     search's final step; the reduced pair is the one nearest (0, 0) of its class. The map of
@@ -113,6 +139,7 @@ def test_local(tmp):
     same, other = correlation(got, truth_map), correlation(got, mirror)
     check(same >= 0.9, f"the map correlates with the true density at {same:.3f}")
     check(other < 0.6 * same, f"the mirror image correlates at {other:.3f} (the map at {same:.3f})")
+    check_crossings_made(d)
     summary = (d / "results/report/summary.txt").read_text()
     check("resolution against the true map: at 0.5 1" in summary, "the summary gives the resolution against the truth:\n" + summary)
     rows = wf.read_table(d / "results/alignments.tsv")
