@@ -34,9 +34,9 @@ struct Placement {
   float z = 0.0f;
   float rscale = 1.0f;
   bool far = false;
-  bool opposite = false;  // opposite polarity: phases negated before the side and the motion
   float weight = 1.0f;
   std::int32_t half = 1;  // 1 or 2
+  bool opposite = false;  // opposite polarity: phases negated before the side and the motion
 };
 
 // One layer line of the average: the block's identity and the radial grid of its samples.

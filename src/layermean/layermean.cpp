@@ -176,7 +176,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     const std::vector<layerline::Block> blocks =
         layerline::read_point_list(bytes, path, layerline::EndOfBlockRule::RadiusZero);
     if (blocks.empty()) throw records::ReadError(path, "holds no layer-line block");
-    avg.add(path, blocks, Placement{row.phi, row.z, row.rscale, row.far, row.opposite, row.weight, row.half});
+    avg.add(path, blocks, Placement{row.phi, row.z, row.rscale, row.far, row.weight, row.half, row.opposite});
   }
   if (avg.contributions().empty())
     throw records::ReadError(o.table, "no data set to average (" + std::to_string(table.left_out) +
