@@ -145,6 +145,11 @@ def test_local(tmp):
     rows = wf.read_table(d / "results/alignments.tsv")
     truth = truths(d)
     check(len(rows) == 24 and all(r["status"] == "ok" for r in rows), "24 ok rows")
+    # The particles are made at radial scale 1: where the phases cannot tell neighbouring
+    # scales apart, the amplitudes settle it there.
+    scales = [float(r["rscale"]) for r in rows]
+    check(all(abs(s - 1.0) <= 0.0101 for s in scales) and sum(s == 1.0 for s in scales) >= 22,
+          f"radial scales {sorted(scales)}")
     for r in rows:
         tp, tz = truth[r["particle"]]
         dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, U, T, C)
