@@ -366,6 +366,7 @@ def test_html(tmp):
     d = dataset(tmp / "run")
     (d / "particles/p0003.map").write_bytes(b"broken")
     run_local(d)
+    check_crossings_made(d)
     page = d / "results/report/index.html"
     profile = tmp / "chromium-profile"
     profile.mkdir()
