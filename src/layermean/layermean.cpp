@@ -59,8 +59,9 @@ const std::string_view help_text =
     "Blocks end at a point record with R = 0 that is not their first, as gridscan reads them.\n"
     "\n"
     "Standard output: per data set its half, weight, amplitude scale and phase residual against\n"
-    "the average (weighted by the average's amplitudes), per layer line its mean figure of merit,\n"
-    "and per shell of R the phase residual and the correlation of the two half averages.\n"
+    "the average (weighted by the average's amplitudes), its file and \"(opposite polarity)\"\n"
+    "for such a data set, per layer line its mean figure of merit, and per shell of R the phase\n"
+    "residual and the correlation of the two half averages.\n"
     "Output files appear only when the whole run succeeds (an existing file of that name is\n"
     "replaced then); a failed run leaves none.\n"
     "Exit status 0; 1 when an output cannot be written; 2 on unusable input.\n";
