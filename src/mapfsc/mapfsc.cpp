@@ -128,7 +128,7 @@ std::string crossing_line(const std::vector<Shell>& curve, const DataStart& star
     case Crossing::Kind::no_data:
       break;
   }
-  return s + ": no shell holds data";
+  return s + ": not measured, every shell was skipped";
 }
 
 // "shell 1 skipped: ..." or "shells 1-2 skipped: ..."

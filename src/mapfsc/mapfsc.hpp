@@ -68,7 +68,7 @@ struct Crossing {
     at,           // between two shells: resolution (Angstroms) interpolated linearly in frequency
     below_first,  // already below at shell `first`: no crossing; resolution is that shell's
     not_reached,  // never below up to the last shell
-    no_data,      // no shell holds data
+    no_data,      // every shell was skipped: nothing to measure
   };
   Kind kind = Kind::not_reached;
   double resolution = 0.0;

@@ -40,7 +40,7 @@ def read_fsc(log):
             found[key] = ("below", float(r.group(1)))
         elif rest.startswith(": not reached"):
             found[key] = ("not reached", None)
-        elif rest.startswith(": no shell holds data"):
+        elif rest.startswith(": not measured"):
             found[key] = ("no data", None)
     return found
 
@@ -65,7 +65,7 @@ def resolution_at(fsc, key, limit):
         return (f"{limit:g} A (the maps' limit; not crossed up to the last shell)", True) if limit \
             else ("beyond the last shell", False)
     if kind == "no data":
-        return "not measured (no shell holds data)", False
+        return "not measured (every shell of the curve was skipped)", False
     return "-", False
 
 

@@ -192,6 +192,13 @@ TEST(Mapfsc, CrossingsAreMeasuredFromTheLowestShellThatHoldsData) {
       << same.r.out;
   ASSERT_EQ(same.rows.size(), 12u);
   EXPECT_EQ(same.rows[11].fsc, 0.0);
+
+  // A box of 4^3 voxels: its two shells hold too few voxels, nothing is measured.
+  maptest::MapSpec tiny = maptest::map_of(4, 4, 4, 2, std::vector<float>(a.begin(), a.begin() + 64));
+  tiny.mxyz = {4, 4, 4};
+  tiny.cell = {6.0f, 6.0f, 6.0f, 90.0f, 90.0f, 90.0f};
+  const FscRun small = run_fsc(tiny, tiny);
+  EXPECT_TRUE(contains(small.r.out, " FSC 0.5: not measured, every shell was skipped\n")) << small.r.out;
 }
 
 TEST(Mapfsc, ASubVoxelShiftGivesTheCurveOfItsPhaseRamp) {
