@@ -73,8 +73,9 @@ const std::string_view help_text =
     "same K. Without --ctf the mean is sum w c G / sum w.\n"
     "\n"
     "Standard output: per data set its half, weight, amplitude scale and phase residual against\n"
-    "the average (weighted by the average's amplitudes), per layer line its mean figure of merit,\n"
-    "and per shell of R the phase residual and the correlation of the two half averages.\n"
+    "the average (weighted by the average's amplitudes), its file and \"(opposite polarity)\"\n"
+    "for such a data set, per layer line its mean figure of merit, and per shell of R the phase\n"
+    "residual and the correlation of the two half averages.\n"
     "Output files appear only when the whole run succeeds (an existing file of that name is\n"
     "replaced then); a failed run leaves none.\n"
     "Exit status 0; 1 when an output cannot be written; 2 on unusable input.\n";
@@ -218,8 +219,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     const std::vector<layerline::Block> blocks =
         layerline::read_point_list(bytes, path, layerline::EndOfBlockRule::RadiusZero);
     if (blocks.empty()) throw records::ReadError(path, "holds no layer-line block");
-    Placement place{row.phi, row.z, row.rscale, row.far, row.weight, row.half};
-    place.opposite = row.opposite;
+    Placement place{row.phi, row.z, row.rscale, row.far, row.weight, row.half, row.opposite};
     if (o.has_ctf) {
       place.has_ctf = true;
       place.ctf = o.ctf;

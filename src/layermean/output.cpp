@@ -131,7 +131,8 @@ void write_summary(std::ostream& out, const Averager& avg, const std::vector<std
     const Contribution& c = sets[i];
     out << records::int_form(static_cast<std::int64_t>(i + 1), 9) << records::int_form(c.place.half, 5)
         << records::fixed_form(c.place.weight, 8, 3) << records::fixed_form(c.scale, 9, 4)
-        << records::fixed_form(static_cast<float>(phase_residual(c.value, mean)), 10, 2) << "  " << c.name << '\n';
+        << records::fixed_form(static_cast<float>(phase_residual(c.value, mean)), 10, 2) << "  " << c.name
+        << (c.place.opposite ? "  (opposite polarity)" : "") << '\n';
   }
 
   out << "\n layer line    n    l  samples  mean FOM\n";

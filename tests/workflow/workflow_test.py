@@ -6,6 +6,7 @@ usage: workflow_test.py CASE SOURCE_TOP BIN
        (CASE: local, corrupt, rerun, slurm, html, rounds, badconfig, ctf)
 Exit status 0 passed, 77 skipped (with the reason), anything else failed."""
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -100,6 +101,31 @@ def correlation(a, b):
     return float((a * b).sum() / (a * a).sum() ** 0.5 / (b * b).sum() ** 0.5)
 
 
+def check_crossings_made(folder):
+    """Every crossing a curve's report states is one the curve makes: a shell at or above the
+    threshold, beyond the shells mapfsc skipped, followed by one below it, around the stated
+    resolution."""
+    for name in ("fsc_half1_half2", "fsc_average_truth"):
+        log, table = folder / f"results/maps/{name}.txt", folder / f"results/maps/{name}.tsv"
+        if not log.exists():
+            continue
+        skipped = set()
+        shells = []
+        for line in table.read_text().splitlines():
+            if line.startswith("#"):
+                m = re.match(r"# shells? (\d+)(?:-(\d+))? skipped", line)
+                if m:
+                    skipped.update(range(int(m.group(1)), int(m.group(2) or m.group(1)) + 1))
+            elif line.strip():
+                k, freq, _res, fsc, _vox = line.split()
+                shells.append((int(k), float(freq), float(fsc)))
+        used = [s for s in shells if s[0] not in skipped]
+        for m in re.finditer(r"FSC (0\.\d+) at\s+([0-9.]+) A", log.read_text()):
+            th, at = float(m.group(1)), 1.0 / float(m.group(2))
+            made = any(a[2] >= th > b[2] and a[1] - 1e-4 <= at <= b[1] + 1e-4 for a, b in zip(used, used[1:]))
+            check(made, f"{name}: FSC {m.group(1)} at {m.group(2)} A is no crossing of the curve {used}")
+
+
 def test_local(tmp):
     """From the noise-free reference compared as far as the data reach, through the three
     rounds: every fitted (phi, z) of both sides is its truth after symmetry reduction, within
@@ -116,11 +142,17 @@ def test_local(tmp):
     same, other = correlation(got, truth_map), correlation(got, mirror)
     check(same >= 0.9, f"the map correlates with the true density at {same:.3f}")
     check(other < 0.6 * same, f"the mirror image correlates at {other:.3f} (the map at {same:.3f})")
+    check_crossings_made(d)
     summary = (d / "results/report/summary.txt").read_text()
     check("resolution against the true map: at 0.5 1" in summary, "the summary gives the resolution against the truth:\n" + summary)
     rows = wf.read_table(d / "results/alignments.tsv")
     truth = truths(d)
     check(len(rows) == 24 and all(r["status"] == "ok" for r in rows), "24 ok rows")
+    # The particles are made at radial scale 1: where the phases cannot tell neighbouring
+    # scales apart, the amplitudes settle it there.
+    scales = [float(r["rscale"]) for r in rows]
+    check(all(abs(s - 1.0) <= 0.0101 for s in scales) and sum(s == 1.0 for s in scales) >= 22,
+          f"radial scales {sorted(scales)}")
     for r in rows:
         tp, tz = truth[r["particle"]]
         dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, U, T, C)
@@ -423,6 +455,7 @@ def test_html(tmp):
     d = dataset(tmp / "run")
     (d / "particles/p0003.map").write_bytes(b"broken")
     run_local(d)
+    check_crossings_made(d)
     page = d / "results/report/index.html"
     profile = tmp / "chromium-profile"
     profile.mkdir()

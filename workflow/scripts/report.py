@@ -18,24 +18,80 @@ MAX_HTML_ROWS = 2000
 INDEXING_FAILS = wf.INDEXING_FAILS
 
 
-def resolutions(log, limit=None):
-    """The resolutions where an FSC first falls below 0.5 and 0.143, from mapfsc's report.
-    The maps hold nothing finer than their resolution limit, so a crossing beyond it (where
-    the curve only follows the masks' edges) is reported as the limit itself."""
-    found = {}
-    if log.exists():
-        for line in log.read_text().splitlines():
-            m = re.search(r"FSC 0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
-            if m:
-                value = m.group(2) + " A"
-                if limit and float(m.group(2)) < limit:
-                    value = f"{limit:g} A (the maps' limit; crossed at {m.group(2)} A)"
-                found.setdefault(m.group(1), value)
-            m = re.search(r"FSC 0\.(5|143): not reached", line)
-            if m:
-                found.setdefault(m.group(1), f"{limit:g} A (the maps' limit; not crossed up to the last shell)"
-                                 if limit else "beyond the last shell")
+def read_fsc(log):
+    """mapfsc's report as {"5": entry, "143": entry, "width": shell width (1/A), "skipped":
+    [lines]}: an entry is ("at", A), ("below", A of the lowest shell that holds data),
+    ("not reached", None) or ("no data", None)."""
+    found = {"skipped": []}
+    if not log.exists():
+        return {}
+    for line in log.read_text().splitlines():
+        m = re.match(r"\s+1\s+([0-9.]+)\s+[0-9.]+\s+-?[0-9.]+\s+\d+$", line)
+        if m:
+            found["width"] = float(m.group(1))
+        m = re.match(r"\s*(shells? [0-9-]+ skipped: .*)", line)
+        if m:
+            found["skipped"].append(m.group(1))
+        m = re.match(r"\s*FSC 0\.(5|143)(.*)", line)
+        if not m:
+            continue
+        key, rest = m.groups()
+        if (r := re.match(r" at\s+([0-9.]+) A", rest)):
+            found[key] = ("at", float(r.group(1)))
+        elif (r := re.match(r": below it from shell \d+ at\s+([0-9.]+) A", rest)):
+            found[key] = ("below", float(r.group(1)))
+        elif rest.startswith(": not reached"):
+            found[key] = ("not reached", None)
+        elif rest.startswith(": not measured"):
+            found[key] = ("no data", None)
     return found
+
+
+def resolution_at(fsc, key, limit):
+    """The text of one threshold's resolution, and whether the maps' resolution limit bounds
+    it. The maps hold nothing finer than their limit: a crossing within a shell of it, beyond
+    it (where the curve only follows the masks' edges) or none at all is that limit. A curve
+    that is below the threshold from its lowest shell that holds data makes no crossing, and
+    no resolution is claimed for it."""
+    kind, value = fsc.get(key, ("missing", None))
+    width = fsc.get("width", 0.0)
+    if kind == "at":
+        if limit and (value <= limit or 1.0 / value >= 1.0 / limit - 1.5 * width):
+            if value < limit:
+                return f"{limit:g} A (the maps' limit; the curve crosses at {value:.2f} A, beyond their data)", True
+            return f"{value:.2f} A", True
+        return f"{value:.2f} A", False
+    if kind == "below":
+        return f"none (below {'0.' + key} from the lowest shell that holds data, {value:.2f} A)", False
+    if kind == "not reached":
+        return (f"{limit:g} A (the maps' limit; not crossed up to the last shell)", True) if limit \
+            else ("beyond the last shell", False)
+    if kind == "no data":
+        return "not measured (every shell of the curve was skipped)", False
+    return "-", False
+
+
+def resolution_lines(fsc, truth, limit):
+    """The summary's lines on resolution: the half-set resolution beside the maps' limit,
+    said plainly when that limit is what bounds it, and the resolution against the truth."""
+    text = []
+    if fsc:
+        r143, lim143 = resolution_at(fsc, "143", limit)
+        r5, lim5 = resolution_at(fsc, "5", limit)
+        line = f"half-set resolution: at 0.143 {r143}, at 0.5 {r5}"
+        if limit:
+            line += f"; the maps were limited to {limit:g} A"
+            if lim143:
+                line += (": limited by the map's resolution, the data may hold more" if lim5 else
+                         ": at 0.143 limited by the map's resolution, the data may hold more")
+        text.append(line)
+        if fsc.get("skipped"):
+            text.append("half-set FSC: " + "; ".join(fsc["skipped"]))
+    if truth:
+        t5 = resolution_at(truth, "5", limit)[0]
+        t143 = resolution_at(truth, "143", limit)[0]
+        text.append(f"resolution against the true map: at 0.5 {t5}, at 0.143 {t143}")
+    return text
 
 
 def histogram_svg(values, label, width=400, height=250):
@@ -191,12 +247,13 @@ def rounds_section(results, rounds, limit, folder):
             line += f" ({rest})"
         if judged:
             line += f"; residual median {statistics.median(judged):.2f}"
-        fsc = resolutions(maps / "fsc_half1_half2.txt", limit)
+        fsc = read_fsc(maps / "fsc_half1_half2.txt")
         if fsc:
-            line += f"; half-set FSC at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}"
-        truth = resolutions(maps / "fsc_average_truth.txt", limit)
+            line += (f"; half-set FSC at 0.143 {resolution_at(fsc, '143', limit)[0]}, "
+                     f"at 0.5 {resolution_at(fsc, '5', limit)[0]}")
+        truth = read_fsc(maps / "fsc_average_truth.txt")
         if truth:
-            line += f"; against the true map at 0.5 {truth.get('5', '-')}"
+            line += f"; against the true map at 0.5 {resolution_at(truth, '5', limit)[0]}"
         text.append(line)
         (folder / f"round{r}_residual.svg").write_text(histogram_svg(judged, f"round {r}: phase residual (degrees)"))
         pictures.append((f"round{r}_residual.svg", f"round {r}: phase residual"))
@@ -315,12 +372,8 @@ def main():
         text.append(f"phase residual of ok rows: median {statistics.median(res):.2f}, "
                     f"max {max(res):.2f} (threshold {a.threshold})")
     limit = checked_resolution(results, a.resolution)
-    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt", limit)
-    truth = resolutions(results / "maps" / "fsc_average_truth.txt", limit)
-    if fsc:
-        text.append(f"half-set resolution: at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}")
-    if truth:
-        text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
+    text += resolution_lines(read_fsc(results / "maps" / "fsc_half1_half2.txt"),
+                             read_fsc(results / "maps" / "fsc_average_truth.txt"), limit)
     round_text, round_pictures, round_curves = rounds_section(results, a.rounds, limit, folder)
     # Polarity is judged against the given reference in round 1; later rounds compare each side
     # with an average that holds it, which favours the polarity it was given.

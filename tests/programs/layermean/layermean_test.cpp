@@ -113,12 +113,14 @@ double weighted_phase_error(const std::string& stats, const std::filesystem::pat
   return std::sqrt(num / den);
 }
 
-// layermean on table `name`.tsv of d, writing `name`.dat and `name`.stats.
+// layermean on table `name`.tsv of d, writing `name`.dat and `name`.stats, its report kept
+// in `name`.out.
 void average(const TempDir& d, const std::string& name) {
   const auto r =
       run_in(d.path(), run_spec(program_path("layermean"), {"--table", name + ".tsv", "--repeat", "100", "--output",
                                                             name + ".dat", "--stats", name + ".stats"}));
   ASSERT_EQ(r.status, 0) << r.err;
+  d.write(name + ".out", r.out);
 }
 
 // Two averages (stats files) both match the reference's layer lines, and each other, to the
@@ -221,6 +223,7 @@ TEST(LayermeanProgram, MixedPolaritiesAverageAsUniformOnes) {
     d.write(side + "-mixed.tsv", table_of(mixed));
     d.write(side + "-unmarked.tsv", table_of(unmarked));
     for (const char* kind : {"-uniform", "-mixed", "-unmarked"}) average(d, side + kind);
+    EXPECT_TRUE(contains(d.read(side + "-mixed.out"), side + "m1/" + side + ".dat  (opposite polarity)\n"));
     SCOPED_TRACE(side);
     const auto ref = blocks_of(d / "ref/near.dat");
     expect_both_match_reference(d.read(side + "-mixed.stats"), d.read(side + "-uniform.stats"), ref);
