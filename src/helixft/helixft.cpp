@@ -12,6 +12,7 @@
 
 #include "adapters/fft.hpp"
 #include "imagefile/imageio.hpp"
+#include "imagefile/mapframe.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 #include "records/numbers.hpp"
@@ -27,7 +28,8 @@ const char* const help =
     "by a cosine over the taper width, padded with zeros, transformed (the suite's forward\n"
     "transform, unscaled); the phase origin is moved onto the axis column and the box's centre\n"
     "row (H/2), and the rows are ordered so that row NY/2 holds the zero frequency: column h\n"
-    "is X = h/(NX*P), row NY/2 + k is Z = k/(NY*P). The header's origin is 0.\n"
+    "is X = h/(NX*P), row NY/2 + k is Z = k/(NY*P). The header's origin is 0; the\n"
+    "statistics of the complex values are marked unset (DMAX < DMIN, RMS -1).\n"
     "\n"
     "  --image FILE        the particle image: a real map (mode 0, 1 or 2) of one section\n"
     "  --transform FILE    the transform to write (must not exist): NX/2+1 by NY values\n"
@@ -261,10 +263,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   imagefile::icrhdr(out, imagefile::Int3{nh, o.ny, 1}, imagefile::Int3{o.nx, o.ny, 1}, 4, {}, 0);
   imagefile::ialcel(out,
                     {static_cast<float>(o.nx) * pixel, static_cast<float>(o.ny) * pixel, pixel, 90.0f, 90.0f, 90.0f});
-  imagefile::ialorg(out, 0.0f, 0.0f, 0.0f);
-  imagefile::iclcdn(t, nh, o.ny, 1, nh, 1, o.ny, dmin, dmax, dmean);
-  imagefile::iwrhdr(out, "helixft: transform of " + std::filesystem::path(o.image).filename().string(), 0, dmin, dmax,
-                    dmean);
+  imagefile::set_map_frame(out, pixel, pixel, pixel);
+  imagefile::write_map_header(out, "helixft: transform of " + std::filesystem::path(o.image).filename().string(),
+                              imagefile::undetermined_statistics);
   imagefile::iwrsec(out, t);
   imagefile::imclose(out);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imagefile/imageio.hpp"
+#include "imagefile/mapframe.hpp"
 #include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -122,9 +123,8 @@ void write_transform(const std::string& path, const Particle& p, const Geometry&
   imagefile::icrhdr(stream, imagefile::Int3{g.nx, g.ny, 1}, imagefile::Int3{p.width, p.height, 1}, 4, {}, 0);
   imagefile::ialcel(stream, {static_cast<float>(p.width) * p.pixel, static_cast<float>(p.height) * p.pixel, p.pixel,
                              90.0f, 90.0f, 90.0f});
-  float dmin = 0.0f, dmax = 0.0f, dmean = 0.0f;
-  imagefile::iclcdn(a, g.nx, g.ny, 1, g.nx, 1, g.ny, dmin, dmax, dmean);
-  imagefile::iwrhdr(stream, "helixsim: " + p.title, 0, dmin, dmax, dmean);
+  imagefile::set_map_frame(stream, p.pixel, p.pixel, p.pixel);
+  imagefile::write_map_header(stream, "helixsim: " + p.title, imagefile::undetermined_statistics);
   imagefile::iwrsec(stream, a);
   imagefile::imclose(stream);
 }
@@ -135,17 +135,9 @@ void write_real_map(const std::string& path, const std::string& title, std::int3
   constexpr int stream = 1;
   imagefile::imopen(stream, path, "NEW");
   imagefile::icrhdr(stream, imagefile::Int3{nx, ny, nz}, imagefile::Int3{nx, ny, nz}, 2, {}, 0);
-  imagefile::ialcel(stream, {static_cast<float>(nx) * a, static_cast<float>(ny) * a, static_cast<float>(nz) * a, 90.0f,
-                             90.0f, 90.0f});
+  imagefile::set_map_frame(stream, a, a, a);
+  imagefile::write_map_header(stream, "helixsim: " + title, imagefile::statistics_of(v));
   const std::size_t sec = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny);
-  float dmin = v[0], dmax = v[0];
-  double sum = 0.0;
-  for (float x : v) {
-    dmin = std::min(dmin, x);
-    dmax = std::max(dmax, x);
-    sum += double(x);
-  }
-  imagefile::iwrhdr(stream, "helixsim: " + title, 0, dmin, dmax, static_cast<float>(sum / double(v.size())));
   for (std::int32_t z = 0; z < nz; ++z)
     imagefile::iwrsec(stream, std::span<const float>(v).subspan(static_cast<std::size_t>(z) * sec, sec));
   imagefile::imclose(stream);
