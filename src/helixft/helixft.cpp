@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "adapters/fft.hpp"
+#include "helixft/inplane.hpp"
 #include "imagefile/imageio.hpp"
 #include "imagefile/mapframe.hpp"
 #include "records/error.hpp"
@@ -22,6 +23,7 @@ namespace helixft {
 const char* const help =
     "usage: helixft --image FILE --transform FILE [--axis COLUMN] [--box X0 Y0 W H]\n"
     "               [--size NX NY] [--taper PIXELS] [--repeat C] [--pixel P]\n"
+    "               [--section K] [--shift DX DY] [--rotate PSI]\n"
     "\n"
     "Transforms an image of a helical particle, its axis vertical, into the complex image\n"
     "(mode 4) that sidesplit samples. The box is cut out, floated to mean 0, its edges tapered\n"
@@ -42,6 +44,15 @@ const char* const help =
     "  --taper PIXELS      width of the cosine taper at the box edges (default 0: none)\n"
     "  --repeat C          a repeat distance in Angstroms: also print the rows per 1/c\n"
     "  --pixel P           the pixel size in Angstroms, when the image's cell gives none\n"
+    "  --section K         the section K (from 0) of a stack of images (default: the file\n"
+    "                      must hold one section)\n"
+    "  --shift DX DY       move the image content by DX, DY Angstroms (may be fractions of a\n"
+    "                      pixel) before it is turned and boxed\n"
+    "  --rotate PSI        then turn it by PSI degrees, from +x towards +y, about the axis\n"
+    "                      column and the box's centre row, so that a segment whose axis is\n"
+    "                      not vertical becomes vertical; both by 5-point quadratic\n"
+    "                      interpolation of the whole image, whatever comes in from beyond\n"
+    "                      its edge taking the image's mean\n"
     "\n"
     "Standard output: the image library's report and the transform's sampling.\n"
     "Exit status 0, or 2 on unusable input or an output file that exists.\n";
@@ -75,11 +86,36 @@ float real_of(const std::string& text, const char* option) {
 
 }  // namespace
 
+// --section, --rotate and --shift.
+void parse_inplane(Options& o, const std::string& section, const std::string& rotate, const std::string& shift) {
+  if (!section.empty()) {
+    o.section = integers(section, 1, "--section", "a section number")[0];
+    if (o.section < 0) throw records::ReadError("command line", "--section " + section + ": sections count from 0");
+  }
+  auto finite = [](const std::string& text, const char* option, const char* what) {
+    const auto v = records::parse_free_real(text);
+    if (!v.ok() || !std::isfinite(v.value))
+      throw records::ReadError("command line", std::string(option) + " takes " + what + ", not \"" + text + "\"");
+    return v.value;
+  };
+  if (!rotate.empty()) {
+    o.rotate = finite(rotate, "--rotate", "an angle in degrees");
+    o.resample = true;
+  }
+  if (!shift.empty()) {
+    const std::size_t gap = shift.find(' ');
+    if (gap == std::string::npos) throw records::ReadError("command line", "--shift takes two distances DX DY");
+    o.shift_x = finite(shift.substr(0, gap), "--shift", "two distances DX DY in Angstroms");
+    o.shift_y = finite(shift.substr(gap + 1), "--shift", "two distances DX DY in Angstroms");
+    o.resample = true;
+  }
+}
+
 Options parse_arguments(const std::vector<std::string>& args) {
   // --box and --size take several values: they are joined with the words that follow them.
   std::vector<std::string> joined;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::size_t take = args[i] == "--box" ? 4 : args[i] == "--size" ? 2 : 0;
+    const std::size_t take = args[i] == "--box" ? 4 : (args[i] == "--size" || args[i] == "--shift") ? 2 : 0;
     joined.push_back(args[i]);
     if (take == 0) continue;
     std::string v;
@@ -87,7 +123,7 @@ Options parse_arguments(const std::vector<std::string>& args) {
       v += (k ? " " : "") + args[++i];
     joined.push_back(v);
   }
-  std::string axis, box, size, taper, repeat, pixel;
+  std::string axis, box, size, taper, repeat, pixel, section, rotate, shift;
   Options o;
   progmain::bind_options(joined,
                          {{"--image", &o.image, "a file name"},
@@ -97,7 +133,10 @@ Options parse_arguments(const std::vector<std::string>& args) {
                           {"--size", &size, "two numbers"},
                           {"--taper", &taper, "a number of pixels"},
                           {"--repeat", &repeat, "a distance"},
-                          {"--pixel", &pixel, "a pixel size"}},
+                          {"--pixel", &pixel, "a pixel size"},
+                          {"--section", &section, "a section number"},
+                          {"--rotate", &rotate, "an angle"},
+                          {"--shift", &shift, "two distances"}},
                          "helixft");
   if (o.image.empty()) throw records::ReadError("command line", "--image names the particle image (needed)");
   if (o.transform.empty())
@@ -124,6 +163,7 @@ Options parse_arguments(const std::vector<std::string>& args) {
   }
   if (!repeat.empty()) o.repeat = real_of(repeat, "--repeat");
   if (!pixel.empty()) o.pixel = real_of(pixel, "--pixel");
+  parse_inplane(o, section, rotate, shift);
   return o;
 }
 
@@ -206,8 +246,12 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   if (mode != 0 && mode != 1 && mode != 2)
     throw records::ReadError(o.image, "data mode " + std::to_string(mode) + ": helixft reads modes 0, 1 and 2");
   const std::int32_t width = nxyz[0], height = nxyz[1];
-  if (nxyz[2] != 1)
-    throw records::ReadError(o.image, std::to_string(nxyz[2]) + " sections: helixft transforms one image");
+  if (o.section < 0 && nxyz[2] != 1)
+    throw records::ReadError(o.image,
+                             std::to_string(nxyz[2]) + " sections: helixft transforms one image (--section K)");
+  if (o.section >= nxyz[2])
+    throw records::ReadError(
+        o.image, "has no section " + std::to_string(o.section) + ": it holds " + std::to_string(nxyz[2]) + " (from 0)");
   if (width < 2 || height < 2)
     throw records::ReadError(o.image, std::to_string(width) + " x " + std::to_string(height) +
                                           " pixels: an image of at least 2 x 2 is needed");
@@ -249,13 +293,18 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     throw records::ReadError(o.image, "the header's cell gives no pixel size: give --pixel");
 
   // The image must be in the file before room is made for it.
-  imagefile::require_items(in, o.image, std::int64_t{width} * height);
+  const std::int32_t section = std::max(o.section, 0);
+  imagefile::require_items(in, o.image, std::int64_t{width} * height * (section + 1));
+  if (section > 0) imagefile::imposn(in, section, 0);
   std::vector<float> image(std::size_t(width) * std::size_t(height));
   for (std::int32_t y = 0; y < height; ++y)
     if (!imagefile::irdlin(in,
                            std::span<float>(image).subspan(std::size_t(y) * std::size_t(width), std::size_t(width))))
       throw records::ReadError(o.image, "ends within line " + std::to_string(y) + " of the image");
   imagefile::imclose(in);
+  if (o.resample)
+    image = move_and_turn(image, width, height, o.rotate, o.shift_x / pixel, o.shift_y / pixel,
+                          static_cast<float>(o.axis), static_cast<float>(o.y0 + o.h / 2));
 
   const std::vector<float> t = transform_of(prepare(image, width, o), o.nx, o.ny, o.axis - o.x0, o.h / 2);
   const std::int32_t nh = o.nx / 2 + 1;
@@ -273,6 +322,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   s << " helixft: " << o.image << " box " << o.x0 << " " << o.y0 << " " << o.w << " x " << o.h << ", axis column "
     << o.axis << ", taper " << o.taper << ", padded to " << o.nx << " x " << o.ny << ", pixel "
     << records::fixed_form(pixel, 8, 3) << " A\n";
+  if (o.section >= 0) s << " section " << o.section << " of " << nxyz[2] << "\n";
+  if (o.resample)
+    s << " moved by " << records::fixed_form(o.shift_x, 9, 2) << records::fixed_form(o.shift_y, 9, 2)
+      << " A, then turned by " << records::fixed_form(o.rotate, 9, 3) << " degrees\n";
   s << " transform " << o.transform << ": " << nh << " x " << o.ny << " complex values, zero frequency at row "
     << o.ny / 2 << "\n";
   s << " sampling " << records::fixed_form(1.0f / (static_cast<float>(o.nx) * pixel), 11, 7)

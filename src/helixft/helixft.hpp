@@ -22,6 +22,10 @@ struct Options {
   std::int32_t taper = 0;                     // pixels of cosine taper at each edge of the box
   float repeat = 0.0f;                        // repeat distance for the printed rows per 1/c; 0: none
   float pixel = 0.0f;                         // pixel size when the header has none; 0: from the header
+  std::int32_t section = -1;                  // the section of a stack (from 0); -1: the file's only one
+  float rotate = 0.0f;                        // in-plane turn in degrees, from +x towards +y
+  float shift_x = 0.0f, shift_y = 0.0f;       // content moved by this many Angstroms first
+  bool resample = false;                      // --rotate or --shift given
 };
 Options parse_arguments(const std::vector<std::string>& args);
 

@@ -41,6 +41,10 @@ const char* const help =
     "  samples M           radial samples a side (default: every column but the last)\n"
     "  rotate PHI0         rotation about the axis in degrees (default 0)\n"
     "  shift Z0            shift along the axis in Angstroms (default 0)\n"
+    "  inplane PSI DX DY   real model: the projection as an extracted segment shows it, turned\n"
+    "                      by PSI degrees (from +x towards +y) about column W/2, row H/2 and\n"
+    "                      moved by DX, DY Angstroms (helixft --shift -DX -DY --rotate -PSI\n"
+    "                      makes it vertical again); the other outputs stay vertical\n"
     "  scale S             radial scale: the helix radius becomes S*R0 (default 1)\n"
     "  polarity P          same or opposite (default same)\n"
     "  noise LEVEL SEED    Gaussian noise of standard deviation LEVEL*A on every real and\n"
@@ -197,7 +201,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     if (!files.density.empty())
       write_real_map(files.density, p.title, p.width, p.width, p.height, p.pixel, density_map(p, blobs));
     if (!files.projection.empty()) {
-      std::vector<float> proj = project_blobs(p, blobs);
+      std::vector<float> proj = p.inplane ? project_blobs_inplane(p, blobs) : project_blobs(p, blobs);
       double s = 0.0, s2 = 0.0;
       for (float v : proj) {
         s += double(v);
