@@ -7,7 +7,7 @@ GS = config.get("gridscan", {})
 
 rule align_chunk:
     input:
-        particles=chunk_particles,
+        particles=chunk_inputs,
         reference=rules.reference.output,
         deck=config["deck"],
     output:
@@ -29,4 +29,4 @@ rule align_chunk:
         " --repeat {config[repeat]} --layer-lines {GS[layer_lines]} --delbr {GS[delbr]}"
         " --weight {GS[weight]} {params.opposite} --threshold {config[residual_threshold]}"
         " --bin '{config[bin]}' --helixft-args '{params.ftargs}' --names {params.names}"
-        " {input.particles}"
+        " --particle-table {PARTICLE_TABLE}"

@@ -23,6 +23,8 @@ def _fail(message):
 
 def _particles():
     given = config.get("particles")
+    if isinstance(given, str) and given.endswith((".star", ".tsv")):
+        return _particle_rows(given)
     if isinstance(given, str):
         files = sorted(glob.glob(given))
         if not files:
@@ -37,10 +39,38 @@ def _particles():
         if n in seen:
             _fail(f"particles: {seen[n]} and {f} have the same name {n}")
         seen[n] = f
-    return files, names
+    return files, names, [{"name": n, "file": f} for f, n in zip(files, names)]
 
 
-PARTICLES, NAMES = _particles()
+def _particle_rows(given):
+    """The particle table of a STAR file or a .tsv table, every row checked before any job."""
+    import star_particles
+
+    if not Path(given).exists():
+        _fail(f"particles: {given} does not exist")
+    try:
+        if given.endswith(".star"):
+            if config.get("input") != "images":
+                _fail("particles: a STAR file names images: set input: images")
+            rows = star_particles.read_star(given, config.get("pixel") or None)
+        else:
+            rows = star_particles.read_tsv(given)
+    except star_particles.StarError as e:
+        _fail(f"particles: {e}")
+    seen = {}
+    for i, r in enumerate(rows, start=1):
+        if r["name"] in seen:
+            _fail(f"particles: {given}: rows {seen[r['name']]} and {i} have the same name {r['name']}")
+        seen[r["name"]] = i
+    return [r["file"] for r in rows], [r["name"] for r in rows], rows
+
+
+PARTICLES, NAMES, ROWS = _particles()
+# The particle table every alignment job reads: names, files and each particle's options.
+PARTICLE_TABLE = f"{OUT}/particles.tsv"
+# What the table is made from: the STAR file or table, else the particle files themselves.
+_given = config.get("particles")
+PARTICLES_SOURCE = [_given] if isinstance(_given, str) and _given.endswith((".star", ".tsv")) else PARTICLES
 if config.get("input") not in ("transforms", "images"):
     _fail('input: "transforms" or "images"')
 CHUNK = int(config.get("chunk_size", 50))
@@ -58,6 +88,11 @@ if len(config.get("rule", [])) != 2:
 def chunk_particles(wildcards):
     i = int(wildcards.chunk)
     return PARTICLES[i * CHUNK : (i + 1) * CHUNK]
+
+
+def chunk_inputs(wildcards):
+    """The chunk's files (each stack once) and the particle table."""
+    return list(dict.fromkeys(chunk_particles(wildcards))) + [PARTICLE_TABLE]
 
 
 def res(stage, key, default):
@@ -79,6 +114,8 @@ def average_enabled():
 
 def final_targets():
     targets = [f"{OUT}/alignments.tsv", f"{OUT}/report/index.html"]
+    if config.get("input") == "images":
+        targets.append(f"{OUT}/alignments.star")
     if average_enabled():
         targets.append(f"{OUT}/average/average.dat")
     if map_enabled():

@@ -4,7 +4,8 @@
 
 rule table:
     input:
-        expand(f"{OUT}/chunks/{{chunk}}.tsv", chunk=CHUNKS),
+        chunks=expand(f"{OUT}/chunks/{{chunk}}.tsv", chunk=CHUNKS),
+        particles=PARTICLE_TABLE,
     output:
         f"{OUT}/alignments.tsv",
     params:
@@ -15,4 +16,4 @@ rule table:
         runtime=res("table", "runtime", 10),
     shell:
         "{PY} {SCRIPTS}/make_table.py --output {output} --rule {params.u} {params.t}"
-        " --repeat {config[repeat]} {input}"
+        " --repeat {config[repeat]} --particle-table {input.particles} {input.chunks}"

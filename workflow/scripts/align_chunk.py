@@ -11,6 +11,7 @@ import subprocess
 from pathlib import Path
 
 import quorvan_wf as wf
+import star_particles
 
 MINIMUM = re.compile(r"^0PHASE MINIMUM\s*(\S+)\s+AT PHI=\s*(\S+)\s+Z=\s*(\S+)\s+RSCALE =\s*(\S+)")
 
@@ -67,13 +68,20 @@ def gridscan(a, work, side):
     return phi, z, rsc, resid
 
 
-def one_particle(a, src, name, work, keep):
+def helixft_options(row):
+    """helixft's options from the particle's row of the particle table (none without one):
+    the section of a stack, the offsets and the in-plane angle."""
+    return star_particles.helixft_options(row) if row else []
+
+
+def one_particle(a, src, name, work, keep, row=None):
     """Rows (side, file, phi, z, rscale, residual, status, reason) of one particle."""
     work.mkdir()
     try:
         transform = os.path.abspath(src)
         if a.input == "images":
-            run(a.helixft, ["--image", transform, "--transform", "transform.map"] + a.helixft_args, work)
+            run(a.helixft, ["--image", transform, "--transform", "transform.map"] + a.helixft_args +
+                helixft_options(row), work)
             transform = "transform.map"
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
@@ -115,7 +123,8 @@ def main():
     ap.add_argument("--bin", default="")
     ap.add_argument("--helixft-args", default="")
     ap.add_argument("--names", required=True, help="comma-separated particle names")
-    ap.add_argument("particles", nargs="+")
+    ap.add_argument("--particle-table", help="the particle table: files and options by name")
+    ap.add_argument("particles", nargs="*")
     a = ap.parse_args()
     for prog in ("helixft", "sidesplit", "gridscan"):
         setattr(a, prog, str(Path(a.bin) / prog) if a.bin else prog)
@@ -123,6 +132,10 @@ def main():
     a.reference = os.path.abspath(a.reference)
     a.final_dir = a.folder
     names = a.names.split(",")
+    rows = {}
+    if a.particle_table:
+        rows = {r["name"]: r for r in star_particles.read_tsv(a.particle_table)}
+        a.particles = [rows[n]["file"] for n in names]
     if len(names) != len(a.particles):
         ap.error("one name for each particle")
 
@@ -132,7 +145,7 @@ def main():
     lines = []
     for src, name in zip(a.particles, names):
         for row in one_particle(a, src, name, scratch / f"w-{name}",
-                                keep_root / name):
+                                keep_root / name, rows.get(name)):
             lines.append("\t".join([name] + [wf.clean_field(v) for v in row]))
     for w in scratch.glob("w-*"):
         subprocess.run(["rm", "-rf", str(w)], check=True)
