@@ -52,7 +52,12 @@ def _particle_rows(given):
         if given.endswith(".star"):
             if config.get("input") != "images":
                 _fail("particles: a STAR file names images: set input: images")
-            rows = star_particles.read_star(given, config.get("pixel") or None)
+            pixel = config.get("pixel") or None
+            try:
+                pixel = None if pixel is None else float(pixel)
+            except ValueError:
+                _fail(f'pixel: "{pixel}" is not a pixel size in Angstroms')
+            rows = star_particles.read_star(given, pixel)
         else:
             rows = star_particles.read_tsv(given)
     except star_particles.StarError as e:
