@@ -456,10 +456,12 @@ def test_relion(tmp):
     relion_helix_toolbox --impose with the helix's rise and twist), is the true density and
     besselmap's map (correlation 0.9 or better inside the helix at the map's resolution), and
     not its mirror image. The segments are turned, moved and rotated at random, so each of
-    the conventions (rot = phi - 90, psi, the origin's sign) is needed to get there."""
+    the conventions (rot = phi - 90, psi, the origin's sign) is needed to get there. The
+    exported CTF columns are read in the convention stated below."""
     for tool in ("relion_reconstruct", "relion_helix_toolbox"):
         if not shutil.which(tool):
             raise Skip(f"{tool} is not installed (scripts/setup installs relion)")
+    import gemmi
     import numpy as np
 
     d = star_dataset(tmp / "run", count=16)
@@ -487,6 +489,50 @@ def test_relion(tmp):
     check(c_truth >= 0.9, f"relion's map correlates with the truth at {c_truth:.3f}")
     check(c_ours >= 0.9, f"relion's map correlates with besselmap's at {c_ours:.3f}")
     check(c_mirror < 0.6 * c_truth, f"the mirror image correlates at {c_mirror:.3f}")
+
+    # The CTF of the exported file's columns: the segments modulated by
+    # +(sqrt(1 - Q^2) sin chi + Q cos chi), chi = pi lambda df s^2 - pi/2 Cs lambda^3 s^4, the
+    # defocus at angle theta (from +x towards +y) (U + V)/2 + (U - V)/2 cos 2(theta - angle),
+    # strongly astigmatic, come back as the density under relion's CTF correction; the
+    # opposite sign gives its negative, the angle counted the other way a worse map.
+    def with_ctf(sign, turn):
+        doc = gemmi.cif.read_file(str(d / "results/alignments.star"))
+        block = doc.find_block("particles")
+        names, du = block.find_loop("_rlnImageName"), block.find_loop("_rlnDefocusU")
+        dv, angle = block.find_loop("_rlnDefocusV"), block.find_loop("_rlnDefocusAngle")
+        with mrcfile.open(d / "particles.mrcs") as m:
+            stack = m.data.astype(np.float64)
+        n, pixel, volts, cs, q = stack.shape[1], 5.0, 300e3, 2.7e7, 0.1
+        lam = 12.2643247 / np.sqrt(volts * (1.0 + volts * 0.978466e-6))
+        ky, kx = np.fft.fftfreq(n, pixel)[:, None], np.fft.fftfreq(n, pixel)[None, :]
+        s2, theta = kx ** 2 + ky ** 2, np.arctan2(ky, kx)
+        out = np.zeros_like(stack)
+        for i in range(len(names)):
+            k = int(names[i].split("@")[0]) - 1
+            u, v = float(du[i]), float(du[i]) - 8000.0
+            dv[i] = f"{v:.1f}"
+            names[i] = names[i].replace("particles.mrcs", "ctf.mrcs")
+            df = (u + v) / 2 + (u - v) / 2 * np.cos(2 * (theta - turn * np.radians(float(angle[i]))))
+            chi = np.pi * lam * df * s2 - np.pi / 2 * cs * lam ** 3 * s2 ** 2
+            ctf = sign * (np.sqrt(1 - q * q) * np.sin(chi) + q * np.cos(chi))
+            out[k] = np.fft.ifft2(np.fft.fft2(stack[k]) * ctf).real
+        with mrcfile.new(d / "ctf.mrcs", overwrite=True) as m:
+            m.set_data(out.astype(np.float32))
+        doc.write_file(str(d / "ctf.star"))
+        for f in ("ctf.mrc", "ctf_sym.mrc"):
+            (d / f).unlink(missing_ok=True)
+        for args in (["relion_reconstruct", "--i", "ctf.star", "--o", "ctf.mrc", "--ctf"],
+                     ["relion_helix_toolbox", "--impose", "--i", "ctf.mrc", "--o", "ctf_sym.mrc", "--angpix", "5",
+                      "--cyl_outer_diameter", "120", "--rise", str(C / U), "--twist", str(360.0 * T / U)]):
+            proc = subprocess.run(args, cwd=d, capture_output=True, text=True, timeout=300)
+            check(proc.returncode == 0, f"{args[0]} failed:\n{proc.stdout[-1500:]}{proc.stderr[-1500:]}")
+        with mrcfile.open(d / "ctf_sym.mrc") as m:
+            return correlation(limited(m.data.astype(np.float64), 5.0, 10.5)[inside], truth[inside])
+
+    right, flipped, turned = with_ctf(1.0, 1.0), with_ctf(-1.0, 1.0), with_ctf(1.0, -1.0)
+    print(f"with the CTF: {right:.3f}, its opposite sign {flipped:.3f}, its angle the other way {turned:.3f}")
+    check(right >= 0.9 and flipped <= -0.9, f"the CTF's sign: {right:.3f}, opposite {flipped:.3f}")
+    check(turned < right - 0.05, f"the defocus angle: {right:.3f}, counted the other way {turned:.3f}")
 
 
 def main():
