@@ -36,6 +36,12 @@ void set_map_frame(int istream, float vx, float vy, float vz) {
   const Header& h = header_of(istream);
   if (h.mode == 3 || h.mode == 4) return;
   ialsam(istream, nxyz);
+  if (nxyz[2] > 1) {
+    std::int32_t nbsym = 0;
+    ialsym(istream, 1, nbsym);
+    const std::array<std::int32_t, 1> type{symmetry_records_type};
+    ialext(istream, type, extended_type_extra_word, 1);
+  }
   ialcel(istream, {static_cast<float>(nxyz[0]) * vx, static_cast<float>(nxyz[1]) * vy, static_cast<float>(nxyz[2]) * vz,
                    90.0f, 90.0f, 90.0f});
 }

@@ -16,6 +16,11 @@ namespace imagefile {
 // library carries unread.
 inline constexpr std::int32_t format_version = 20140;
 inline constexpr int format_version_extra_word = 4;
+// A 3-D map is one volume (space group 1), whose symmetry record " X,Y,Z" the 2014 revision
+// names by the type "CCP4" in EXTRA word 3 (header word 27); a single image or a stack keeps
+// space group 0 and no record.
+inline constexpr int extended_type_extra_word = 3;
+inline constexpr std::int32_t symmetry_records_type = 0x34504343;  // the bytes "CCP4", little-endian
 
 struct Statistics {
   float dmin = 0.0f, dmax = 0.0f, dmean = 0.0f;
@@ -28,9 +33,10 @@ Statistics statistics_of(std::span<const float> values);
 inline constexpr Statistics undetermined_statistics{0.0f, -1.0f, -2.0f, -1.0f};
 
 // Sets the version word, the start offsets and origin to 0, and, for a real map, the grid MX MY
-// MZ to NX NY NZ and the cell to NX*vx, NY*vy, NZ*vz with angles 90, on the in-memory header of
-// the open stream istream (created by icrhdr). A transform (complex modes 3 and 4) keeps the
-// grid and cell of the image it came from, as sidesplit needs them.
+// MZ to NX NY NZ and the cell to NX*vx, NY*vy, NZ*vz with angles 90 (a 3-D one also space
+// group 1 with its record), on the in-memory header of the open stream istream (created by
+// icrhdr). A transform (complex modes 3 and 4) keeps the grid and cell of the image it came
+// from, as sidesplit needs them.
 void set_map_frame(int istream, float vx, float vy, float vz);
 
 // Stores the rms deviation and writes the header (iwrhdr with the title as label 1 and the

@@ -56,6 +56,9 @@ def main():
                 check(int(h.nversion) == 20140, f"{m}: version word 20140, not {h.nversion}")
                 check(tuple(h.origin.item()) == (0.0, 0.0, 0.0), f"{m}: origin 0")
                 check((int(h.nxstart), int(h.nystart), int(h.nzstart)) == (0, 0, 0), f"{m}: start 0")
+                volume = m in ("truth.map", "average.map")
+                check(int(h.ispg) == (1 if volume else 0), f"{m}: a volume (space group 1) or an image (0), "
+                      f"not {int(h.ispg)}")
             if m in ("ft.map", "transform.map"):
                 continue  # transforms keep the grid of the image they came from
             g = gemmi.read_ccp4_map(path)
@@ -63,6 +66,7 @@ def main():
             check(np.allclose(g.grid.spacing, (PIXEL, PIXEL, PIXEL)), f"{m}: gemmi spacing {g.grid.spacing}")
             with mrcfile.open(path) as mrc:
                 data = mrc.data.astype(np.float64)
+                check(mrc.is_volume() == (m != "proj.map"), f"{m}: read as a volume, or a single image")
                 check(np.isclose(float(mrc.header.rms), data.std(), rtol=1e-4), f"{m}: rms deviation")
 
         # The average and the truth coincide voxel for voxel: their cross-correlation peaks at
