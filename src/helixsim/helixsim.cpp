@@ -77,7 +77,7 @@ const char* const help =
     "Real model only, each written when named:\n"
     "  --density FILE      the 3-D density (mode 2), W x W x H voxels of P Angstroms, the axis\n"
     "                      through column W/2, row W/2 along z, z = 0 at section H/2 (at most\n"
-    "                      2^25 voxels)\n"
+    "                      2^25 voxels); origin 0, space group 1 (one volume)\n"
     "  --projection FILE   its sum along y (mode 2, W x H, at most 2^24 pixels), the axis along\n"
     "                      column W/2, with noise\n"
     "  --near FILE, --far FILE\n"
