@@ -48,8 +48,12 @@ def _particle_rows(given):
 
     if not Path(given).exists():
         _fail(f"particles: {given} does not exist")
+    table = Path(OUT) / "particles.tsv"
     try:
-        if given.endswith(".star"):
+        if workflow.mode != Mode.default and table.exists():
+            # a job of the run: the table the run checked and wrote before any job
+            rows = star_particles.read_tsv(table)
+        elif given.endswith(".star"):
             if config.get("input") != "images":
                 _fail("particles: a STAR file names images: set input: images")
             pixel = config.get("pixel") or None

@@ -22,10 +22,16 @@ import math
 import os
 from pathlib import Path
 
-# Table columns filled from the STAR file, in this order; the STAR's other columns follow with
-# their own names (rln... without the prefix kept as star_...).
+# Table columns filled from the STAR file, in this order; the STAR's other columns follow as
+# star_<name> (the name without its rln prefix).
 COLUMNS = ["name", "file", "section", "psi", "shift_x", "shift_y", "filament", "defocus_u",
            "defocus_v", "defocus_angle", "voltage", "cs", "amplitude_contrast", "pixel", "image_name"]
+
+
+# STAR columns that the table's own columns hold; the others are kept as star_<name>.
+MAPPED = {"ImageName", "AnglePsi", "OriginXAngst", "OriginYAngst", "OriginX", "OriginY", "HelicalTubeID",
+          "DefocusU", "DefocusV", "DefocusAngle", "Voltage", "SphericalAberration", "AmplitudeContrast",
+          "ImagePixelSize", "DetectorPixelSize", "Magnification"}
 
 
 class StarError(Exception):
@@ -44,8 +50,9 @@ def _loops(path):
         for item in block:
             if item.loop is not None:
                 tags = [t[4:] if t.startswith("_rln") else t.lstrip("_") for t in item.loop.tags]
-                n, w = item.loop.length(), item.loop.width()
-                rows = [{tags[c]: gemmi.cif.as_string(item.loop.val(r, c)) for c in range(w)} for r in range(n)]
+                w = item.loop.width()
+                values = [gemmi.cif.as_string(v) if v[:1] in ("'", '"', ";") else v for v in item.loop.values]
+                rows = [dict(zip(tags, values[i:i + w])) for i in range(0, len(values), w)]
                 out[block.name] = (tags, rows)
     return out
 
@@ -102,7 +109,7 @@ def read_star(path, config_pixel=None):
     if not rows:
         raise StarError(f"{path}: the particle table has no rows")
 
-    out, sections, names = [], {}, {}
+    out, sections, names, resolved = [], {}, {}, {}
     for i, r in enumerate(rows, start=1):
         og = optics.get(r.get("OpticsGroup", "1"), next(iter(optics.values()), {}))
         merged = {**og, **r}
@@ -130,8 +137,11 @@ def read_star(path, config_pixel=None):
             section = int(k) - 1
         else:
             stack, section = image, None
-        file = _resolve(stack, path)
-        if not file.exists():
+        if stack not in resolved:
+            found = _resolve(stack, path)
+            resolved[stack] = (found, found.exists())
+        file, exists = resolved[stack]
+        if not exists:
             raise StarError(f'{path}, row {i}, column rlnImageName: "{image}": the file {stack} does not exist')
         nz = _sections(str(file), sections)
         if isinstance(nz, str):
@@ -169,7 +179,8 @@ def read_star(path, config_pixel=None):
             v = num(col)
             row[key] = "" if v is None else f"{v:.10g}"
         for k, v in merged.items():
-            row.setdefault("star_" + k, v)
+            if k not in MAPPED:
+                row["star_" + k] = v
         out.append(row)
     return out
 
@@ -205,7 +216,8 @@ def table_text(rows):
     cols += sorted({k for r in rows for k in r} - set(cols))
     lines = ["\t".join(cols)]
     for r in rows:
-        lines.append("\t".join(" ".join(str(r.get(c, "")).split()) for c in cols))
+        values = [str(r.get(c, "")) for c in cols]
+        lines.append("\t".join(v if "\t" not in v and "\n" not in v else " ".join(v.split()) for v in values))
     return "\n".join(lines) + "\n"
 
 
