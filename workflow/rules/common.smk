@@ -56,6 +56,9 @@ def _particle_rows(given):
         elif given.endswith(".star"):
             if config.get("input") != "images":
                 _fail("particles: a STAR file names images: set input: images")
+            if {"--box", "--axis"} & set(str(config.get("helixft_options", "")).split()):
+                _fail("helixft_options: --box and --axis do not go with a STAR file, whose segments "
+                      "turn about the centre of their whole box")
             pixel = config.get("pixel") or None
             try:
                 pixel = None if pixel is None else float(pixel)
