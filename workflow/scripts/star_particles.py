@@ -111,8 +111,11 @@ def read_star(path, config_pixel=None):
 
     out, sections, names, resolved = [], {}, {}, {}
     for i, r in enumerate(rows, start=1):
-        og = optics.get(r.get("OpticsGroup", "1"), next(iter(optics.values()), {}))
-        merged = {**og, **r}
+        group = r.get("OpticsGroup", "1")
+        if optics and group not in optics:
+            raise StarError(f'{path}, row {i}, column rlnOpticsGroup: optics group "{group}" is not in the '
+                            f"optics table")
+        merged = {**optics.get(group, {}), **r}
 
         def num(col, default=None, what="a number"):
             if col not in merged or merged[col] in ("", "?", "."):
@@ -121,7 +124,10 @@ def read_star(path, config_pixel=None):
 
         pixel = num("ImagePixelSize")
         if pixel is None and "DetectorPixelSize" in merged and "Magnification" in merged:
-            pixel = num("DetectorPixelSize") * 10000.0 / num("Magnification")
+            magnification = num("Magnification")
+            if not magnification > 0:
+                raise StarError(f"{path}, row {i}, column rlnMagnification: {magnification:g} is not above 0")
+            pixel = num("DetectorPixelSize") * 10000.0 / magnification
         if pixel is None:
             pixel = config_pixel
         if pixel is None or not pixel > 0:
@@ -146,6 +152,9 @@ def read_star(path, config_pixel=None):
         nz = _sections(str(file), sections)
         if isinstance(nz, str):
             raise StarError(f'{path}, row {i}, column rlnImageName: "{image}": {stack} {nz}')
+        if section is None and nz != 1:
+            raise StarError(f'{path}, row {i}, column rlnImageName: "{image}" holds {nz} sections: name one '
+                            f'as "K@{stack}"')
         if section is not None and section >= nz:
             raise StarError(f'{path}, row {i}, column rlnImageName: "{image}": {stack} holds {nz} sections, '
                             f"not {section + 1}")
