@@ -15,10 +15,15 @@ the axial shift z moving the content along the turned axis. Its half is rlnRando
 its CTF columns are those of the particle table. Particles given as plain files of one
 vertical image each have psi 90 and no offsets of their own: origin (0, -z).
 
+Each segment keeps the image name its STAR file gave it when that name finds the file from
+the run's folder, where the workflow and other programs run; otherwise it is named by the
+absolute path of its stack ("K@/path/stack.mrcs").
+
 The segment's centre is taken to be the box centre, where helixft turns it by default (no
 --box or --axis in helixft_options)."""
 import argparse
 import math
+from pathlib import Path
 
 import quorvan_wf as wf
 import star_particles
@@ -48,8 +53,10 @@ def star_row(fit, particle, pixel_given, cache):
     phi, z = float(fit["phi"]), float(fit["z"])
     rad = math.radians(psi)
     section = particle.get("section", "")
-    image = particle.get("image_name") or (f"{int(float(section)) + 1}@{particle['file']}" if section != ""
-                                           else particle["file"])
+    image = f"{int(float(section)) + 1}@{particle['file']}" if section != "" else particle["file"]
+    given = particle.get("image_name", "")
+    if given and Path(given.split("@")[-1]).resolve() == Path(particle["file"]).resolve():
+        image = given  # the STAR file's own name, which finds the file from the run's folder too
     optics = tuple([f"{pixel:.6g}", str(size)] + [particle.get(k, "") or "" for _, k in OPTICS[2:]])
     return {
         "ImageName": image,
