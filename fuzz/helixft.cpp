@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzsupport::remove_file("transform.map");
   fuzzsupport::run_image_program(helixft::run, "", {"--image", image, "--transform", out, "--taper", "1"});
   fuzzsupport::remove_file("transform.map");
-  fuzzsupport::run_image_program(helixft::run, "",
-                                 {"--image", image, "--transform", out, "--section", "1", "--shift", "1.5", "-2",
-                                  "--rotate", "17"});
+  fuzzsupport::run_image_program(
+      helixft::run, "",
+      {"--image", image, "--transform", out, "--section", "1", "--shift", "1.5", "-2", "--rotate", "17"});
   return 0;
 }
