@@ -12,8 +12,9 @@ reference is therefore written with
     rot = phi - 90,  tilt = 90,  psi = the segment's own,
     origin = o + z (cos psi, -sin psi)  (Angstroms),
 the axial shift z moving the content along the turned axis. Its half is rlnRandomSubset;
-its CTF columns are those of the particle table. Particles given as plain files of one
-vertical image each have psi 90 and no offsets of their own: origin (0, -z).
+its CTF columns, micrograph and filament (rlnHelicalTubeID) are those of the particle
+table. Particles given as plain files of one vertical image each have psi 90 and no offsets
+of their own: origin (0, -z).
 
 Each segment keeps the image name its STAR file gave it when that name finds the file from
 the run's folder, where the workflow and other programs run; otherwise it is named by the
@@ -68,6 +69,9 @@ def star_row(fit, particle, pixel_given, cache):
         "RandomSubset": fit["half"],
         "optics": optics,
         **{tag: particle.get(key, "") or "" for tag, key in CTF},
+        # the filament, for programs that refine segments of one filament together
+        "MicrographName": particle.get("filament", "").rpartition("#")[0],
+        "HelicalTubeID": particle.get("filament", "").rpartition("#")[2],
     }
 
 
@@ -93,6 +97,7 @@ def main():
         groups.setdefault(r["optics"], len(groups) + 1)
     optic_tags = [t for i, (t, _) in enumerate(OPTICS) if any(o[i] for o in groups)]
     ctf_tags = [t for t, _ in CTF if any(r[t] for r in rows)]
+    ctf_tags += [t for t in ("MicrographName", "HelicalTubeID") if all(r[t] for r in rows) and rows]
     out = ["# accepted segments and their fitted orientations", "", "data_optics", "", "loop_",
            "_rlnOpticsGroup", "_rlnOpticsGroupName", "_rlnImageDimensionality"]
     out += [f"_rln{t}" for t in optic_tags]
