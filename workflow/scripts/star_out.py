@@ -69,6 +69,9 @@ def star_row(fit, particle, pixel_given, cache):
         "RandomSubset": fit["half"],
         "optics": optics,
         **{tag: particle.get(key, "") or "" for tag, key in CTF},
+        # the table holds the angle in the vertical segment's frame: turned back into the image's
+        "DefocusAngle": (f"{(float(particle['defocus_angle']) - turn + 180.0) % 360.0 - 180.0:.6g}"
+                         if particle.get("defocus_angle") else ""),
         # the filament, for programs that refine segments of one filament together
         "MicrographName": particle.get("filament", "").rpartition("#")[0],
         "HelicalTubeID": particle.get("filament", "").rpartition("#")[2],

@@ -13,7 +13,10 @@ o (Angstroms) shows its content moved by -o. helixft undoes both: it moves the c
 (--shift ox oy) and then turns it by psi - 90 (--rotate), about the axis column and centre
 row, which for a whole box of even size are the box centre. Hence the table's columns
     psi = rlnAnglePsi - 90,  shift_x = ox,  shift_y = oy.
-The fitted (phi, z) of a segment so made vertical are written back by star_out.py.
+The defocus angle (from +x towards +y) turns with the segment: the table holds it in the
+frame of the vertical segment, rlnDefocusAngle + psi - 90, where helixft corrects the
+transform of the turned image. The fitted (phi, z) of a segment so made vertical are written
+back by star_out.py, the defocus angle turned back.
 
 Image names are "K@stack" (K from 1: section K - 1) or a file of one image. A relative stack
 name is looked up from the folder the workflow runs in (where such files are usually kept,
@@ -186,6 +189,9 @@ def read_star(path, config_pixel=None):
                          ("Voltage", "voltage"), ("SphericalAberration", "cs"),
                          ("AmplitudeContrast", "amplitude_contrast")):
             v = num(col)
+            if v is not None and key == "defocus_angle" and psi is not None:
+                # the astigmatism turns with the segment: its angle in the vertical segment's frame
+                v = (v + psi - 90.0 + 180.0) % 360.0 - 180.0
             row[key] = "" if v is None else f"{v:.10g}"
         for k, v in merged.items():
             if k not in MAPPED:
