@@ -591,7 +591,8 @@ def test_star(tmp):
                   f"{kind} {name} {r['side']}: fitted ({r['phi']}, {r['z']}) against true ({tp}, {tz})")
             errors[kind].append(dp * dp + dz * dz)
     rms = {k: (sum(v) / len(v)) ** 0.5 for k, v in errors.items()}
-    check(rms["segments"] <= rms["vertical"] + 0.25, f"RMS errors {rms}")
+    # the turn interpolates the 5 A pixels, which costs the thin helix a little of its hold on phi
+    check(rms["segments"] <= rms["vertical"] + 0.4, f"RMS errors {rms}")
     a, b = map_values(star / "results/maps/average.map"), map_values(vertical / "results/maps/average.map")
     same = correlation(a, b)
     check(same >= 0.98, f"the maps of the segments and of the vertical images correlate at {same:.3f}")
