@@ -2,11 +2,12 @@
 """Writes the accepted segments of the alignment table as a STAR file (the current layout, an
 optics table and a particle table) from which other programs reconstruct the map.
 
-A segment is accepted when one of its sides is ok (the near side's fit is taken when both
-are). In the convention of those programs (measured with relion 3.1.3): a segment at
-rot = phi - 90, tilt = 90, psi = 90 is the vertical projection (axis along image +y) of the
-reference turned by phi; any other psi shows it turned by -(psi - 90) degrees about the box
-centre; an origin offset o shows the content moved by -o. A segment that helixft moved by o
+A segment is accepted when one of its sides is ok and fitted in the reference's polarity
+(the near side's fit is taken when both are). In the convention of those programs (measured
+with relion 3.1.3): a segment at rot = phi - 90, tilt = 90, psi = 90 is the vertical
+projection (axis along image +y) of the reference turned by phi; any other psi shows it
+turned by -(psi - 90) degrees about the box centre; an origin offset o shows the content
+moved by -o. A segment that helixft moved by o
 and turned by psi - 90 (star_particles.py) and that then fitted (phi, z) against the
 reference is therefore written with
     rot = phi - 90,  tilt = 90,  psi = the segment's own,
@@ -90,7 +91,9 @@ def main():
     particles = {r["name"]: r for r in star_particles.read_tsv(a.particle_table)}
     fits = {}
     for r in wf.read_table(a.table):
-        if r["status"] == "ok" and (r["particle"] not in fits or r["side"] == "near"):
+        # a fit of the opposite polarity turns the particle over; its angles are left out
+        if r["status"] == "ok" and r.get("polarity", "same") != "opposite" and (
+                r["particle"] not in fits or r["side"] == "near"):
             fits[r["particle"]] = r
     cache = {}
     rows = [star_row(fits[p["name"]], p, a.pixel, cache) for p in particles.values() if p["name"] in fits]

@@ -283,8 +283,9 @@ TEST(HelixftInplane, TurnedAndMovedSegmentsOfAStackComeBackVertical) {
     const Image unmoved = transform("u" + sec, {"--section", sec, "--rotate", t.minus_psi});
     const Image wrong = transform("w" + sec, {"--section", sec, "--shift", t.dx, t.dy, "--rotate", t.minus_psi});
     EXPECT_LT(complex_correlation(vertical, wrong), c - 0.05) << "section " << k;
-    if (std::string(t.dx) != "0" || std::string(t.dy) != "0")
+    if (std::string(t.dx) != "0" || std::string(t.dy) != "0") {
       EXPECT_LT(complex_correlation(vertical, unmoved), c - 0.05) << "section " << k;
+    }
     std::cout << "section " << k << ": correlation " << c << ", turned only " << complex_correlation(vertical, unmoved)
               << ", moved the wrong way " << complex_correlation(vertical, wrong) << "\n";
   }
