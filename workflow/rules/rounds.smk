@@ -149,7 +149,6 @@ rule realign_chunk:
     params:
         names=lambda w: ",".join(NAMES[int(w.chunk) * CHUNK : (int(w.chunk) + 1) * CHUNK]),
         options=lambda w: search_options(int(w.round)),
-        polarity=lambda w: POLARITY,
     group:
         "chunks"
     threads: 1
@@ -157,7 +156,7 @@ rule realign_chunk:
         mem_mb=res("align", "mem_mb", 500),
         runtime=res("align", "runtime", 60),
     shell:
-        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous} --polarity {params.polarity}"
+        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
         " --references {input.references} {params.options} --names {params.names}"
 
 
