@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
 # The many-particle demo from particle images: a reference a user could have (the particle's
 # projection limited to 30 A) and 24 noisy particle images with random known rotations and
-# shifts (make_particles: helixsim's real-space model), the workflow on this machine's cores
-# in three gold-standard rounds (helixft, sidesplit and gridscan on every image, round 1
-# within 20 A against the reference, two rounds of each half against its own average, the
-# table, the average, the maps), then the true against the fitted (phi, z) of every particle
-# after symmetry reduction with the RMS errors, the particles used, each round's half-set
-# resolution, the resolution against the true density and where the report is.
+# shifts, imaged with the microscope's CTF at defocus 1-3 micrometres (make_particles:
+# helixsim's real-space model), the workflow on this machine's cores in three gold-standard
+# rounds (helixft phase-flipping every image by its CTF, sidesplit and gridscan on every image,
+# round 1 within 20 A against the reference, two rounds of each half against its own average,
+# the table, the CTF-weighted average, the maps), then the true against the fitted (phi, z) of
+# every particle after symmetry reduction with the RMS errors, the particles used, each round's
+# half-set resolution, the resolution against the true density and where the report is.
 # Arguments: the folder of the built programs, the folder to leave the files in (made new).
 set -euo pipefail
 bin=$(cd "${1:?usage: analysis.sh <bin folder> <output folder>}" && pwd)
 out=${2:?usage: analysis.sh <bin folder> <output folder>}
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-/usr/bin/python3 "$here/make_particles" --bin "$bin" --count 24 --folder "$out" --chunk 4 --seed 7
+/usr/bin/python3 "$here/make_particles" --bin "$bin" --count 24 --folder "$out" --chunk 4 --seed 7 \
+  --defocus 1 3 --astigmatism 500
 cd "$out"
-echo "== 24 particle images of a polar helix (20 subunits in 7 turns of 100 A, radius 25 A),"
-echo "   200 x 200 pixels of 2.5 A, noise of half the projection's standard deviation ($out/particles);"
+echo "== 24 particle images of a polar helix (20 subunits in 7 turns of 100 A, radius 11 A),"
+echo "   200 x 200 pixels of 2.5 A, noise of half the projection's standard deviation ($out/particles),"
+echo "   imaged as the microscope does: the CTF of 300 kV, Cs 2.7 mm, 7 percent amplitude contrast,"
+echo "   defocus 1-3 micrometres with up to 500 A of astigmatism (each particle's in particles.tsv);"
+echo "   the workflow phase-flips every image by its own CTF and averages with CTF weights;"
 echo "   the reference: the unmoved particle's projection limited to 30 A"
 echo "== helixft on the reference image (the workflow runs it on every particle the same way)"
 "$bin/helixft" --image reference.map --transform reference-transform.map --repeat 100 |

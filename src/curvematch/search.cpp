@@ -162,11 +162,11 @@ void Search::pass(std::ostream& out) {
       best = nr;
     }
   // Within the flat valley of the phase residual the lowest R factor settles the scale; among
-  // equal R factors the lowest nr stays.
+  // equal R factors the lowest nr stays. A scale with no residual below 150 has no minimum.
   if (best != 0 && options_.scale_rule == ScaleRule::amplitudes) {
     const float ceiling = gmin_ + valley_margin(gmin_);
     for (std::int32_t nr = 1; nr <= g_.irl; ++nr)
-      if (rm(nr) <= ceiling && rf(nr) < rf(best)) best = nr;
+      if (rm(nr) < 150.0f && rm(nr) <= ceiling && rf(nr) < rf(best)) best = nr;
   }
   if (best != 0) {
     rfmin_ = rf(best);

@@ -32,8 +32,8 @@ struct Files {
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
 // '='; --kernel fast|literal, --flags ignored|amplitudes, --scale-by amplitudes|phase and
-// --resolution RES likewise;
-// --around followed by three numbers. Anything else throws ReadError("command line", ...).
+// --resolution RES likewise; --around followed by three numbers. Anything else throws
+// ReadError("command line", ...).
 Files parse_arguments(const std::vector<std::string>& args);
 
 // The whole run; returns the exit status.

@@ -21,6 +21,8 @@ namespace helixft {
 const char* const help =
     "usage: helixft --image FILE --transform FILE [--axis COLUMN] [--box X0 Y0 W H]\n"
     "               [--size NX NY] [--taper PIXELS] [--repeat C] [--pixel P]\n"
+    "               [--ctf VOLTAGE CS AMPCONTRAST DEFOCUS_U DEFOCUS_V ANGLE [BFACTOR]]\n"
+    "               [--inverted]\n"
     "\n"
     "Transforms an image of a helical particle, its axis vertical, into the complex image\n"
     "(mode 4) that sidesplit samples. The box is cut out, floated to mean 0, its edges tapered\n"
@@ -40,6 +42,16 @@ const char* const help =
     "  --taper PIXELS      width of the cosine taper at the box edges (default 0: none)\n"
     "  --repeat C          a repeat distance in Angstroms: also print the rows per 1/c\n"
     "  --pixel P           the pixel size in Angstroms, when the image's cell gives none\n"
+    "  --ctf V CS A DU DV ANGLE [B]\n"
+    "                      phase-flip the transform by the image's contrast transfer function\n"
+    "                      (as helixsim's ctf line gives it): V kV, Cs in mm, amplitude\n"
+    "                      contrast A, defocus U and V in Angstroms (positive underfocus),\n"
+    "                      ANGLE of the U axis from the image's x axis in degrees, B-factor;\n"
+    "                      every value is multiplied by the sign of the CTF at its frequency\n"
+    "                      (X along the image's x axis, Z along y), so that density comes out\n"
+    "                      bright at every resolution from an image recorded dark\n"
+    "  --inverted          with --ctf: the image's contrast is inverted (density bright, as\n"
+    "                      extracted stacks often are): the opposite sign is applied\n"
     "\n"
     "Standard output: the image library's report and the transform's sampling.\n"
     "Exit status 0, or 2 on unusable input or an output file that exists.\n";
@@ -71,13 +83,39 @@ float real_of(const std::string& text, const char* option) {
   return v.value;
 }
 
+// The values of --ctf: voltage, Cs, amplitude contrast, defocus U and V, angle, B-factor.
+ctf::Params ctf_of(const std::string& text) {
+  static const char* const names[] = {
+      "the voltage", "Cs", "the amplitude contrast", "defocus U", "defocus V", "the astigmatism angle", "the B-factor"};
+  std::vector<float> v;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t s = i;
+    while (i < text.size() && text[i] != ' ') ++i;
+    if (v.size() == 7) break;
+    const auto p = records::parse_free_real(text.substr(s, i - s));
+    if (!p.ok()) throw records::ReadError("command line", "--ctf: " + std::string(names[v.size()]) + ": " + p.error);
+    v.push_back(p.value);
+    while (i < text.size() && text[i] == ' ') ++i;
+  }
+  if (v.size() < 6)
+    throw records::ReadError("command line",
+                             "--ctf takes the voltage (kV), Cs (mm), the amplitude contrast, defocus U and V (A), "
+                             "the astigmatism angle (degrees) and an optional B-factor");
+  ctf::Params c;
+  c.voltage = v[0], c.cs = v[1], c.amplitude_contrast = v[2], c.defocus_u = v[3], c.defocus_v = v[4], c.angle = v[5];
+  if (v.size() == 7) c.bfactor = v[6];
+  if (const std::string f = ctf::fault(c); !f.empty()) throw records::ReadError("command line", "--ctf: " + f);
+  return c;
+}
+
 }  // namespace
 
 Options parse_arguments(const std::vector<std::string>& args) {
   // --box and --size take several values: they are joined with the words that follow them.
   std::vector<std::string> joined;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::size_t take = args[i] == "--box" ? 4 : args[i] == "--size" ? 2 : 0;
+    const std::size_t take = args[i] == "--box" ? 4 : args[i] == "--size" ? 2 : args[i] == "--ctf" ? 7 : 0;
     joined.push_back(args[i]);
     if (take == 0) continue;
     std::string v;
@@ -85,8 +123,13 @@ Options parse_arguments(const std::vector<std::string>& args) {
       v += (k ? " " : "") + args[++i];
     joined.push_back(v);
   }
-  std::string axis, box, size, taper, repeat, pixel;
+  std::string axis, box, size, taper, repeat, pixel, ctf_values;
   Options o;
+  const auto flag = std::find(joined.begin(), joined.end(), "--inverted");
+  if (flag != joined.end()) {
+    o.inverted = true;
+    joined.erase(flag);
+  }
   progmain::bind_options(joined,
                          {{"--image", &o.image, "a file name"},
                           {"--transform", &o.transform, "a file name"},
@@ -95,7 +138,8 @@ Options parse_arguments(const std::vector<std::string>& args) {
                           {"--size", &size, "two numbers"},
                           {"--taper", &taper, "a number of pixels"},
                           {"--repeat", &repeat, "a distance"},
-                          {"--pixel", &pixel, "a pixel size"}},
+                          {"--pixel", &pixel, "a pixel size"},
+                          {"--ctf", &ctf_values, "six or seven numbers"}},
                          "helixft");
   if (o.image.empty()) throw records::ReadError("command line", "--image names the particle image (needed)");
   if (o.transform.empty())
@@ -122,6 +166,12 @@ Options parse_arguments(const std::vector<std::string>& args) {
   }
   if (!repeat.empty()) o.repeat = real_of(repeat, "--repeat");
   if (!pixel.empty()) o.pixel = real_of(pixel, "--pixel");
+  if (!ctf_values.empty()) {
+    o.ctf = ctf_of(ctf_values);
+    o.has_ctf = true;
+  }
+  if (o.inverted && !o.has_ctf)
+    throw records::ReadError("command line", "--inverted says how to read the CTF's sign: it goes with --ctf");
   return o;
 }
 
@@ -255,7 +305,8 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
       throw records::ReadError(o.image, "ends within line " + std::to_string(y) + " of the image");
   imagefile::imclose(in);
 
-  const std::vector<float> t = transform_of(prepare(image, width, o), o.nx, o.ny, o.axis - o.x0, o.h / 2);
+  std::vector<float> t = transform_of(prepare(image, width, o), o.nx, o.ny, o.axis - o.x0, o.h / 2);
+  if (o.has_ctf) phase_flip(t, o.nx, o.ny, pixel, o.ctf, o.inverted);
   const std::int32_t nh = o.nx / 2 + 1;
   imagefile::imopen(out, o.transform, "NEW");
   imagefile::icrhdr(out, imagefile::Int3{nh, o.ny, 1}, imagefile::Int3{o.nx, o.ny, 1}, 4, {}, 0);
@@ -280,6 +331,12 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   if (o.repeat > 0.0f)
     s << " repeat " << records::fixed_form(o.repeat, 8, 2)
       << " A: " << records::fixed_form(static_cast<float>(o.ny) * pixel / o.repeat, 10, 4) << " rows per 1/c\n";
+  if (o.has_ctf)
+    s << " phase-flipped by the CTF of " << records::fixed_form(o.ctf.voltage, 6, 1) << " kV, Cs "
+      << records::fixed_form(o.ctf.cs, 5, 2) << " mm, amplitude contrast "
+      << records::fixed_form(o.ctf.amplitude_contrast, 5, 3) << ", defocus "
+      << records::fixed_form(o.ctf.defocus_u, 8, 1) << records::fixed_form(o.ctf.defocus_v, 9, 1) << " A at "
+      << records::fixed_form(o.ctf.angle, 7, 2) << " deg" << (o.inverted ? ", inverted contrast" : "") << "\n";
   return 0;
 }
 

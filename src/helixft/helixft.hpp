@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ctf/ctf.hpp"
 #include "progmain/progmain.hpp"
 
 namespace helixft {
@@ -22,6 +23,9 @@ struct Options {
   std::int32_t taper = 0;                     // pixels of cosine taper at each edge of the box
   float repeat = 0.0f;                        // repeat distance for the printed rows per 1/c; 0: none
   float pixel = 0.0f;                         // pixel size when the header has none; 0: from the header
+  bool has_ctf = false;                       // --ctf: flip the phases by the image's CTF
+  ctf::Params ctf;
+  bool inverted = false;  // --inverted: density bright at low resolution (the CTF's sign negated)
 };
 Options parse_arguments(const std::vector<std::string>& args);
 
@@ -37,6 +41,13 @@ std::vector<float> prepare(const std::vector<float>& image, std::int32_t width, 
 // ny/2 the zero frequency, the phase origin at box column ax and box row ay.
 std::vector<float> transform_of(std::vector<float> padded, std::int32_t nx, std::int32_t ny, std::int32_t ax,
                                 std::int32_t ay);
+
+// Phase flipping: the transform written by transform_of (nx/2 + 1 values a row, ny rows, row
+// ny/2 the zero frequency, pixels of `pixel` Angstroms) multiplied by the sign of the CTF at
+// each frequency, X = h/(nx*pixel) along the image's x axis and Z = (row - ny/2)/(ny*pixel)
+// along its y axis; by the opposite sign when the image's contrast is inverted.
+void phase_flip(std::vector<float>& transform, std::int32_t nx, std::int32_t ny, float pixel, const ctf::Params& c,
+                bool inverted);
 
 int run(const std::vector<std::string>& args, progmain::Streams streams);
 

@@ -136,7 +136,7 @@ Particle read_control(records::LineSource& src) {
   Particle p;
   bool have_repeat = false, have_radius = false, have_pixel = false, have_box = false;
   std::optional<records::Record> last;
-  int rule_line = 0, layer_line = 0, subunit_line = 0;
+  int rule_line = 0, layer_line = 0, subunit_line = 0, ctf_line = 0;
   std::vector<int> line_of;  // control line of each layer line, for messages
   while (auto rec = src.next()) {
     last = rec;
@@ -237,6 +237,23 @@ Particle read_control(records::LineSource& src) {
       b.weight = ln.positive(5, "the blob weight");
       p.blobs.push_back(b);
       subunit_line = rec->line();
+    } else if (key == "ctf") {
+      if (toks.size() != 7 && toks.size() != 8)
+        ln.expect_count(6,
+                        "the voltage (kV), Cs (mm), the amplitude contrast, defocus U and V (A), the "
+                        "astigmatism angle (degrees) and an optional B-factor");
+      ctf::Params c;
+      c.voltage = ln.real(1, "the voltage");
+      c.cs = ln.real(2, "Cs");
+      c.amplitude_contrast = ln.real(3, "the amplitude contrast");
+      c.defocus_u = ln.real(4, "defocus U");
+      c.defocus_v = ln.real(5, "defocus V");
+      c.angle = ln.real(6, "the astigmatism angle");
+      if (toks.size() == 8) c.bfactor = ln.real(7, "the B-factor");
+      if (const std::string f = ctf::fault(c); !f.empty()) ln.fail(f);
+      p.has_ctf = true;
+      p.ctf = c;
+      ctf_line = rec->line();
     } else if (key == "gridded") {
       if (toks.size() != 2 && toks.size() != 3) ln.expect_count(1, "\"near\" or \"far\" and samples per column");
       const std::string v = lower(toks[1].text);
@@ -271,6 +288,9 @@ Particle read_control(records::LineSource& src) {
   if (!p.real_model && subunit_line != 0)
     throw records::ReadError(src.name(), subunit_line, 0, 0,
                              "subunit blobs belong to the real-space model: add \"model real\"");
+  if (!p.real_model && ctf_line != 0)
+    throw records::ReadError(src.name(), ctf_line, 0, 0,
+                             "the CTF is imposed on the real-space model's projection: add \"model real\"");
   if (p.real_model) {
     if (rule_line == 0)
       throw records::ReadError(src.name(), "the real-space model places its subunits by a \"rule\" line");

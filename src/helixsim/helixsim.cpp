@@ -55,6 +55,16 @@ const char* const help =
     "                      R0+DR, azimuth +DPHI degrees, height +DZ Angstroms, of standard\n"
     "                      deviation W Angstroms and peak density WEIGHT; without such lines\n"
     "                      the subunit is three blobs of no two-fold symmetry (a polar helix)\n"
+    "  ctf V CS A DU DV ANGLE [B]\n"
+    "                      real model: the projection as the microscope images it, its\n"
+    "                      transform multiplied by the CTF before the noise is added: V kV,\n"
+    "                      Cs in mm, amplitude contrast A (0 to below 1), defocus U and V in\n"
+    "                      Angstroms (positive underfocus), ANGLE of the U axis from the\n"
+    "                      image's x axis in degrees, B-factor of the envelope exp(-B s^2/4);\n"
+    "                      CTF = -(sqrt(1-A^2) sin chi + A cos chi), chi = pi lambda dF s^2 -\n"
+    "                      pi/2 Cs lambda^3 s^4, so density is dark. The noise level stays\n"
+    "                      relative to the projection without the CTF; the density, transform,\n"
+    "                      gridded and --near/--far files stay free of it\n"
     "In the real model the particle moves as rho'(r, phi, z) = rho(r/S, phi + PHI0, z - Z0);\n"
     "the opposite polarity turns it by 180 degrees about the viewing axis y; the noise is\n"
     "added to the projection only, of standard deviation LEVEL times that of the projection;\n"
@@ -213,6 +223,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
       }
       const double n = double(proj.size());
       const double sd = std::sqrt(std::max(0.0, s2 / n - (s / n) * (s / n)));
+      // The noise is measured against the particle's own projection, so that a level means the
+      // same dose with and without the CTF; it stays white.
+      if (p.has_ctf) apply_ctf(p, proj);
       Noise real_noise(p.seed, double(p.noise) * sd);
       for (float& v : proj) v = static_cast<float>(double(v) + real_noise.next());
       write_real_map(files.projection, p.title, p.width, p.height, 1, p.pixel, proj);
@@ -234,6 +247,12 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   out << " rotation " << records::fixed_form(p.phi0, 8, 2) << " deg, shift " << records::fixed_form(p.z0, 8, 2)
       << " A, radial scale " << records::fixed_form(p.scale, 7, 4) << ", polarity " << (p.flipped ? "opposite" : "same")
       << ", noise " << records::fixed_form(p.noise, 6, 3) << " (seed " << p.seed << ")\n";
+  if (p.has_ctf)
+    out << " ctf " << records::fixed_form(p.ctf.voltage, 7, 1) << " kV, Cs " << records::fixed_form(p.ctf.cs, 6, 2)
+        << " mm, amplitude contrast " << records::fixed_form(p.ctf.amplitude_contrast, 6, 3) << ", defocus "
+        << records::fixed_form(p.ctf.defocus_u, 9, 1) << records::fixed_form(p.ctf.defocus_v, 9, 1) << " A at "
+        << records::fixed_form(p.ctf.angle, 7, 2) << " deg, B " << records::fixed_form(p.ctf.bfactor, 7, 1)
+        << " (projection only)\n";
   out << "     l    n   row\n";
   for (const LayerLine& ll : p.lines)
     out << records::int_form(ll.l, 6) << records::int_form(ll.n, 5) << records::int_form(ll.l * g.rows_per_layer, 6)

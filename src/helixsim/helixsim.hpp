@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "ctf/ctf.hpp"
 #include "progmain/progmain.hpp"
 #include "records/source.hpp"
 
@@ -74,6 +75,9 @@ struct Particle {
   std::vector<Blob> blobs;  // empty: the default polar subunit
   std::int32_t rule_u = 0;  // subunits per repeat (the rule's i)
   std::int32_t rule_t = 0;  // turns per repeat (the rule's j)
+  // The microscope's contrast transfer function, imposed on the real model's projection.
+  bool has_ctf = false;
+  ctf::Params ctf;
 };
 
 // Derived sizes of the transform and of the sampling.
@@ -161,6 +165,10 @@ std::vector<float> density_map(const Particle& p, const std::vector<PlacedBlob>&
 std::vector<float> project_map(const Particle& p, const std::vector<float>& density);
 // The same sum made from the blobs directly, without the map (which may be too large to hold).
 std::vector<float> project_blobs(const Particle& p, const std::vector<PlacedBlob>& blobs);
+// The projection (height rows of width values, pixels of p.pixel) as the microscope images it:
+// its transform multiplied by the CTF at every frequency, column h at X = h/(width*pixel) along
+// the image's x axis, row k at Z = k/(height*pixel) (k above height/2 the negative ones).
+void apply_ctf(const Particle& p, std::vector<float>& projection);
 // The near and far point-list files of the analytic transform, sampled as sidesplit samples
 // the transform of the projection with the deck of deck_text().
 void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const Geometry& g);

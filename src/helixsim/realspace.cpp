@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "adapters/fft.hpp"
 #include "helixsim/helixsim.hpp"
 #include "layerline/pointlist.hpp"
 
@@ -165,6 +166,31 @@ std::vector<float> project_map(const Particle& p, const std::vector<float>& dens
       out[iz * n + ix] = static_cast<float>(s);
     }
   return out;
+}
+
+void apply_ctf(const Particle& p, std::vector<float>& projection) {
+  const std::int32_t nx = p.width, ny = p.height, nh = nx / 2 + 1;
+  const std::size_t slot = std::size_t(nx) + 2;
+  std::vector<float> work(slot * std::size_t(ny), 0.0f);
+  for (std::int32_t y = 0; y < ny; ++y)
+    for (std::int32_t x = 0; x < nx; ++x)
+      work[std::size_t(y) * slot + std::size_t(x)] = projection[std::size_t(y) * std::size_t(nx) + std::size_t(x)];
+  adapters::todfft(work.data(), nx, ny, 0);
+  const ctf::Ctf c(p.ctf);
+  const double ax = 1.0 / (double(nx) * double(p.pixel)), az = 1.0 / (double(ny) * double(p.pixel));
+  for (std::int32_t k = 0; k < ny; ++k) {
+    const double z = double(k <= ny / 2 ? k : k - ny) * az;
+    float* row = &work[2 * std::size_t(k) * std::size_t(nh)];
+    for (std::int32_t h = 0; h < nh; ++h) {
+      const float f = static_cast<float>(c.value(double(h) * ax, z));
+      row[2 * h] *= f;
+      row[2 * h + 1] *= f;
+    }
+  }
+  adapters::todfft(work.data(), nx, ny, 1);
+  for (std::int32_t y = 0; y < ny; ++y)
+    for (std::int32_t x = 0; x < nx; ++x)
+      projection[std::size_t(y) * std::size_t(nx) + std::size_t(x)] = work[std::size_t(y) * slot + std::size_t(x)];
 }
 
 void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const Geometry& g) {

@@ -31,7 +31,7 @@ float label_height(const std::string& label) {
 
 }  // namespace
 
-Averager::Averager(float repeat, float delr) : repeat_(repeat), delr_(delr) {}
+Averager::Averager(float repeat, float delr, float wiener) : repeat_(repeat), delr_(delr), wiener_(double(wiener)) {}
 
 void Averager::extend_grid(const std::string& name, const std::vector<layerline::Block>& blocks) {
   for (std::size_t k = grid_.size(); k < blocks.size(); ++k) {
@@ -41,6 +41,8 @@ void Averager::extend_grid(const std::string& name, const std::vector<layerline:
     g.nl = b.header.nl;
     g.block_weight = b.header.scale;
     g.ysp = label_height(b.header.label);
+    g.other_half = k > 0 && b.header.nn == 0 && b.header.nl != 0 && blocks[k - 1].header.nn == 0 &&
+                   blocks[k - 1].header.nl == b.header.nl;
     if (delr_ > 0.0f) {
       if (!b.points.empty()) {
         // Grid points within the block's radii; the radii are written to three digits, so a
@@ -112,6 +114,20 @@ std::vector<std::complex<float>> Averager::in_frame(const std::vector<layerline:
   return out;
 }
 
+std::vector<float> Averager::ctf_at_samples(const Placement& p) const {
+  std::vector<float> out(total_, 0.0f);
+  const ctf::Ctf c(p.ctf);
+  for (const LayerLineGrid& g : grid_) {
+    double side = p.far ? 1.0 : -1.0;
+    if (g.nn < 0) side = -side;
+    if (g.other_half) side = -side;
+    const double z = double(g.nl) / double(repeat_);
+    for (std::size_t j = 0; j < g.r.size(); ++j)
+      out[g.offset + j] = static_cast<float>(std::abs(c.value(side * double(g.r[j]) / double(p.rscale), z)));
+  }
+  return out;
+}
+
 void Averager::add(const std::string& name, const std::vector<layerline::Block>& blocks, const Placement& p) {
   if (sets_.empty()) first_name_ = name;
   for (std::size_t k = 0; k < blocks.size() && k < grid_.size(); ++k) {
@@ -127,15 +143,21 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
   c.name = name;
   c.place = p;
   c.value = in_frame(blocks, p);
+  if (p.has_ctf) c.ctf = ctf_at_samples(p);
+  // |CTF| at sample j, 1 without the CTF (which leaves every sum as it was).
+  auto weight_at = [&](std::size_t j) { return c.ctf.empty() ? 1.0 : double(c.ctf[j]); };
 
   // Least-squares amplitude scale against the running average: c minimises
   // sum (|A| - c |G|)^2 over the samples both have.
   if (!sets_.empty()) {
     double num = 0.0, den = 0.0;
     for (std::size_t j = 0; j < total_; ++j) {
-      if (!present(c.value[j]) || all_[j].weight == 0.0) continue;
+      // With the CTF the running average is sum/weight where the data sets so far carry the
+      // sample (weight at least the constant 1/SNR), unbiased by the constant and never far
+      // from the data; the new data set is compared as |CTF| times it.
+      if (!present(c.value[j]) || all_[j].weight == 0.0 || all_[j].weight < wiener_) continue;
       const double g = magnitude(std::complex<double>(c.value[j]));
-      num += magnitude(all_[j].sum) / all_[j].weight * g;
+      num += magnitude(all_[j].sum) / all_[j].weight * weight_at(j) * g;
       den += g * g;
     }
     if (num > 0.0 && den > 0.0) c.scale = static_cast<float>(num / den);
@@ -145,21 +167,22 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
   for (std::size_t j = 0; j < total_; ++j) {
     if (!present(c.value[j])) continue;
     const std::complex<double> g(c.value[j]);
+    const double f = weight_at(j);
     for (SampleSums* s : {&all_[j], &half[j]}) {
-      s->sum += wc * g;
-      s->weight += double(p.weight);
-      s->amp += wc * magnitude(g);
+      s->sum += wc * f * g;
+      s->weight += double(p.weight) * f * f;
+      s->amp += wc * f * magnitude(g);
       s->count += 1;
     }
   }
   sets_.push_back(std::move(c));
 }
 
-std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums) {
+std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums, double wiener) {
   std::vector<std::complex<float>> out(sums.size(), absent);
   for (std::size_t j = 0; j < sums.size(); ++j) {
-    if (sums[j].weight <= 0.0) continue;
-    const std::complex<double> m = sums[j].sum / sums[j].weight;
+    if (sums[j].count == 0 || !(sums[j].weight + wiener > 0.0)) continue;
+    const std::complex<double> m = sums[j].sum / (sums[j].weight + wiener);
     out[j] = std::complex<float>(static_cast<float>(m.real()), static_cast<float>(m.imag()));
   }
   return out;

@@ -17,6 +17,15 @@
 // a data set's samples are absent there and enter no sum. sidesplit's meridional layer lines
 // written twice at half weight are two blocks like any others: each is averaged on its own
 // and written again with its weight, so the average keeps the layout of its inputs.
+//
+// With the CTF of each data set (its image phase-flipped, so that its values are |CTF| F plus
+// noise), the mean is the Wiener-type sum w c |CTF| G / (sum w CTF^2 + k), k the constant
+// 1/SNR: samples near a data set's CTF zeros count for nothing there, and the amplitudes that
+// the CTF damped are restored. The CTF of a sample on layer line l at the data set's own
+// radius R is taken at the frequency (X, l/c) of its image, X = -R on the near side of a
+// layer line of n >= 0 and +R on its far side (the other way round for n < 0, and for the
+// second block of a meridional layer line written twice), the helix axis along the image's y
+// axis.
 #pragma once
 
 #include <complex>
@@ -24,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "ctf/ctf.hpp"
 #include "layerline/pointlist.hpp"
 
 namespace layermean {
@@ -34,9 +44,11 @@ struct Placement {
   float z = 0.0f;
   float rscale = 1.0f;
   bool far = false;
-  bool opposite = false;  // opposite polarity: phases negated before the side and the motion
   float weight = 1.0f;
   std::int32_t half = 1;  // 1 or 2
+  bool opposite = false;  // opposite polarity: phases negated before the side and the motion
+  bool has_ctf = false;   // its image's CTF, for the Wiener-type mean
+  ctf::Params ctf{};
 };
 
 // One layer line of the average: the block's identity and the radial grid of its samples.
@@ -46,13 +58,14 @@ struct LayerLineGrid {
   float ysp = 0.0f;           // the height of the first data set's label, 0 when unreadable
   std::vector<float> r;       // radii of the samples, increasing
   std::size_t offset = 0;     // index of its first sample in the flat sample arrays
+  bool other_half = false;    // the second block of a meridional layer line: the other half of R
 };
 
 // Sums at one sample of the grid.
 struct SampleSums {
-  std::complex<double> sum{0.0, 0.0};  // sum of w c G
-  double weight = 0.0;                 // sum of w
-  double amp = 0.0;                    // sum of w c |G|
+  std::complex<double> sum{0.0, 0.0};  // sum of w c G (with the CTF: w c |CTF| G)
+  double weight = 0.0;                 // sum of w (with the CTF: w CTF^2)
+  double amp = 0.0;                    // sum of w c |G| (with the CTF: w c |CTF| |G|)
   std::int32_t count = 0;              // data sets with a value here
 };
 
@@ -62,13 +75,15 @@ struct Contribution {
   Placement place;
   float scale = 1.0f;                      // c, the least-squares amplitude scale
   std::vector<std::complex<float>> value;  // its value at each sample (c not applied); NaN: absent
+  std::vector<float> ctf;                  // |CTF| at each sample; empty without the CTF
 };
 
 class Averager {
  public:
   // repeat: the repeat distance c in Angstroms; delr > 0 puts every layer line on the grid
   // R = k*delr within the first data set's radii, 0 takes the first data set's radii.
-  Averager(float repeat, float delr);
+  // wiener: the constant k = 1/SNR of the Wiener-type mean (0 without the CTF).
+  Averager(float repeat, float delr, float wiener = 0.0f);
 
   // Adds one data set (the blocks of its file, named `name` in messages). Throws
   // records::ReadError when its layer lines differ from those seen before, or when --delr
@@ -81,13 +96,16 @@ class Averager {
   // Sums over every data set, and over the data sets of half 1 or 2.
   const std::vector<SampleSums>& sums() const { return all_; }
   const std::vector<SampleSums>& half_sums(std::int32_t half) const { return half == 1 ? half1_ : half2_; }
+  double wiener() const { return wiener_; }
 
  private:
   void extend_grid(const std::string& name, const std::vector<layerline::Block>& blocks);
   std::vector<std::complex<float>> in_frame(const std::vector<layerline::Block>& blocks, const Placement& p) const;
+  std::vector<float> ctf_at_samples(const Placement& p) const;
 
   float repeat_;
   float delr_;
+  double wiener_;
   std::string first_name_;
   std::vector<LayerLineGrid> grid_;
   std::size_t total_ = 0;
@@ -95,8 +113,9 @@ class Averager {
   std::vector<Contribution> sets_;
 };
 
-// The average of some sums at each sample (NaN where no data set has a value).
-std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums);
+// The average of some sums at each sample (NaN where no data set has a value): sum / (weight +
+// wiener).
+std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums, double wiener = 0.0);
 
 // Phase difference a - b in degrees, reduced to -180..180.
 double phase_difference(std::complex<double> a, std::complex<double> b);

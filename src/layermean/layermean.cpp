@@ -19,7 +19,8 @@ namespace layermean {
 
 const std::string_view help_text =
     "usage: layermean --table FILE --repeat C [--output FILE] [--halves A B] [--stats FILE]\n"
-    "                 [--delr D] [--skip-missing]\n"
+    "                 [--delr D] [--skip-missing] [--ctf VOLTAGE CS AMPCONTRAST [BFACTOR]]\n"
+    "                 [--wiener K]\n"
     "\n"
     "Averages aligned layer-line data sets (point-list files, as sidesplit writes them) in the\n"
     "frame of the reference they were aligned to, and reports how well they agree.\n"
@@ -43,6 +44,13 @@ const std::string_view help_text =
     "               amplitude-weighted phase spread of the data sets about the average\n"
     "--delr D       put every layer line on the radii R = k*D (default: the first data set's)\n"
     "--skip-missing go on past data files that cannot be opened, and count them\n"
+    "--ctf V CS A [B]\n"
+    "               the data sets come from phase-flipped images (helixft --ctf) of a\n"
+    "               microscope of V kV, Cs mm, amplitude contrast A (and B-factor B): average\n"
+    "               them with CTF weights. Every row then needs the columns defocus_u (and\n"
+    "               defocus_v, defocus_angle for astigmatism; Angstroms of underfocus, the U\n"
+    "               axis in degrees from the image's x axis, the helix axis along its y axis)\n"
+    "--wiener K     with --ctf: the constant 1/SNR of the Wiener-type mean (default 0.1)\n"
     "\n"
     "Each data set is brought into the reference frame as the search programs score a trial:\n"
     "layer line (n, l) gets the phase psi - n*phi + 360*l*z/C (a far side n*180 more, since\n"
@@ -57,10 +65,17 @@ const std::string_view help_text =
     "outside a data set's samples take no part. A meridional layer line that sidesplit wrote\n"
     "twice at half weight is two blocks, each averaged on its own and written with its weight.\n"
     "Blocks end at a point record with R = 0 that is not their first, as gridscan reads them.\n"
+    "With --ctf the average is sum w c |CTF| G / (sum w CTF^2 + K) at every sample, |CTF| the\n"
+    "data set's at the frequency (X, l/C) of its image (X = -R on the near side of a layer line\n"
+    "of n >= 0, +R on its far side, the other way round for n < 0), R its own radius: samples\n"
+    "near a data set's CTF zeros count for nothing there, and damped amplitudes are restored.\n"
+    "K = 1/SNR keeps the mean finite where every data set is near a zero; the halves use the\n"
+    "same K. Without --ctf the mean is sum w c G / sum w.\n"
     "\n"
     "Standard output: per data set its half, weight, amplitude scale and phase residual against\n"
-    "the average (weighted by the average's amplitudes), per layer line its mean figure of merit,\n"
-    "and per shell of R the phase residual and the correlation of the two half averages.\n"
+    "the average (weighted by the average's amplitudes), its file and \"(opposite polarity)\"\n"
+    "for such a data set, per layer line its mean figure of merit, and per shell of R the phase\n"
+    "residual and the correlation of the two half averages.\n"
     "Output files appear only when the whole run succeeds (an existing file of that name is\n"
     "replaced then); a failed run leaves none.\n"
     "Exit status 0; 1 when an output cannot be written; 2 on unusable input.\n";
@@ -110,6 +125,23 @@ Options parse_arguments(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--skip-missing") {
       o.skip_missing = true;
+    } else if (args[i] == "--ctf") {
+      std::vector<float> v;
+      static const char* const names[] = {"the voltage", "Cs", "the amplitude contrast", "the B-factor"};
+      while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0 && v.size() < 4) {
+        const records::Parsed<float> p = records::parse_free_real(args[i + 1]);
+        if (!p.ok())
+          throw records::ReadError("command line", "--ctf: " + std::string(names[v.size()]) + ": " + p.error);
+        v.push_back(p.value);
+        ++i;
+      }
+      if (v.size() < 3)
+        throw records::ReadError(
+            "command line", "--ctf takes the voltage (kV), Cs (mm), the amplitude contrast and an optional B-factor");
+      o.has_ctf = true;
+      o.ctf.voltage = v[0], o.ctf.cs = v[1], o.ctf.amplitude_contrast = v[2];
+      if (v.size() == 4) o.ctf.bfactor = v[3];
+      if (const std::string f = ctf::fault(o.ctf); !f.empty()) throw records::ReadError("command line", "--ctf: " + f);
     } else if (args[i] == "--halves") {
       if (i + 2 >= args.size() || args[i + 1].empty() || args[i + 2].empty())
         throw records::ReadError("command line", "--halves needs two file names");
@@ -120,18 +152,23 @@ Options parse_arguments(const std::vector<std::string>& args) {
       rest.push_back(args[i]);
     }
   }
-  std::string repeat, delr;
+  std::string repeat, delr, wiener;
   progmain::bind_options(rest,
                          {{"--table", &o.table, "a file name"},
                           {"--repeat", &repeat, "the repeat distance"},
                           {"--output", &o.output, "a file name"},
                           {"--stats", &o.stats, "a file name"},
-                          {"--delr", &delr, "a radial step"}},
+                          {"--delr", &delr, "a radial step"},
+                          {"--wiener", &wiener, "the constant 1/SNR"}},
                          "layermean");
   if (o.table.empty()) throw records::ReadError("command line", "--table FILE is needed (see layermean --help)");
   if (repeat.empty()) throw records::ReadError("command line", "--repeat C is needed (see layermean --help)");
   o.repeat = positive_number(repeat, "--repeat");
   if (!delr.empty()) o.delr = positive_number(delr, "--delr");
+  if (!wiener.empty()) {
+    if (!o.has_ctf) throw records::ReadError("command line", "--wiener is the constant of the CTF weights: give --ctf");
+    o.wiener = positive_number(wiener, "--wiener");
+  }
   std::vector<std::string> outs{o.output};
   if (!o.half1.empty()) outs.insert(outs.end(), {o.half1, o.half2});
   if (!o.stats.empty()) outs.push_back(o.stats);
@@ -158,7 +195,13 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   };
   refuse_over(o.table);
 
-  Averager avg(o.repeat, o.delr);
+  if (o.has_ctf)
+    for (const Row& row : table.rows)
+      if (!row.has_defocus)
+        throw records::ReadError(o.table, row.line, 0, 0,
+                                 "column \"defocus_u\": the row gives no defocus, and --ctf weights every data set "
+                                 "by its CTF");
+  Averager avg(o.repeat, o.delr, o.has_ctf ? o.wiener : 0.0f);
   int skipped = 0;
   for (const Row& row : table.rows) {
     const std::filesystem::path p(row.file);
@@ -176,14 +219,21 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     const std::vector<layerline::Block> blocks =
         layerline::read_point_list(bytes, path, layerline::EndOfBlockRule::RadiusZero);
     if (blocks.empty()) throw records::ReadError(path, "holds no layer-line block");
-    avg.add(path, blocks, Placement{row.phi, row.z, row.rscale, row.far, row.opposite, row.weight, row.half});
+    Placement place{row.phi, row.z, row.rscale, row.far, row.weight, row.half, row.opposite};
+    if (o.has_ctf) {
+      place.has_ctf = true;
+      place.ctf = o.ctf;
+      place.ctf.defocus_u = row.defocus_u, place.ctf.defocus_v = row.defocus_v;
+      place.ctf.angle = row.defocus_angle;
+    }
+    avg.add(path, blocks, place);
   }
   if (avg.contributions().empty())
     throw records::ReadError(o.table, "no data set to average (" + std::to_string(table.left_out) +
                                           " rows left out by their status, " + std::to_string(skipped) +
                                           " missing files skipped)");
 
-  const std::vector<std::complex<float>> mean = mean_of(avg.sums());
+  const std::vector<std::complex<float>> mean = mean_of(avg.sums(), avg.wiener());
   const std::string title = "layermean average of " + std::to_string(avg.contributions().size());
   std::vector<std::unique_ptr<PendingFile>> files;
   try {
@@ -191,9 +241,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     write_average(files.back()->stream(), avg.grid(), mean, title);
     if (!o.half1.empty()) {
       files.push_back(std::make_unique<PendingFile>(o.half1));
-      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(1)), "layermean half 1");
+      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(1), avg.wiener()), "layermean half 1");
       files.push_back(std::make_unique<PendingFile>(o.half2));
-      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(2)), "layermean half 2");
+      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(2), avg.wiener()), "layermean half 2");
     }
     if (!o.stats.empty()) {
       files.push_back(std::make_unique<PendingFile>(o.stats));

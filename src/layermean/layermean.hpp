@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ctf/ctf.hpp"
 #include "progmain/progmain.hpp"
 
 namespace layermean {
@@ -21,6 +22,9 @@ struct Options {
   std::string stats;          // --stats FILE
   float delr = 0.0f;          // --delr D; 0: the first data set's radii
   bool skip_missing = false;  // --skip-missing
+  bool has_ctf = false;       // --ctf V CS A [B]: CTF weights from each row's defocus
+  ctf::Params ctf;            // the microscope (defocus from the table)
+  float wiener = 0.1f;        // --wiener K: the constant 1/SNR of the Wiener-type mean
 };
 
 // Throws records::ReadError("command line", ...) on anything it cannot use.

@@ -77,14 +77,16 @@ void write_average(std::ostream& out, const std::vector<LayerLineGrid>& grid,
 }
 
 void write_stats(std::ostream& out, const Averager& avg, const std::vector<std::complex<float>>& mean) {
-  // The spread: sqrt(sum w c|G| dphi^2 / sum w c|G|) over the data sets at each sample.
+  // The spread: sqrt(sum w c|G| dphi^2 / sum w c|G|) over the data sets at each sample (with
+  // the CTF each term also weighted by |CTF|).
   std::vector<double> spread(avg.samples(), 0.0);
   for (const Contribution& c : avg.contributions()) {
     const double wc = double(c.place.weight) * double(c.scale);
     for (std::size_t j = 0; j < c.value.size(); ++j) {
       if (!present(c.value[j]) || !present(mean[j])) continue;
       const double d = phase_difference(std::complex<double>(c.value[j]), std::complex<double>(mean[j]));
-      spread[j] += wc * magnitude(std::complex<double>(c.value[j])) * d * d;
+      const double f = c.ctf.empty() ? 1.0 : double(c.ctf[j]);
+      spread[j] += wc * f * magnitude(std::complex<double>(c.value[j])) * d * d;
     }
   }
   out << "block\tn\tl\tR\tamplitude\tphase\tfom\tcount\tspread\n";
@@ -120,13 +122,17 @@ void write_summary(std::ostream& out, const Averager& avg, const std::vector<std
                    int skipped, const std::string& table) {
   const std::vector<Contribution>& sets = avg.contributions();
   out << " layermean: " << sets.size() << " data sets from " << table << " averaged; " << left_out
-      << " rows left out by their status, " << skipped << " missing files skipped\n\n";
-  out << " data set half  weight    scale  residual  file\n";
+      << " rows left out by their status, " << skipped << " missing files skipped\n";
+  if (!sets.empty() && !sets.front().ctf.empty())
+    out << " CTF-weighted: sum w c |CTF| G / (sum w CTF^2 + "
+        << records::fixed_form(static_cast<float>(avg.wiener()), 8, 4) << ")\n";
+  out << "\n data set half  weight    scale  residual  file\n";
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Contribution& c = sets[i];
     out << records::int_form(static_cast<std::int64_t>(i + 1), 9) << records::int_form(c.place.half, 5)
         << records::fixed_form(c.place.weight, 8, 3) << records::fixed_form(c.scale, 9, 4)
-        << records::fixed_form(static_cast<float>(phase_residual(c.value, mean)), 10, 2) << "  " << c.name << '\n';
+        << records::fixed_form(static_cast<float>(phase_residual(c.value, mean)), 10, 2) << "  " << c.name
+        << (c.place.opposite ? "  (opposite polarity)" : "") << '\n';
   }
 
   out << "\n layer line    n    l  samples  mean FOM\n";
@@ -152,7 +158,8 @@ void write_summary(std::ostream& out, const Averager& avg, const std::vector<std
   // their amplitude-weighted phase residual, weights (|A1| + |A2|)/2, and their correlation
   // Re sum A1 conj(A2) / sqrt(sum |A1|^2 sum |A2|^2).
   constexpr int shells = 8;
-  const std::vector<std::complex<float>> h1 = mean_of(avg.half_sums(1)), h2 = mean_of(avg.half_sums(2));
+  const std::vector<std::complex<float>> h1 = mean_of(avg.half_sums(1), avg.wiener()),
+                                         h2 = mean_of(avg.half_sums(2), avg.wiener());
   double pw[shells] = {}, w[shells] = {}, cross[shells] = {}, n1[shells] = {}, n2[shells] = {};
   int count[shells] = {};
   for (const LayerLineGrid& g : avg.grid()) {

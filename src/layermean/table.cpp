@@ -3,6 +3,8 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <tuple>
+#include <utility>
 
 #include "records/error.hpp"
 #include "records/numbers.hpp"
@@ -64,6 +66,29 @@ class RowReader {
   const std::vector<Field>& fields_;
 };
 
+bool given(const RowReader& r, int index) {
+  return index >= 0 && !r.field(index).text.empty() && r.field(index).text != "-";
+}
+
+// The defocus columns of a row: U alone is enough (V = U, angle 0); V or an angle without U is
+// a fault, as is a negative defocus.
+void read_defocus(const RowReader& r, int c_du, int c_dv, int c_da, Row& row) {
+  if (!given(r, c_du)) {
+    for (const auto& [c, name] : {std::pair{c_dv, "defocus_v"}, std::pair{c_da, "defocus_angle"}})
+      if (given(r, c)) throw r.fault(r.field(c), name, "given without defocus_u");
+    return;
+  }
+  row.has_defocus = true;
+  row.defocus_u = r.number(c_du, "defocus_u");
+  row.defocus_v = given(r, c_dv) ? r.number(c_dv, "defocus_v") : row.defocus_u;
+  if (given(r, c_da)) row.defocus_angle = r.number(c_da, "defocus_angle");
+  for (const auto& [c, v, name] :
+       {std::tuple{c_du, row.defocus_u, "defocus_u"}, std::tuple{c_dv, row.defocus_v, "defocus_v"}})
+    if (v < 0.0f)
+      throw r.fault(r.field(c), name,
+                    "a defocus is positive underfocus in Angstroms, not " + std::string(r.field(c).text));
+}
+
 }  // namespace
 
 Table read_table(std::string_view text, const std::string& name) {
@@ -104,6 +129,7 @@ Table read_table(std::string_view text, const std::string& name) {
   const int c_file = index_of("file"), c_phi = index_of("phi"), c_z = index_of("z"), c_rscale = index_of("rscale");
   const int c_side = index_of("side"), c_weight = index_of("weight"), c_half = index_of("half");
   const int c_particle = index_of("particle"), c_status = index_of("status"), c_polarity = index_of("polarity");
+  const int c_du = index_of("defocus_u"), c_dv = index_of("defocus_v"), c_da = index_of("defocus_angle");
 
   Table t;
   std::map<std::string, std::int32_t, std::less<>> half_of;  // halves the table gives a particle
@@ -159,6 +185,7 @@ Table read_table(std::string_view text, const std::string& name) {
                       "particle \"" + row.particle + "\" is in half " + std::to_string(it->second) +
                           " on another line: both sides of a particle go into the same half");
     }
+    read_defocus(r, c_du, c_dv, c_da, row);
     t.rows.push_back(std::move(row));
   }
   // Rows without a half: their particle's half if the table gives one, else particles alternate.

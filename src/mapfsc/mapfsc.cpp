@@ -27,15 +27,21 @@ const char* const help =
     "in Angstroms), one reciprocal voxel of a cubic box; shells k = 1 up to the Nyquist\n"
     "frequency of the coarsest axis) the correlation\n"
     "    FSC(k) = Re sum F_A conj(F_B) / sqrt(sum |F_A|^2 sum |F_B|^2)\n"
-    "over the Fourier voxels within w/2 of k*w is printed with the shell's resolution 1/(k*w)\n"
-    "and its number of voxels (of the whole transform). Then the resolutions where the curve\n"
-    "first falls below 0.5 and below 0.143, interpolated linearly in frequency between the\n"
-    "shells either side.\n"
+    "over the Fourier voxels within w/2 of k*w (0 where a map holds no data: its power there\n"
+    "below 1e-12 of its largest shell's, the rounding of its transform) is printed with the\n"
+    "shell's resolution 1/(k*w) and its number of voxels (of the whole transform). Then the\n"
+    "resolutions where the curve first falls below 0.5 and below 0.143, interpolated linearly\n"
+    "in frequency between the shells either side, beyond the lowest shell that holds data:\n"
+    "leading shells of fewer than 72 voxels (36 independent values, whose correlation by chance\n"
+    "reaches 0.5 at three times its spread) and leading shells where a map holds no data are\n"
+    "skipped, each run of them named on a line \"shells K-L skipped: why\". A curve already below\n"
+    "a threshold at the lowest shell that holds data makes no crossing and is reported so\n"
+    "(\"below it from shell K at R A, ... no crossing\"), never as a resolution.\n"
     "\n"
     "Options:\n"
     "  --table FILE    also write the curve as a table: shell, frequency (1/A), resolution\n"
-    "                  (A), FSC, voxels, one shell a line after '#' comment lines (for\n"
-    "                  scripts/llplot --fsc)\n"
+    "                  (A), FSC, voxels, one shell a line after '#' comment lines (the\n"
+    "                  skipped shells among them; for scripts/llplot --fsc)\n"
     "  --mask RADIUS   multiply both maps first by a cylinder of this radius (Angstroms) about\n"
     "                  the axis through column nx/2, row ny/2 along z, with a raised-cosine edge\n"
     "  --edge WIDTH    the width of that edge in Angstroms (default 3 voxels)\n"
@@ -105,11 +111,31 @@ std::string shell_line(const Shell& s) {
          records::fixed_form(static_cast<float>(s.fsc), 10, 4) + records::int_form(s.voxels, 10);
 }
 
-std::string crossing_line(const std::vector<Shell>& curve, double threshold, const char* label) {
-  const std::optional<double> r = crossing(curve, threshold);
-  std::string s = std::string(" FSC ") + label;
-  if (r) return s + " at " + records::fixed_form(static_cast<float>(*r), 10, 2) + " A";
-  return s + ": not reached up to the last shell";
+std::string resolution_text(double r) { return records::fixed_form(static_cast<float>(r), 10, 2) + " A"; }
+
+std::string crossing_line(const std::vector<Shell>& curve, const DataStart& start, double threshold,
+                          const char* label) {
+  const Crossing c = crossing(curve, threshold, start.first);
+  const std::string s = std::string(" FSC ") + label;
+  switch (c.kind) {
+    case Crossing::Kind::at:
+      return s + " at " + resolution_text(c.resolution);
+    case Crossing::Kind::below_first:
+      return s + ": below it from shell " + std::to_string(curve[start.first].k) + " at " +
+             resolution_text(c.resolution) + ", the lowest shell that holds data: no crossing";
+    case Crossing::Kind::not_reached:
+      return s + ": not reached up to the last shell";
+    case Crossing::Kind::no_data:
+      break;
+  }
+  return s + ": not measured, every shell was skipped";
+}
+
+// "shell 1 skipped: ..." or "shells 1-2 skipped: ..."
+std::string skipped_line(const Skipped& k) {
+  return k.first == k.last
+             ? " shell " + std::to_string(k.first) + " skipped: " + k.reason
+             : " shells " + std::to_string(k.first) + "-" + std::to_string(k.last) + " skipped: " + k.reason;
 }
 
 void write_table(const std::string& path, const std::string& text) {
@@ -160,6 +186,13 @@ std::vector<Shell> fsc_curve(const Map& a, const Map& b) {
       }
     }
   }
+  // A map holds no data in a shell whose power is only the rounding of its transform: the
+  // correlation there is 0, not that of the rounding.
+  double top_a = 0.0, top_b = 0.0;
+  for (std::int32_t k = 1; k <= shells; ++k) {
+    top_a = std::max(top_a, pa[static_cast<std::size_t>(k)]);
+    top_b = std::max(top_b, pb[static_cast<std::size_t>(k)]);
+  }
   std::vector<Shell> curve;
   for (std::int32_t k = 1; k <= shells; ++k) {
     const auto s = static_cast<std::size_t>(k);
@@ -168,7 +201,10 @@ std::vector<Shell> fsc_curve(const Map& a, const Map& b) {
     sh.frequency = k * width;
     sh.voxels = count[s];
     const double d = std::sqrt(pa[s] * pb[s]);
-    sh.fsc = d > 0.0 ? cross[s] / d : 0.0;
+    const bool data = pa[s] > empty_power * top_a && pb[s] > empty_power * top_b;
+    sh.fsc = data && d > 0.0 ? cross[s] / d : 0.0;
+    sh.power_a = pa[s];
+    sh.power_b = pb[s];
     curve.push_back(sh);
   }
   return curve;
@@ -192,16 +228,45 @@ void apply_cylinder(Map& m, double radius, double edge) {
   for (std::size_t i = 0; i < m.values.size(); ++i) m.values[i] *= weight[i % section];
 }
 
-std::optional<double> crossing(const std::vector<Shell>& curve, double threshold) {
-  for (std::size_t i = 0; i < curve.size(); ++i) {
+DataStart lowest_shell_with_data(const std::vector<Shell>& curve, const std::string& a, const std::string& b) {
+  double top_a = 0.0, top_b = 0.0;
+  for (const Shell& s : curve) {
+    top_a = std::max(top_a, s.power_a);
+    top_b = std::max(top_b, s.power_b);
+  }
+  DataStart d;
+  for (; d.first < curve.size(); ++d.first) {
+    const Shell& s = curve[d.first];
+    const bool empty_a = !(s.power_a > empty_power * top_a), empty_b = !(s.power_b > empty_power * top_b);
+    std::string why;
+    if (s.voxels < min_shell_voxels)
+      why = "fewer than " + std::to_string(min_shell_voxels) +
+            " Fourier voxels, too few for a correlation of 0.5 to stand out of chance";
+    else if (empty_a && empty_b)
+      why = "neither map holds data there";
+    else if (empty_a || empty_b)
+      why = (empty_a ? a : b) + " holds no data there";
+    else
+      break;
+    if (!d.skipped.empty() && d.skipped.back().reason == why && d.skipped.back().last + 1 == s.k)
+      d.skipped.back().last = s.k;
+    else
+      d.skipped.push_back(Skipped{s.k, s.k, why});
+  }
+  return d;
+}
+
+Crossing crossing(const std::vector<Shell>& curve, double threshold, std::size_t first) {
+  if (first >= curve.size()) return Crossing{Crossing::Kind::no_data, 0.0};
+  for (std::size_t i = first; i < curve.size(); ++i) {
     if (curve[i].fsc >= threshold) continue;
-    if (i == 0) return 1.0 / curve[0].frequency;
+    if (i == first) return Crossing{Crossing::Kind::below_first, 1.0 / curve[i].frequency};
     const Shell& above = curve[i - 1];
     const Shell& below = curve[i];
     const double t = (above.fsc - threshold) / (above.fsc - below.fsc);
-    return 1.0 / (above.frequency + t * (below.frequency - above.frequency));
+    return Crossing{Crossing::Kind::at, 1.0 / (above.frequency + t * (below.frequency - above.frequency))};
   }
-  return std::nullopt;
+  return Crossing{Crossing::Kind::not_reached, 0.0};
 }
 
 int run(const std::vector<std::string>& args, progmain::Streams streams) {
@@ -275,10 +340,15 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
            << records::fixed_form(static_cast<float>(edge_width), 7, 2) << " A";
   report << "\n\n  shell  1/res (1/A)  res (A)       FSC    voxels\n";
   for (const Shell& s : curve) report << shell_line(s) << "\n";
-  report << "\n" << crossing_line(curve, 0.5, "0.5") << "\n" << crossing_line(curve, 0.143, "0.143") << "\n";
+  const DataStart start = lowest_shell_with_data(curve, names[0], names[1]);
+  report << "\n";
+  for (const Skipped& k : start.skipped) report << skipped_line(k) << "\n";
+  report << crossing_line(curve, start, 0.5, "0.5") << "\n" << crossing_line(curve, start, 0.143, "0.143") << "\n";
   if (!table.empty()) {
     std::ostringstream t;
-    t << "# mapfsc " << names[0] << " " << names[1] << "\n# shell  frequency(1/A)  resolution(A)  FSC  voxels\n";
+    t << "# mapfsc " << names[0] << " " << names[1] << "\n";
+    for (const Skipped& k : start.skipped) t << "#" << skipped_line(k) << "\n";
+    t << "# shell  frequency(1/A)  resolution(A)  FSC  voxels\n";
     for (const Shell& s : curve) t << shell_line(s) << "\n";
     write_table(table, t.str());
   }

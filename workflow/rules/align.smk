@@ -5,11 +5,25 @@
 GS = config.get("gridscan", {})
 
 
+def ctf_chunk_options():
+    """align_chunk's options for the particle table and the CTF: none for a glob or a list."""
+    if not PARTICLE_TABLE:
+        return ""
+    out = f"--particle-table '{PARTICLE_TABLE}'"
+    if config.get("ctf"):
+        c = quorvan_wf.check_ctf(config["ctf"])
+        out += f" --ctf {c['voltage']} {c['cs']} {c['amplitude_contrast']} {c['bfactor']}"
+        if config.get("contrast", "microscope") == "inverted":
+            out += " --inverted"
+    return out
+
+
 rule align_chunk:
     input:
         particles=chunk_particles,
         reference=rules.reference.output,
-        deck=config["deck"],
+        deck=rules.check.output.deck,
+        ptable=[PARTICLE_TABLE] if PARTICLE_TABLE else [],
     output:
         table=f"{OUT}/chunks/{{chunk}}.tsv",
         folder=directory(f"{OUT}/chunks/{{chunk}}"),
@@ -18,6 +32,7 @@ rule align_chunk:
         ftargs=config.get("helixft_options", ""),
         options=lambda w: search_options(1),
         polarity=lambda w: POLARITY,
+        table=ctf_chunk_options(),
     group:
         "chunks"
     threads: 1
@@ -28,5 +43,5 @@ rule align_chunk:
         "{PY} {SCRIPTS}/align_chunk.py --table {output.table} --folder {output.folder}"
         " --input {config[input]} --reference {input.reference} --deck {input.deck}"
         " --polarity {params.polarity} {params.options}"
-        " --helixft-args '{params.ftargs}' --names {params.names}"
+        " --helixft-args '{params.ftargs}' --names {params.names} {params.table}"
         " {input.particles}"

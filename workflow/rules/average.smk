@@ -16,6 +16,7 @@ rule average:
         log=f"{OUT}/average/layermean.txt",
     params:
         prog=program("layermean"),
+        ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
     resources:
         mem_mb=res("average", "mem_mb", 2000),
         runtime=res("average", "runtime", 60),
@@ -24,7 +25,7 @@ rule average:
         set -e
         d={OUT}/.average.tmp; rm -rf $d; mkdir -p $d
         {params.prog} --table {input} --repeat {config[repeat]} --output $d/average.dat \
-          --halves $d/half1.dat $d/half2.dat --stats $d/stats.tsv > $d/layermean.txt
+          --halves $d/half1.dat $d/half2.dat --stats $d/stats.tsv {params.ctf} > $d/layermean.txt
         rm -rf {OUT}/average; mv $d {OUT}/average
         """
 
@@ -47,6 +48,7 @@ rule maps:
     input:
         data=expand(f"{OUT}/average/{{name}}.dat", name=["average", "half1", "half2"]),
         truth=[MAP["truth"]] if MAP.get("truth") else [],
+        limits=rules.check.output.limits,
     output:
         **maps_outputs(),
     params:
@@ -66,14 +68,27 @@ rule maps:
         """
         set -e
         d={OUT}/.maps.tmp; rm -rf $d; mkdir -p $d
+        # The resolution the check left: the config's, or lower where a layer line carries a
+        # second Bessel order; only the layer lines within it go into the maps.
+        res=$(awk -F'\t' '$1 == "resolution" {{print $2}}' {input.limits})
         pids=""
         for n in average half1 half2; do
-          {params.besselmap} --input {OUT}/average/$n.dat --map $d/$n.map --repeat {config[repeat]} \
-            --resolution {MAP[resolution]} --voxel {MAP[voxel]} --size {params.size} {params.extra} \
-            > $d/besselmap-$n.txt &
+          {PY} {SCRIPTS}/keep_layer_lines.py --limits {input.limits} --repeat {config[repeat]} \
+            {OUT}/average/$n.dat $d/$n.in.dat
+          {params.besselmap} --input $d/$n.in.dat --map $d/$n.map --repeat {config[repeat]} \
+            --resolution $res --voxel {MAP[voxel]} --size {params.size} {params.extra} \
+            > $d/besselmap-$n.txt 2> $d/besselmap-$n.err &
           pids="$pids $!"
         done
-        for p in $pids; do wait $p; done
+        # Their messages one whole line each, named by the map, once all three have ended.
+        failed=0
+        set -- $pids
+        for n in average half1 half2; do
+          if ! wait $1; then failed=1; fi
+          sed "s/^/maps ($n map): /" $d/besselmap-$n.err >&2
+          shift
+        done
+        [ $failed = 0 ]
         {params.mapfsc} $d/half1.map $d/half2.map --table $d/fsc_half1_half2.tsv {params.fsc_extra} \
           > $d/fsc_half1_half2.txt &
         p=$!

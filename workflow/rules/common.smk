@@ -1,4 +1,5 @@
-# What every stage shares: the checked config, the particle list and its chunks, the
+# What every stage shares: the checked config, the particle list (a glob, a list, or a
+# particle table with the CTF's defoci) and its chunks, the
 # programs, and the removal of a lock that a killed run left behind.
 import glob
 import os
@@ -6,6 +7,7 @@ import socket
 import sys
 
 from snakemake.common import Mode
+from snakemake.utils import validate
 
 sys.path.insert(0, str(Path(workflow.basedir) / "scripts"))
 import quorvan_wf  # noqa: E402
@@ -21,8 +23,23 @@ def _fail(message):
     raise WorkflowError(f"config: {message}")
 
 
+# Every key against the schema before anything else: an unknown key (a misspelt one is
+# otherwise silently ignored) or a value out of its range stops the run here.
+import runcheck  # noqa: E402
+import yaml  # noqa: E402
+
+_problems = runcheck.config_problems(config, yaml.safe_load(open(Path(workflow.basedir) / "config.schema.yaml")))
+if _problems:
+    raise WorkflowError("config: " + "\nconfig: ".join(_problems))
+validate(config, "../config.schema.yaml")
+
+
 def _particles():
     given = config.get("particles")
+    if isinstance(given, str) and given.endswith(".tsv"):
+        return _particle_table(given)
+    if config.get("ctf"):
+        _fail("ctf: the defoci come from a particle table: particles: particles.tsv")
     if isinstance(given, str):
         files = sorted(glob.glob(given))
         if not files:
@@ -40,7 +57,32 @@ def _particles():
     return files, names
 
 
+def _particle_table(path):
+    """The particles of a table (particles.tsv): files, names, and each name's row."""
+    global PARTICLE_TABLE, PARTICLE_ROWS
+    try:
+        ctf = quorvan_wf.check_ctf(config["ctf"]) if config.get("ctf") else None
+        rows = quorvan_wf.read_particle_table(path, ctf=bool(ctf))
+    except quorvan_wf.TableError as e:
+        raise WorkflowError(f"config: {e}")
+    if not ctf and any(r.get("defocus_u", "-") not in ("", "-") for r in rows):
+        print(f"note: {path} gives defoci, but the config names no ctf: the images are taken "
+              "as they are, without CTF correction", file=sys.stderr)
+    PARTICLE_TABLE = path
+    PARTICLE_ROWS = {r["name"]: r for r in rows}
+    return [r["file"] for r in rows], [r["name"] for r in rows]
+
+
+PARTICLE_TABLE = ""  # the particle table, when the config names one
+PARTICLE_ROWS = {}
 PARTICLES, NAMES = _particles()
+if config.get("contrast", "microscope") not in ("microscope", "inverted"):
+    _fail('contrast: "microscope" (density dark, as the microscope records it) or "inverted"')
+if config.get("contrast", "microscope") == "inverted" and not config.get("ctf"):
+    print("note: contrast: inverted is read with a ctf only; without one the images are taken as they are",
+          file=sys.stderr)
+if config.get("ctf") and config.get("input") != "images":
+    _fail("ctf: CTF correction works on particle images (input: images), which helixft phase-flips")
 if config.get("input") not in ("transforms", "images"):
     _fail('input: "transforms" or "images"')
 CHUNK = int(config.get("chunk_size", 50))

@@ -5,7 +5,7 @@
 rule reference:
     input:
         ref=config["reference"],
-        deck=config["deck"],
+        deck=rules.check.output.deck,
     output:
         f"{OUT}/reference/near.dat",
     params:

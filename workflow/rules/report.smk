@@ -3,7 +3,7 @@
 
 
 def report_inputs(wildcards):
-    files = {"table": f"{OUT}/alignments.tsv"}
+    files = {"table": f"{OUT}/alignments.tsv", "check": rules.check.output.summary}
     if average_enabled():
         files["average"] = f"{OUT}/average/layermean.txt"
     if map_enabled():
@@ -32,4 +32,4 @@ rule report:
     shell:
         "{PY} {SCRIPTS}/report.py --output {OUT}/report --results {OUT} --llplot {params.llplot}"
         " --threshold {params.threshold} {params.resolution} --rounds {ROUNDS}"
-        " --polarity-margin {POLARITY_MARGIN}"
+        " --polarity-margin {POLARITY_MARGIN} --side-threshold {config[side_threshold]}"

@@ -124,6 +124,8 @@ rule round_table:
         " --repeat {config[repeat]} --halves {input.halves}"
         " $(for f in {input.frame}; do echo --frame $f; done)"
         f" --accept {SIGNIFICANCE:g} {OUTLIER_K:g}"
+        + (f" --particle-table '{PARTICLE_TABLE}'" if config.get("ctf") else "")
+        + 
         " {input.chunks}"
 
 
@@ -172,6 +174,7 @@ rule round_average:
     params:
         prog=program("layermean"),
         d=lambda w: f"{OUT}/rounds/{w.round}/average",
+        ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
     resources:
         mem_mb=res("average", "mem_mb", 2000),
         runtime=res("average", "runtime", 60),
@@ -180,7 +183,7 @@ rule round_average:
         set -e
         d={params.d}; rm -rf $d.tmp; mkdir -p $d.tmp
         {params.prog} --table {input} --repeat {config[repeat]} --output $d.tmp/average.dat \
-          --halves $d.tmp/half1.dat $d.tmp/half2.dat --stats $d.tmp/stats.tsv > $d.tmp/layermean.txt
+          --halves $d.tmp/half1.dat $d.tmp/half2.dat --stats $d.tmp/stats.tsv {params.ctf} > $d.tmp/layermean.txt
         rm -rf $d; mv $d.tmp $d
         """
 
@@ -190,6 +193,7 @@ rule round_maps:
     input:
         data=lambda w: [f"{OUT}/rounds/{w.round}/average/{n}.dat" for n in ("average", "half1", "half2")],
         truth=[MAP["truth"]] if MAP.get("truth") else [],
+        limits=rules.check.output.limits,
     output:
         halves=f"{OUT}/rounds/{{round}}/maps/fsc_half1_half2.tsv",
         halves_log=f"{OUT}/rounds/{{round}}/maps/fsc_half1_half2.txt",
@@ -212,14 +216,26 @@ rule round_maps:
         set -e
         d={params.d}; rm -rf $d.tmp; mkdir -p $d.tmp
         names="half1 half2"; [ -n "{params.truth}" ] && names="average $names"
+        # the resolution and the layer lines the check left, as for the run's maps
+        res=$(awk -F'\t' '$1 == "resolution" {{print $2}}' {input.limits})
         pids=""
         for n in $names; do
-          {params.besselmap} --input {params.a}/$n.dat --map $d.tmp/$n.map --repeat {config[repeat]} \
-            --resolution {MAP[resolution]} --voxel {MAP[voxel]} --size {params.size} {params.extra} \
-            > $d.tmp/besselmap-$n.txt &
+          {PY} {SCRIPTS}/keep_layer_lines.py --limits {input.limits} --repeat {config[repeat]} \
+            {params.a}/$n.dat $d.tmp/$n.in.dat
+          {params.besselmap} --input $d.tmp/$n.in.dat --map $d.tmp/$n.map --repeat {config[repeat]} \
+            --resolution $res --voxel {MAP[voxel]} --size {params.size} {params.extra} \
+            > $d.tmp/besselmap-$n.txt 2> $d.tmp/besselmap-$n.err &
           pids="$pids $!"
         done
-        for p in $pids; do wait $p; done
+        failed=0
+        set -- $pids
+        for n in $names; do
+          if ! wait $1; then failed=1; fi
+          sed "s/^/round_maps (round {wildcards.round}, $n map): /" $d.tmp/besselmap-$n.err >&2
+          shift
+        done
+        [ $failed = 0 ]
+        rm -f $d.tmp/*.in.dat
         {params.mapfsc} $d.tmp/half1.map $d.tmp/half2.map --table $d.tmp/fsc_half1_half2.tsv {params.fsc_extra} \
           > $d.tmp/fsc_half1_half2.txt
         if [ -n "{params.truth}" ]; then

@@ -14,6 +14,7 @@ from pathlib import Path
 
 import acceptance
 import quorvan_wf as wf
+import sides
 
 MINIMUM = re.compile(r"^0PHASE MINIMUM\s*(\S+)\s+AT PHI=\s*(\S+)\s+Z=\s*(\S+)\s+RSCALE =\s*(\S+)")
 
@@ -128,18 +129,33 @@ def failed_row(side, kept, why):
     return (side, kept, "-", "-", "-", "-", "failed", why, "-", "-", "-", "-")
 
 
+def particle_options(a, name):
+    """helixft's options of one particle from its row of the particle table: the CTF's phase
+    flip by its own defocus (with the opposite sign for inverted contrast)."""
+    row = a.rows.get(name)
+    if row is None or not a.ctf:
+        return []
+    # The CTF as helixsim's ctf line gives it: V, Cs, A, defocus U and V, angle, B-factor.
+    v, cs, amp, b = a.ctf
+    out = ["--ctf", v, cs, amp, row["defocus_u"], row["defocus_v"], row["defocus_angle"], b]
+    return out + (["--inverted"] if a.inverted else [])
+
+
 def one_particle(a, src, name, work, keep):
-    """Rows (side, file, phi, z, rscale, residual, status, reason) of one particle."""
+    """Rows (side, file, phi, z, rscale, residual, status, reason, sides) of one particle and
+    its sides' agreement per layer line."""
     work.mkdir()
     try:
         transform = os.path.abspath(src)
         if a.input == "images":
-            run(a.helixft, ["--image", transform, "--transform", "transform.map"] + a.helixft_args, work)
+            run(a.helixft, ["--image", transform, "--transform", "transform.map"] + a.helixft_args
+                + particle_options(a, name), work)
             transform = "transform.map"
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
     except Failed as e:
-        return [failed_row(side, "-", str(e)) for side in ("near", "far")]
+        return [failed_row(side, "-", str(e)) + ("-",) for side in ("near", "far")], []
+    agree, per_line = side_agreement(work)
     keep.mkdir()
     rows = []
     for side in ("near", "far"):
@@ -151,7 +167,19 @@ def one_particle(a, src, name, work, keep):
             rows.append(judged_row(a, side, kept, align_side(a, work, side, a.reference, searches)))
         except Failed as e:
             rows.append(failed_row(side, kept, str(e)))
-    return rows
+    # the sides' agreement is the particle's, the same on both of its rows
+    return [row + (agree,) for row in rows], per_line
+
+
+def side_agreement(work):
+    """The phase residual between the particle's near and far side, overall (a table field)
+    and per layer line (rows l, n, residual, weight)."""
+    try:
+        overall, per = sides.side_residual(work / "near.dat", work / "far.dat")
+    except (OSError, ValueError):
+        return "-", []
+    rows = [(l, n, "-" if r is None else f"{r:.2f}", f"{w:.6g}") for (l, n), (r, w) in per.items()]
+    return ("-" if overall is None else f"{overall:.2f}"), rows
 
 
 def polarity_choices(text):
@@ -192,11 +220,22 @@ def main():
                     help="the particles' polarity against the reference; both: each side is "
                          "searched under both and the better kept")
     ap.add_argument("--helixft-args", default="")
+    ap.add_argument("--particle-table", default="", help="the particle table (particles.tsv)")
+    ap.add_argument("--ctf", nargs=4, metavar=("KV", "CS", "AMPCONTRAST", "BFACTOR"),
+                    help="phase-flip every particle by its CTF (defoci from the particle table)")
+    ap.add_argument("--inverted", action="store_true", help="images of inverted contrast")
     add_search_options(ap)
     ap.add_argument("particles", nargs="+")
     a = ap.parse_args()
     finish_options(a)
     a.polarities = polarity_choices(a.polarity)
+    a.rows = {}
+    if a.particle_table:
+        try:
+            rows = wf.read_particle_table(a.particle_table, ctf=bool(a.ctf))
+        except wf.TableError as e:
+            ap.error(str(e))
+        a.rows = {r["name"]: r for r in rows}
     a.helixft_args = a.helixft_args.split()
     a.reference = os.path.abspath(a.reference)
     a.final_dir = a.folder
@@ -204,14 +243,21 @@ def main():
     if len(names) != len(a.particles):
         ap.error("one name for each particle")
 
+    job = f"align_chunk {Path(a.folder).name}"
     scratch = wf.scratch_dir(a.folder)
     keep_root = scratch / "kept"
     keep_root.mkdir()
-    lines = []
+    lines, agreement = [], ["particle\tl\tn\tresidual\tweight"]
     for src, name in zip(a.particles, names):
-        for row in one_particle(a, src, name, scratch / f"w-{name}",
-                                keep_root / name):
+        rows, per_line = one_particle(a, src, name, scratch / f"w-{name}", keep_root / name)
+        for row in rows:
+            if row[6] != "ok":
+                # one write a line, so that the lines of jobs running side by side never mix
+                os.write(2, f"{job} {name} {row[0]}: {row[6]}: {wf.clean_field(row[7])}\n".encode())
+        for row in rows:
             lines.append("\t".join([name] + [wf.clean_field(v) for v in row]))
+        agreement += ["\t".join(map(str, (name, *r))) for r in per_line]
+    (keep_root / "sides.tsv").write_text("\n".join(agreement) + "\n")
     for w in scratch.glob("w-*"):
         subprocess.run(["rm", "-rf", str(w)], check=True)
     wf.replace_dir(keep_root, a.folder)

@@ -24,11 +24,17 @@ def main():
     ap.add_argument("--need-halves", action="store_true",
                     help="refuse a table that leaves a half without an accepted side")
     ap.add_argument("--frame", help="round 1's table: keep each half in its frame (acceptance.hold_frame)")
+    ap.add_argument("--particle-table", default="",
+                    help="with the CTF: each row also gets its particle's defocus columns")
     ap.add_argument("chunks", nargs="+")
     a = ap.parse_args()
     halves = {r["particle"]: int(r["half"]) for r in wf.read_table(a.halves)} if a.halves else None
     u, t = a.rule
-    out = ["\t".join(wf.COLUMNS)]
+    # layermean's CTF weights read each row's defocus from the table.
+    ctf_rows = ({r["name"]: r for r in wf.read_particle_table(a.particle_table, ctf=True)}
+                if a.particle_table else None)
+    columns = wf.COLUMNS + (wf.CTF_COLUMNS if ctf_rows is not None else [])
+    out = ["\t".join(columns)]
     order = {}
     shift = {}
     if a.frame:
@@ -38,8 +44,9 @@ def main():
             for line in f:
                 fields = line.rstrip("\n").split("\t")
                 name, side, file, phi, z, rsc, resid, status, reason = fields[:9]
-                # polarity, random residual and spread, the other polarity's answer
-                more = (fields[9:] + ["-"] * 4)[:4]
+                # polarity, random residual and spread, the other polarity's answer, and the
+                # near-far agreement of the particle's sides
+                more = (fields[9:] + ["-"] * 5)[:5]
                 if file != "-":
                     # layermean reads a relative file from the table's own folder
                     file = os.path.relpath(file, os.path.dirname(os.path.abspath(a.output)))
@@ -54,11 +61,14 @@ def main():
                     ps, zs = f"{ps:.2f}", f"{zs:.2f}"
                 else:
                     ps = zs = "-"
-                out.append("\t".join([name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason, *more]))
+                fields = [name, side, str(half), file, phi, z, rsc, ps, zs, resid, status, reason, *more]
+                if ctf_rows is not None:
+                    fields += [ctf_rows[name][c] for c in wf.CTF_COLUMNS]
+                out.append("\t".join(fields))
     if a.accept:
-        rows = [dict(zip(wf.COLUMNS, ln.split("\t"))) for ln in out[1:]]
+        rows = [dict(zip(columns, ln.split("\t"))) for ln in out[1:]]
         acceptance.judge(rows, *a.accept)
-        out[1:] = ["\t".join(r[c] for c in wf.COLUMNS) for r in rows]
+        out[1:] = ["\t".join(r[c] for c in columns) for r in rows]
         empty = acceptance.empty_half(rows) if a.need_halves else ""
         if empty:
             # The table stays beside, for a look at the reasons; the round goes no further.

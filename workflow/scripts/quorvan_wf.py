@@ -1,16 +1,30 @@
 """Helpers the workflow's rules and scripts share: atomic outputs, the alignment table's
-columns, the symmetry of (phi, z) under the selection rule, and stale-lock removal."""
+columns, the symmetry of (phi, z) under the selection rule, stale-lock removal, and the particle
+table with the CTF settings."""
 import math
 import os
 import shutil
 import tempfile
 from pathlib import Path
 
-# The alignment table: one row per particle and side. layermean reads file, phi, z, rscale,
+# The alignment table: one row per particle and side; sides is the phase residual between
+# the particle's near and far side (sides.py). layermean reads file, phi, z, rscale,
 # side, half and status and ignores the rest.
 COLUMNS = ["particle", "side", "half", "file", "phi", "z", "rscale", "phi_sym", "z_sym",
            "residual", "status", "reason", "polarity", "random_residual", "random_sd",
-           "other_polarity"]
+           "other_polarity", "sides"]
+
+
+# The summary line that makes a finished run end with a failure.
+INDEXING_FAILS = "the indexing does not fit the data"
+
+
+def verdict(summary):
+    """The summary's line saying the indexing does not fit the data, or None."""
+    for line in Path(summary).read_text().splitlines():
+        if line.startswith(INDEXING_FAILS):
+            return line
+    return None
 
 
 def write_atomic(path, text):
@@ -150,3 +164,130 @@ def rebase_table(src, dst):
             f[col] = os.path.relpath(os.path.normpath(src.resolve().parent / f[col]), dst.resolve().parent)
         out.append("\t".join(f))
     write_atomic(dst, "\n".join(out) + "\n")
+# The particle table and the CTF.
+#
+# particles.tsv: tab-separated, a header line naming the columns; `file` is needed (relative
+# names from the table's own folder), `name` is optional (else the file name up to its first
+# dot); the CTF columns are defocus_u, defocus_v (Angstroms, positive underfocus; V defaults
+# to U) and defocus_angle (degrees, the U axis from the image's x axis; default 0). Other
+# columns are kept as they are.
+CTF_COLUMNS = ["defocus_u", "defocus_v", "defocus_angle"]
+
+
+class TableError(Exception):
+    """A fault of the particle table or of the ctf settings, with the place named."""
+
+
+def _number(text):
+    try:
+        v = float(text)
+    except ValueError:
+        return None
+    return v if math.isfinite(v) else None
+
+
+def read_particle_table(path, ctf=False):
+    """Rows of the particle table as dicts, each with its `name`, its `file` made a path
+    (relative names from the table's folder) and `line`, its line in the table. With ctf every
+    row needs a defocus: the CTF columns are checked and filled in (V = U, angle 0). Faults
+    raise TableError naming the file, the line and the column."""
+    path = Path(path)
+    try:
+        text = path.read_text()
+    except (OSError, UnicodeDecodeError) as e:
+        raise TableError(f"{path}: cannot be read ({getattr(e, 'strerror', None) or e})")
+    lines = [(i + 1, ln.rstrip("\r")) for i, ln in enumerate(text.split("\n"))]
+    lines = [(i, ln) for i, ln in lines if ln.strip() and not ln.startswith("#")]
+    if not lines:
+        raise TableError(f"{path}: holds no header line naming the columns")
+    head_line, head = lines[0]
+    columns = [c.strip() for c in head.split("\t")]
+    for c in set(columns):
+        if columns.count(c) > 1:
+            raise TableError(f'{path}, line {head_line}: the column "{c}" is named twice')
+    if "file" not in columns:
+        raise TableError(f'{path}, line {head_line}: the header names no column "file" (needed)')
+    if ctf and "defocus_u" not in columns:
+        raise TableError(f'{path}, line {head_line}: the header names no column "defocus_u", and the '
+                         f"config names a ctf: every particle needs its defocus")
+    rows, seen = [], {}
+    for number, ln in lines[1:]:
+        fields = [f.strip() for f in ln.split("\t")]
+        if len(fields) != len(columns):
+            raise TableError(f"{path}, line {number}: {len(fields)} fields, but the header on line "
+                             f"{head_line} names {len(columns)} columns")
+        row = dict(zip(columns, fields))
+        where = f"{path}, line {number}"
+        if not row["file"]:
+            raise TableError(f'{where}, column "file": the file name is missing')
+        row["file"] = str(path.parent / row["file"]) if not os.path.isabs(row["file"]) else row["file"]
+        name = row.get("name") or Path(row["file"]).name.split(".")[0]
+        if not name or any(ch in name for ch in "/, \t"):
+            raise TableError(f'{where}, column "name": "{name}" cannot name a particle')
+        if name in seen:
+            raise TableError(f"{where}: the particle name {name} is also on line {seen[name]}")
+        seen[name] = number
+        row["name"], row["line"] = name, number
+        if ctf:
+            check_defocus(row, where)
+        rows.append(row)
+    if not rows:
+        raise TableError(f"{path}: lists no particle")
+    return rows
+
+
+def check_defocus(row, where):
+    """Fills in and checks a row's CTF columns: defocus U needed, V = U and angle 0 by default."""
+    u = row.get("defocus_u", "")
+    if u in ("", "-"):
+        raise TableError(f'{where}, column "defocus_u": no defocus, and the config names a ctf')
+    values = {}
+    for col, default in (("defocus_u", None), ("defocus_v", u), ("defocus_angle", "0")):
+        text = row.get(col, "")
+        if text in ("", "-"):
+            text = default
+        v = _number(text)
+        if v is None:
+            raise TableError(f'{where}, column "{col}": "{text}" is not a number')
+        if col != "defocus_angle" and v < 0:
+            raise TableError(f'{where}, column "{col}": a defocus is positive underfocus in Angstroms, '
+                             f"not {text}")
+        values[col] = text
+    row.update(values)
+
+
+def check_ctf(ctf):
+    """The config's ctf section, checked: voltage (kV, above 0), cs (mm, not negative),
+    amplitude_contrast (0 to below 1), bfactor (not negative, default 0), wiener (the
+    constant 1/SNR of layermean's mean, above 0, default 0.1). Returns the values as text,
+    as the programs take them; raises TableError naming the key."""
+    if not isinstance(ctf, dict):
+        raise TableError("ctf: give voltage, cs and amplitude_contrast (or leave ctf out)")
+    known = {"voltage", "cs", "amplitude_contrast", "bfactor", "wiener"}
+    for k in ctf:
+        if k not in known:
+            raise TableError(f"ctf: unknown key {k} (known: {', '.join(sorted(known))})")
+    out = {}
+    rules = {"voltage": (None, lambda v: v > 0, "above 0 (kV)"),
+             "cs": (None, lambda v: v >= 0, "not negative (mm)"),
+             "amplitude_contrast": (None, lambda v: 0 <= v < 1, "a fraction from 0 to below 1"),
+             "bfactor": (0, lambda v: v >= 0, "not negative (A^2)"),
+             "wiener": (0.1, lambda v: v > 0, "above 0")}
+    for k, (default, ok, what) in rules.items():
+        v = ctf.get(k, default)
+        if v is None:
+            raise TableError(f"ctf: {k} is needed")
+        n = _number(str(v)) if not isinstance(v, bool) else None
+        if n is None or not ok(n):
+            raise TableError(f"ctf: {k} must be {what}, not {v!r}")
+        out[k] = repr(float(n))
+    return out
+
+
+def layermean_ctf_options(config):
+    """layermean's options for the CTF-weighted mean, from the config: none without a ctf."""
+    ctf = config.get("ctf")
+    if not ctf:
+        return []
+    c = check_ctf(ctf)
+    return ["--ctf", c["voltage"], c["cs"], c["amplitude_contrast"], c["bfactor"], "--wiener", c["wiener"]]

@@ -15,26 +15,83 @@ import acceptance
 import quorvan_wf as wf
 
 MAX_HTML_ROWS = 2000
+INDEXING_FAILS = wf.INDEXING_FAILS
 
 
-def resolutions(log, limit=None):
-    """The resolutions where an FSC first falls below 0.5 and 0.143, from mapfsc's report.
-    The maps hold nothing finer than their resolution limit, so a crossing beyond it (where
-    the curve only follows the masks' edges) is reported as the limit itself."""
-    found = {}
-    if log.exists():
-        for line in log.read_text().splitlines():
-            m = re.search(r"FSC 0\.(5|143)\D.*?([0-9.]+)\s*(A|Angstrom)", line)
-            if m:
-                value = m.group(2) + " A"
-                if limit and float(m.group(2)) < limit:
-                    value = f"{limit:g} A (the maps' limit; crossed at {m.group(2)} A)"
-                found.setdefault(m.group(1), value)
-            m = re.search(r"FSC 0\.(5|143): not reached", line)
-            if m:
-                found.setdefault(m.group(1), f"{limit:g} A (the maps' limit; not crossed up to the last shell)"
-                                 if limit else "beyond the last shell")
+def read_fsc(log):
+    """mapfsc's report as {"5": entry, "143": entry, "width": shell width (1/A), "skipped":
+    [lines]}: an entry is ("at", A), ("below", A of the lowest shell that holds data),
+    ("not reached", None) or ("no data", None)."""
+    found = {"skipped": []}
+    if not log.exists():
+        return {}
+    for line in log.read_text().splitlines():
+        m = re.match(r"\s+1\s+([0-9.]+)\s+[0-9.]+\s+-?[0-9.]+\s+\d+$", line)
+        if m:
+            found["width"] = float(m.group(1))
+        m = re.match(r"\s*(shells? [0-9-]+ skipped: .*)", line)
+        if m:
+            found["skipped"].append(m.group(1))
+        m = re.match(r"\s*FSC 0\.(5|143)(.*)", line)
+        if not m:
+            continue
+        key, rest = m.groups()
+        if (r := re.match(r" at\s+([0-9.]+) A", rest)):
+            found[key] = ("at", float(r.group(1)))
+        elif (r := re.match(r": below it from shell \d+ at\s+([0-9.]+) A", rest)):
+            found[key] = ("below", float(r.group(1)))
+        elif rest.startswith(": not reached"):
+            found[key] = ("not reached", None)
+        elif rest.startswith(": not measured"):
+            found[key] = ("no data", None)
     return found
+
+
+def resolution_at(fsc, key, limit):
+    """The text of one threshold's resolution, and whether the maps' resolution limit bounds
+    it. The maps hold nothing finer than their limit: a crossing within a shell of it, beyond
+    it (where the curve only follows the masks' edges) or none at all is that limit. A curve
+    that is below the threshold from its lowest shell that holds data makes no crossing, and
+    no resolution is claimed for it."""
+    kind, value = fsc.get(key, ("missing", None))
+    width = fsc.get("width", 0.0)
+    if kind == "at":
+        if limit and (value <= limit or 1.0 / value >= 1.0 / limit - 1.5 * width):
+            if value < limit:
+                return f"{limit:g} A (the maps' limit; the curve crosses at {value:.2f} A, beyond their data)", True
+            return f"{value:.2f} A", True
+        return f"{value:.2f} A", False
+    if kind == "below":
+        return f"none (below {'0.' + key} from the lowest shell that holds data, {value:.2f} A)", False
+    if kind == "not reached":
+        return (f"{limit:g} A (the maps' limit; not crossed up to the last shell)", True) if limit \
+            else ("beyond the last shell", False)
+    if kind == "no data":
+        return "not measured (every shell of the curve was skipped)", False
+    return "-", False
+
+
+def resolution_lines(fsc, truth, limit):
+    """The summary's lines on resolution: the half-set resolution beside the maps' limit,
+    said plainly when that limit is what bounds it, and the resolution against the truth."""
+    text = []
+    if fsc:
+        r143, lim143 = resolution_at(fsc, "143", limit)
+        r5, lim5 = resolution_at(fsc, "5", limit)
+        line = f"half-set resolution: at 0.143 {r143}, at 0.5 {r5}"
+        if limit:
+            line += f"; the maps were limited to {limit:g} A"
+            if lim143:
+                line += (": limited by the map's resolution, the data may hold more" if lim5 else
+                         ": at 0.143 limited by the map's resolution, the data may hold more")
+        text.append(line)
+        if fsc.get("skipped"):
+            text.append("half-set FSC: " + "; ".join(fsc["skipped"]))
+    if truth:
+        t5 = resolution_at(truth, "5", limit)[0]
+        t143 = resolution_at(truth, "143", limit)[0]
+        text.append(f"resolution against the true map: at 0.5 {t5}, at 0.143 {t143}")
+    return text
 
 
 def histogram_svg(values, label, width=400, height=250):
@@ -77,9 +134,74 @@ def histograms(rows, folder):
     panels = [("residual", "phase residual (degrees)", [r for r in rows if r["residual"] != "-"]),
               ("phi_sym", "phi, reduced (degrees)", ok), ("z_sym", "z, reduced (Angstroms)", ok),
               ("rscale", "radial scale", ok)]
+    # the near-far residual once a particle (both its rows carry it)
+    once = {r["particle"]: r for r in rows if r.get("sides", "-") != "-"}
+    if once:
+        panels.append(("sides", "near-far phase residual (degrees)", list(once.values())))
     for key, label, sel in panels:
         (folder / f"hist_{key}.svg").write_text(histogram_svg([float(r[key]) for r in sel], label))
         made.append((f"hist_{key}.svg", label))
+    return made
+
+
+def amplitudes_svg(stats, width=520, height=300):
+    """The CTF-corrected average's amplitudes against R, one line a layer line (layermean's
+    stats.tsv: block, n, l, R, amplitude, ...), as a small SVG picture drawn by hand."""
+    lines = {}
+    for r in wf.read_table(stats):
+        try:
+            lines.setdefault((int(r["block"]), r["l"], r["n"]), []).append((float(r["R"]), float(r["amplitude"])))
+        except (KeyError, ValueError):
+            continue
+    left, right, top, bottom = 64, 110, 12, 40
+    pw, ph = width - left - right, height - top - bottom
+    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
+           f'viewBox="0 0 {width} {height}" font-family="sans-serif" font-size="12">',
+           f'<rect width="{width}" height="{height}" fill="white"/>']
+    points = [p for v in lines.values() for p in v]
+    if points:
+        rmax = max(p[0] for p in points) or 1.0
+        amax = max(p[1] for p in points) or 1.0
+        colours = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
+                   "#bcbd22", "#17becf"]
+        for i, ((block, l, n), pts) in enumerate(sorted(lines.items())):
+            colour = colours[i % len(colours)]
+            path = " ".join(f"{left + pw * x / rmax:.1f},{top + ph - ph * y / amax:.1f}" for x, y in sorted(pts))
+            out.append(f'<polyline points="{path}" fill="none" stroke="{colour}" stroke-width="1.2"/>')
+            out.append(f'<text x="{left + pw + 8}" y="{top + 12 + 13 * i}" fill="{colour}">l {l}, n {n}</text>')
+        out.append(f'<text x="{left}" y="{top + ph + 15}">0</text>')
+        out.append(f'<text x="{left + pw}" y="{top + ph + 15}" text-anchor="end">{rmax:.3g}</text>')
+        out.append(f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.0f}</text>' if amax >= 10 else
+                   f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.3g}</text>')
+    out.append(f'<line x1="{left}" y1="{top + ph}" x2="{left + pw}" y2="{top + ph}" stroke="black"/>')
+    out.append(f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + ph}" stroke="black"/>')
+    out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">R (1/A): CTF-corrected '
+               f"average's amplitudes</text>")
+    out.append(f'<text x="14" y="{top + ph / 2}" text-anchor="middle" '
+               f'transform="rotate(-90 14 {top + ph / 2})">amplitude</text></svg>')
+    return "\n".join(out) + "\n"
+
+
+def ctf_report(rows, results, folder, text):
+    """With the CTF: the particles' defoci in the summary and as a histogram, and the picture
+    of the corrected average's amplitudes."""
+    made = []
+    defoci = {}
+    for r in rows:
+        try:
+            defoci[r["particle"]] = (float(r["defocus_u"]) + float(r["defocus_v"])) / 2.0
+        except (KeyError, ValueError):
+            pass
+    if defoci:
+        v = list(defoci.values())
+        text.append(f"defocus (mean of U and V) of {len(v)} particles: median {statistics.median(v):.0f} A, "
+                    f"from {min(v):.0f} to {max(v):.0f} A")
+        (folder / "hist_defocus.svg").write_text(histogram_svg(v, "defocus (Angstroms)"))
+        made.append(("hist_defocus.svg", "defocus (Angstroms)"))
+    stats = results / "average" / "stats.tsv"
+    if stats.exists():
+        (folder / "amplitudes.svg").write_text(amplitudes_svg(stats))
+        made.append(("amplitudes.svg", "the CTF-corrected average's amplitudes"))
     return made
 
 
@@ -125,12 +247,13 @@ def rounds_section(results, rounds, limit, folder):
             line += f" ({rest})"
         if judged:
             line += f"; residual median {statistics.median(judged):.2f}"
-        fsc = resolutions(maps / "fsc_half1_half2.txt", limit)
+        fsc = read_fsc(maps / "fsc_half1_half2.txt")
         if fsc:
-            line += f"; half-set FSC at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}"
-        truth = resolutions(maps / "fsc_average_truth.txt", limit)
+            line += (f"; half-set FSC at 0.143 {resolution_at(fsc, '143', limit)[0]}, "
+                     f"at 0.5 {resolution_at(fsc, '5', limit)[0]}")
+        truth = read_fsc(maps / "fsc_average_truth.txt")
         if truth:
-            line += f"; against the true map at 0.5 {truth.get('5', '-')}"
+            line += f"; against the true map at 0.5 {resolution_at(truth, '5', limit)[0]}"
         text.append(line)
         (folder / f"round{r}_residual.svg").write_text(histogram_svg(judged, f"round {r}: phase residual (degrees)"))
         pictures.append((f"round{r}_residual.svg", f"round {r}: phase residual"))
@@ -161,6 +284,63 @@ def polarity_lines(rows, margin):
         line += (f"; for {untold} the two polarities fit equally well, so their polarity is a guess: "
                  f"the reference may not carry the helix's polarity at the resolution compared")
     return [line]
+def checked(results):
+    """The check's warnings and notes, as the summary's first lines."""
+    path = results / "check" / "summary.txt"
+    lines = path.read_text().splitlines() if path.exists() else []
+    return [f"check: {ln}" for ln in lines if ln.strip() and ln != "passed"]
+
+
+def checked_resolution(results, asked):
+    """The maps' resolution limit: the one the check left (lower than asked where a layer line
+    carries a second order), else the config's."""
+    path = results / "check" / "limits.tsv"
+    if path.exists():
+        return float({r["key"]: r["value"] for r in wf.read_table(path)}["resolution"])
+    return asked
+
+
+class Agreement:
+    def __init__(self):
+        self.summary, self.html = [], []
+
+
+def side_agreement(results, rows, threshold):
+    """The near-far phase residual of every particle (the table's sides column) and per layer
+    line (the chunks' sides.tsv, the median over particles); when most particles' sides
+    disagree, a summary line saying the indexing does not fit the data."""
+    out = Agreement()
+    per_particle = {}
+    for r in rows:
+        if r.get("sides", "-") not in ("-", ""):
+            per_particle[r["particle"]] = float(r["sides"])
+    if not per_particle:
+        return out
+    values = list(per_particle.values())
+    bad = sorted(p for p, v in per_particle.items() if v > threshold)
+    out.summary.append(f"near-far phase residual: median {statistics.median(values):.2f} degrees over "
+                       f"{len(values)} particles, {len(bad)} above {threshold:g} (random phases give 90)")
+    per_line = {}
+    for path in sorted((results / "chunks").glob("*/sides.tsv")):
+        for r in wf.read_table(path):
+            if r["residual"] != "-":
+                per_line.setdefault((int(r["l"]), int(r["n"])), []).append(float(r["residual"]))
+    off = [f"{l} (n {n}, median {statistics.median(v):.0f})" for (l, n), v in sorted(per_line.items())
+           if statistics.median(v) > threshold]
+    if off:
+        out.summary.append("layer lines whose sides disagree in most particles (noise, or not the order named): " +
+                           ", ".join(off))
+    if per_line:
+        out.html.append("<h2>near and far sides per layer line</h2><table><tr><th>l</th><th>n</th>"
+                        "<th>median residual</th><th>particles</th></tr>")
+        for (l, n), v in sorted(per_line.items()):
+            out.html.append(f"<tr><td>{l}</td><td>{n}</td><td>{statistics.median(v):.2f}</td><td>{len(v)}</td></tr>")
+        out.html.append("</table>")
+    if 2 * len(bad) > len(values):
+        out.summary.append(f"{INDEXING_FAILS}: the near and far sides of {len(bad)} of {len(values)} particles "
+                           f"disagree (phase residual above {threshold:g} degrees); check the rule, the deck's "
+                           "orders and the helix axis")
+    return out
 
 
 def main():
@@ -173,6 +353,8 @@ def main():
     ap.add_argument("--rounds", type=int, default=1, help="the refinement rounds of the run")
     ap.add_argument("--polarity-margin", type=float, default=3.0,
                     help="standard errors by which two polarities' residuals count as told apart")
+    ap.add_argument("--side-threshold", type=float, default=60.0,
+                    help="a near-far residual (degrees) above this is a disagreement")
     a = ap.parse_args()
     results = Path(a.results)
     rows = wf.read_table(results / "alignments.tsv")
@@ -189,18 +371,20 @@ def main():
         res = [float(r["residual"]) for r in ok]
         text.append(f"phase residual of ok rows: median {statistics.median(res):.2f}, "
                     f"max {max(res):.2f} (threshold {a.threshold})")
-    fsc = resolutions(results / "maps" / "fsc_half1_half2.txt", a.resolution)
-    truth = resolutions(results / "maps" / "fsc_average_truth.txt", a.resolution)
-    if fsc:
-        text.append(f"half-set resolution: at 0.143 {fsc.get('143', '-')}, at 0.5 {fsc.get('5', '-')}")
-    if truth:
-        text.append(f"resolution against the true map: at 0.5 {truth.get('5', '-')}, at 0.143 {truth.get('143', '-')}")
-    round_text, round_pictures, round_curves = rounds_section(results, a.rounds, a.resolution, folder)
+    limit = checked_resolution(results, a.resolution)
+    text += resolution_lines(read_fsc(results / "maps" / "fsc_half1_half2.txt"),
+                             read_fsc(results / "maps" / "fsc_average_truth.txt"), limit)
+    round_text, round_pictures, round_curves = rounds_section(results, a.rounds, limit, folder)
     # Polarity is judged against the given reference in round 1; later rounds compare each side
     # with an average that holds it, which favours the polarity it was given.
     first = results / "rounds" / "1" / "alignments.tsv"
     text += polarity_lines(wf.read_table(first) if a.rounds > 1 and first.exists() else rows, a.polarity_margin)
     text += round_text
+    text[:0] = checked(results)
+    agreement = side_agreement(results, rows, a.side_threshold)
+    text += agreement.summary
+    with_ctf = bool(rows) and "defocus_u" in rows[0]
+    ctf_pictures = ctf_report(rows, results, folder, text) if with_ctf else []
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
     # The pictures of the curves and the map come with the maps; those missing are drawn here
@@ -222,7 +406,7 @@ def main():
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         plots.append(lambda proc=proc: [("fsc_rounds.png", "half-set FSC of every round")]
                      if proc.wait() == 0 and (folder / "fsc_rounds.png").exists() else [])
-    pictures = histograms(rows, folder) + round_pictures
+    pictures = histograms(rows, folder) + round_pictures + ctf_pictures
     for finished in plots:
         pictures += finished()
 
@@ -233,13 +417,15 @@ def main():
            '<p id="imagecheck">images not checked</p>']
     for png, label in pictures:
         out.append(f'<img src="{png}" alt="{html.escape(label)}" title="{html.escape(label)}">')
+    out += agreement.html
     shown = rows if len(rows) <= MAX_HTML_ROWS else left + ok[: MAX_HTML_ROWS - len(left)]
     out.append(f"<h2>table</h2><p>{len(shown)} of {len(rows)} rows; all of them in "
                f'<a href="../alignments.tsv">alignments.tsv</a></p><table><tr>')
-    out.append("".join(f"<th>{c}</th>" for c in wf.COLUMNS) + "</tr>")
+    columns = wf.COLUMNS + (wf.CTF_COLUMNS if with_ctf else [])
+    out.append("".join(f"<th>{c}</th>" for c in columns) + "</tr>")
     for r in shown:
         cls = "" if r["status"] == "ok" else ' class="bad"'
-        out.append(f"<tr{cls}>" + "".join(f"<td>{html.escape(r.get(c, ''))}</td>" for c in wf.COLUMNS) + "</tr>")
+        out.append(f"<tr{cls}>" + "".join(f"<td>{html.escape(r.get(c, ''))}</td>" for c in columns) + "</tr>")
     out.append("</table>")
     # Records, once the page has loaded, how many of its pictures could be shown.
     out.append("<script>window.addEventListener('load',function(){var im=document.images,n=0;"

@@ -241,6 +241,94 @@ TEST(HelixftProgram, TransformsA1024SquareImageQuickly) {
   EXPECT_LT(cpu[2], 0.050);
 }
 
+// The transform of a real image as the suite's forward transform gives it: nx/2 + 1 complex
+// values a row, row k of frequency k (k above ny/2 the negative ones).
+std::vector<std::complex<double>> spectrum_of(const Image& im) {
+  const std::size_t slot = std::size_t(im.nx) + 2, nh = std::size_t(im.nx) / 2 + 1;
+  std::vector<float> w(slot * std::size_t(im.ny), 0.0f);
+  for (int y = 0; y < im.ny; ++y)
+    for (int x = 0; x < im.nx; ++x) w[std::size_t(y) * slot + std::size_t(x)] = im.v[std::size_t(y * im.nx + x)];
+  adapters::todfft(w.data(), im.nx, im.ny, 0);
+  std::vector<std::complex<double>> out(nh * std::size_t(im.ny));
+  for (std::size_t j = 0; j < out.size(); ++j) out[j] = {double(w[2 * j]), double(w[2 * j + 1])};
+  return out;
+}
+
+TEST(HelixftCtf, ThonRingsAndPhaseFlipping) {
+  // 300 kV, Cs 2.7 mm, 7 percent amplitude contrast, 2.1 and 1.9 micrometres of underfocus
+  // along and across an axis at 30 degrees from the image's x axis (columns; y along rows).
+  TempDir d;
+  const std::string ctf = "ctf 300 2.7 0.07 21000 19000 30\n";
+  std::filesystem::create_directory(d / "a");
+  ASSERT_EQ(run_in(d / "a", job("helixsim", {"--projection", "../plain.map"}, polar)).status, 0);
+  const auto sim = run_in(d.path(), job("helixsim", {"--projection", "imaged.map"}, polar + ctf));
+  ASSERT_EQ(sim.status, 0) << sim.err;
+  const Image plain = read_image(d / "plain.map"), imaged = read_image(d / "imaged.map");
+  const auto fp = spectrum_of(plain), fi = spectrum_of(imaged);
+
+  // Where chi = pi lambda dF(theta) s^2 - pi/2 Cs lambda^3 s^4 equals k pi - asin(A) the CTF
+  // -(sqrt(1 - A^2) sin chi + A cos chi) = -sin(chi + asin A) is zero; half-way, at
+  // k pi + pi/2 - asin(A), it is +-1. lambda = 0.019687 A at 300 kV; dF(theta) = 20000 +
+  // 1000 cos 2(theta - 30 degrees).
+  const double lam = 0.0196875, cs = 2.7e7, a = 0.07;
+  auto chi = [&](double sx, double sy) {
+    const double s2 = sx * sx + sy * sy, df = 20000.0 + 1000.0 * std::cos(2.0 * (std::atan2(sy, sx) - pi / 6.0));
+    return pi * lam * df * s2 - 0.5 * pi * cs * lam * lam * lam * s2 * s2;
+  };
+  const double off = std::asin(a);
+  double zero_power = 0, zero_plain = 0, peak_power = 0, peak_plain = 0;
+  int zero_pixels = 0;
+  const int nh = plain.nx / 2 + 1;
+  for (int k = 0; k < plain.ny; ++k)
+    for (int h = 0; h < nh; ++h) {
+      const double sx = h / (plain.nx * 2.5), sy = (k <= plain.ny / 2 ? k : k - plain.ny) / (plain.ny * 2.5);
+      const double s = std::hypot(sx, sy);
+      if (s > 0.12 || s == 0.0) continue;
+      const double c = chi(sx, sy) + off;  // a zero where c is a whole number of pi
+      const double from_zero = std::abs(std::remainder(c, pi)), from_peak = std::abs(std::remainder(c - pi / 2, pi));
+      const std::size_t j = std::size_t(k) * std::size_t(nh) + std::size_t(h);
+      if (from_zero < 0.03) {
+        zero_power += std::norm(fi[j]), zero_plain += std::norm(fp[j]), ++zero_pixels;
+      } else if (from_peak < 0.1) {
+        peak_power += std::norm(fi[j]), peak_plain += std::norm(fp[j]);
+      }
+    }
+  // The image's power spectrum vanishes on the Thon rings the formula predicts and keeps the
+  // particle's power half-way between them.
+  ASSERT_GT(zero_pixels, 50);
+  EXPECT_LT(zero_power, 0.002 * zero_plain);
+  EXPECT_GT(peak_power, 0.95 * peak_plain);
+
+  // Phase flipping: the flipped transform of the image agrees in phase with the transform of
+  // the particle itself at every frequency (|CTF| times it); unflipped, the low resolutions
+  // are inverted. With --inverted every value changes sign.
+  auto ft = [&](const std::string& in, const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args{"--image", in, "--transform", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = run_in(d.path(), job("helixft", args));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return read_image(d / out);
+  };
+  const std::vector<std::string> values{"--ctf", "300", "2.7", "0.07", "21000", "19000", "30"};
+  const Image tp = ft("plain.map", "tp.map", {}), tf = ft("imaged.map", "tf.map", values),
+              tu = ft("imaged.map", "tu.map", {});
+  std::vector<std::string> inv = values;
+  inv.push_back("--inverted");
+  const Image tn = ft("imaged.map", "tn.map", inv);
+  auto agreement = [&](const Image& t) {
+    double dot = 0, mag = 0;
+    for (std::size_t j = 0; j + 1 < t.v.size(); j += 2) {
+      const std::complex<double> x(t.v[j], t.v[j + 1]), y(tp.v[j], tp.v[j + 1]);
+      dot += (x * std::conj(y)).real(), mag += std::abs(x) * std::abs(y);
+    }
+    return dot / mag;
+  };
+  EXPECT_GT(agreement(tf), 0.999);
+  EXPECT_LT(agreement(tu), 0.0);
+  ASSERT_EQ(tn.v.size(), tf.v.size());
+  for (std::size_t j = 0; j < tf.v.size(); ++j) ASSERT_EQ(tn.v[j], -tf.v[j]) << j;
+}
+
 TEST(HelixftBadInput, RefusedWithAMessageAndNothingWritten) {
   TempDir d;
   ASSERT_EQ(run_in(d.path(), job("helixsim", {"--projection", "proj.map"}, polar)).status, 0);
@@ -266,6 +354,14 @@ TEST(HelixftBadInput, RefusedWithAMessageAndNothingWritten) {
       {{"--image", "proj.map", "--transform", "t.map", "--box", "0", "0", "50"}, "--box takes four whole numbers"},
       {{"--image", "proj.map", "--transform", "proj.map"}, "exists already"},
       {{"--image", "proj.map"}, "--transform names"},
+      {{"--image", "proj.map", "--transform", "t.map", "--ctf", "0", "2.7", "0.07", "1e4", "1e4", "0"},
+       "--ctf: the voltage must be above 0 kV"},
+      {{"--image", "proj.map", "--transform", "t.map", "--ctf", "300", "2.7", "0.07", "1e4", "-1", "0"},
+       "--ctf: defocus V must not be negative"},
+      {{"--image", "proj.map", "--transform", "t.map", "--ctf", "300", "2.7", "0.07", "1e4", "1e4", "x"},
+       "--ctf: the astigmatism angle"},
+      {{"--image", "proj.map", "--transform", "t.map", "--ctf", "300", "2.7", "0.07"}, "--ctf takes the voltage"},
+      {{"--image", "proj.map", "--transform", "t.map", "--inverted"}, "it goes with --ctf"},
       {{"--image", "short.map", "--transform", "t.map"},
        "short.map: the file holds 161020 bytes, its header announces 161024"},
   };

@@ -234,6 +234,18 @@ TEST(HelixsimProgram, RefusalsWriteNothing) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "helixsim: standard input, line 2, columns 8-12: \"forty\" is not a number (the helix radius)\n");
   EXPECT_FALSE(d.exists("transform.map"));
+  // The CTF's values are checked where they are read, and belong to the real model.
+  const std::string real = "model real\nrepeat 100\nradius 40\npixel 5\nbox 100 100\nrule 10 3 9 4\n";
+  r = run_in(d.path(), run_spec(program_path("helixsim"), {"--deck", "x.dek"}, real + "ctf 300 2.7 0.07 1e4 1e4\n"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("standard input, line 7: \"ctf\" takes the voltage"), std::string::npos) << r.err;
+  r = run_in(d.path(), run_spec(program_path("helixsim"), {"--deck", "x.dek"}, real + "ctf 0 2.7 0.07 1e4 1e4 0\n"));
+  EXPECT_EQ(r.err, "helixsim: standard input, line 7: the voltage must be above 0 kV (0 given)\n");
+  r = run_in(d.path(), run_spec(program_path("helixsim"), {"--deck", "x.dek"}, real + "ctf 300 2.7 0.07 1e4 -1 0\n"));
+  EXPECT_EQ(r.err, "helixsim: standard input, line 7: defocus V must not be negative (-1 A given)\n");
+  r = run_in(d.path(), run_spec(program_path("helixsim"), {"--deck", "x.dek"}, helix + "ctf 300 2.7 0.07 1e4 1e4 0\n"));
+  EXPECT_NE(r.err.find("the CTF is imposed on the real-space model's projection"), std::string::npos) << r.err;
+  EXPECT_FALSE(d.exists("x.dek"));
   r = run_in(d.path(), run_spec(program_path("helixsim"), {"--deck"}));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "helixsim: command line: --deck needs a file name\n");

@@ -113,12 +113,14 @@ double weighted_phase_error(const std::string& stats, const std::filesystem::pat
   return std::sqrt(num / den);
 }
 
-// layermean on table `name`.tsv of d, writing `name`.dat and `name`.stats.
+// layermean on table `name`.tsv of d, writing `name`.dat and `name`.stats, its report kept
+// in `name`.out.
 void average(const TempDir& d, const std::string& name) {
   const auto r =
       run_in(d.path(), run_spec(program_path("layermean"), {"--table", name + ".tsv", "--repeat", "100", "--output",
                                                             name + ".dat", "--stats", name + ".stats"}));
   ASSERT_EQ(r.status, 0) << r.err;
+  d.write(name + ".out", r.out);
 }
 
 // Two averages (stats files) both match the reference's layer lines, and each other, to the
@@ -221,6 +223,7 @@ TEST(LayermeanProgram, MixedPolaritiesAverageAsUniformOnes) {
     d.write(side + "-mixed.tsv", table_of(mixed));
     d.write(side + "-unmarked.tsv", table_of(unmarked));
     for (const char* kind : {"-uniform", "-mixed", "-unmarked"}) average(d, side + kind);
+    EXPECT_TRUE(contains(d.read(side + "-mixed.out"), side + "m1/" + side + ".dat  (opposite polarity)\n"));
     SCOPED_TRACE(side);
     const auto ref = blocks_of(d / "ref/near.dat");
     expect_both_match_reference(d.read(side + "-mixed.stats"), d.read(side + "-uniform.stats"), ref);
@@ -381,6 +384,19 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
        "layermean: other.dat, line 53: layer line 2 is (n 2, l 1), but a/near.dat has (n 3, l 1) there: every "
        "data set must hold the same layer lines in the same order\n"},
       {good, {"--repeat", "0"}, 2, "layermean: command line: --repeat needs a number above 0, not \"0\"\n"},
+      {good,
+       {"--repeat", "100", "--ctf", "300", "2.7", "0.07"},
+       2,
+       "layermean: t.tsv, line 2: column \"defocus_u\": the row gives no defocus, and --ctf weights every data set "
+       "by its CTF\n"},
+      {"file\tphi\tz\trscale\tdefocus_u\na/near.dat\t1\t2\t1\t2e4\n",
+       {"--repeat", "100", "--ctf", "0", "2.7", "0.07"},
+       2,
+       "layermean: command line: --ctf: the voltage must be above 0 kV (0 given)\n"},
+      {good,
+       {"--repeat", "100", "--wiener", "0.1"},
+       2,
+       "layermean: command line: --wiener is the constant of the CTF weights: give --ctf\n"},
   };
   for (const Case& c : cases) {
     d.write("t.tsv", c.table);

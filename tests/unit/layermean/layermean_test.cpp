@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "ctf/ctf.hpp"
 #include "helixsim/helixsim.hpp"
 #include "layerline/pointlist.hpp"
 #include "layermean/average.hpp"
@@ -113,6 +114,65 @@ TEST(LayermeanAverage, MovedParticlesComeBackToTheUnmovedOne) {
   const Worst w = compare(avg, layermean::mean_of(avg.sums()), truth);
   EXPECT_LT(w.phase, 0.5);
   EXPECT_LT(w.amp, 0.01);
+}
+
+TEST(LayermeanAverage, CtfWeightsRestoreTheAmplitudes) {
+  // Four phase-flipped images of the unmoved particle, noise-free, at different defoci (two
+  // astigmatic): each sample holds |CTF| times the particle's value, the CTF taken at the
+  // sample's frequency in its image, X the signed radius sidesplit sampled and Z = l/c.
+  const float delr = 0.002f;
+  const int m = 49;
+  const std::vector<layerline::Block> truth = side_blocks(particle(0, 0, 1), false, delr, m);
+  const float defoci[4][3] = {{12000, 11500, 20}, {17000, 17000, 0}, {22000, 21000, -60}, {27000, 27000, 0}};
+  for (bool far : {false, true}) {
+    layermean::Averager wiener(100.0f, 0.0f, 1e-4f), plain(100.0f, 0.0f);
+    std::vector<double> power(truth.size() * std::size_t(m), 0.0);  // sum of CTF^2 a sample
+    for (int i = 0; i < 4; ++i) {
+      ctf::Params c;
+      c.voltage = 300.0f, c.cs = 2.7f, c.amplitude_contrast = 0.07f;
+      c.defocus_u = defoci[i][0], c.defocus_v = defoci[i][1], c.angle = defoci[i][2];
+      const ctf::Ctf f(c);
+      std::vector<layerline::Block> b = side_blocks(particle(0, 0, 1), far, delr, m);
+      for (std::size_t k = 0; k < b.size(); ++k) {
+        const bool negative = (b[k].header.nn >= 0) != far;
+        for (std::size_t j = 0; j < b[k].points.size(); ++j) {
+          const double r = double(b[k].points[j].r);
+          const double v = f.value(negative ? -r : r, double(b[k].header.nl) / 100.0);
+          b[k].points[j].amp *= static_cast<float>(std::abs(v));
+          power[k * std::size_t(m) + j] += v * v;
+        }
+      }
+      layermean::Placement p{0.0f, 0.0f, 1.0f, far, 1.0f, 1 + i % 2};
+      plain.add("p", b, p);
+      p.has_ctf = true;
+      p.ctf = c;
+      wiener.add("p", b, p);
+    }
+    // Where the images together carry the sample (sum CTF^2 above 0.05, 500 times the
+    // constant), the Wiener mean is the particle; the plain mean is damped by the mean |CTF|.
+    const std::vector<std::complex<float>> mw = layermean::mean_of(wiener.sums(), wiener.wiener()),
+                                           mp = layermean::mean_of(plain.sums());
+    double amax = 0.0;
+    for (const auto& b : truth)
+      for (const auto& pt : b.points) amax = std::max(amax, double(pt.amp));
+    double worst_amp = 0.0, worst_phase = 0.0, plain_ratio = 0.0;
+    int n = 0;
+    for (std::size_t k = 0; k < truth.size(); ++k)
+      for (std::size_t j = 0; j < std::size_t(m); ++j) {
+        const layerline::Point& t = truth[k].points[j];
+        if (double(t.amp) <= 0.01 * amax || power[k * std::size_t(m) + j] < 0.05) continue;
+        const std::size_t at = wiener.grid()[k].offset + j;
+        const std::complex<double> want = std::polar(double(t.amp), double(t.phase) * pi / 180.0);
+        worst_amp = std::max(worst_amp, std::abs(std::abs(double(std::abs(mw[at]))) / double(t.amp) - 1.0));
+        worst_phase = std::max(worst_phase, std::abs(layermean::phase_difference(std::complex<double>(mw[at]), want)));
+        plain_ratio += double(std::abs(mp[at])) / double(t.amp);
+        ++n;
+      }
+    ASSERT_GT(n, 100);
+    EXPECT_LT(worst_amp, 0.01) << (far ? "far" : "near");
+    EXPECT_LT(worst_phase, 0.05) << (far ? "far" : "near");
+    EXPECT_LT(plain_ratio / n, 0.8) << (far ? "far" : "near");
+  }
 }
 
 TEST(LayermeanAverage, FlaggedAndMissingSamplesTakeNoPart) {
@@ -268,6 +328,24 @@ TEST(LayermeanTable, ColumnsDefaultsAndHalves) {
   EXPECT_EQ(message("file\tphi\tz\trscale\thalf\tparticle\na\t0\t0\t1\t1\tq\nb\t0\t0\t1\t2\tq\n"),
             "t, line 3, column 9: column \"half\": particle \"q\" is in half 1 on another line: both sides of a "
             "particle go into the same half");
+  // The defocus columns: U alone stands for a stigmatic image; "-" is none.
+  const layermean::Table d = layermean::read_table(
+      "file\tphi\tz\trscale\tdefocus_u\tdefocus_v\tdefocus_angle\n"
+      "a\t0\t0\t1\t15000\t14500\t-30\nb\t0\t0\t1\t20000\t\t\nc\t0\t0\t1\t-\t-\t-\n",
+      "d");
+  EXPECT_TRUE(d.rows[0].has_defocus);
+  EXPECT_EQ(d.rows[0].defocus_v, 14500.0f);
+  EXPECT_EQ(d.rows[0].defocus_angle, -30.0f);
+  EXPECT_EQ(d.rows[1].defocus_v, 20000.0f);
+  EXPECT_EQ(d.rows[1].defocus_angle, 0.0f);
+  EXPECT_FALSE(d.rows[2].has_defocus);
+  const std::string head = "file\tphi\tz\trscale\tdefocus_u\tdefocus_v\tdefocus_angle\n";
+  EXPECT_EQ(message(head + "a\t0\t0\t1\t-5\t\t\n"),
+            "t, line 2, columns 9-10: column \"defocus_u\": a defocus is positive underfocus in Angstroms, not -5");
+  EXPECT_EQ(message(head + "a\t0\t0\t1\t1e4\t1e4\tx\n"),
+            "t, line 2, column 17: column \"defocus_angle\": \"x\" is not a number");
+  EXPECT_EQ(message(head + "a\t0\t0\t1\t\t1e4\t\n"),
+            "t, line 2, columns 10-12: column \"defocus_v\": given without defocus_u");
 }
 
 }  // namespace
