@@ -432,7 +432,7 @@ def test_slurm(tmp):
         slurm.start()
         proc = subprocess.run(["snakemake", "-s", str(SNAKEFILE), "--configfile", "config.yaml",
                                "--profile", str(TOP / "workflow/profiles/slurm"), "--latency-wait", "5"],
-                              cwd=cluster, env=slurm.env, capture_output=True, text=True, timeout=240)
+                              cwd=cluster, env=slurm.env, capture_output=True, text=True, timeout=480)
         check(proc.returncode == 0, f"snakemake through Slurm failed:\n{proc.stderr[-4000:]}")
         ids = [ln.split("'")[1] for ln in proc.stderr.splitlines() if "external jobid" in ln]
         check(len(ids) >= 3, f"too few jobs submitted: {ids}")
