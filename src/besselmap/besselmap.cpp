@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "imagefile/imageio.hpp"
+#include "imagefile/mapframe.hpp"
 #include "layerline/pointlist.hpp"
 #include "progmain/outputs.hpp"
 #include "records/error.hpp"
@@ -42,7 +43,9 @@ const char* const help =
     "                      NX x NX x NZ voxels, x along columns, y along rows, z along\n"
     "                      sections, the helix axis through column NX/2, row NX/2 (from 0),\n"
     "                      z = 0 at section NZ/2, phi = atan2(y, x); cell NX*P, NX*P, NZ*P,\n"
-    "                      origin -(NX/2)*P, -(NX/2)*P, -(NZ/2)*P, densities and rms\n"
+    "                      origin 0 (as every map of the suite: the voxels count from the\n"
+    "                      cell's corner), grid NX NX NZ, space group 1 (one volume, its\n"
+    "                      record \" X,Y,Z\"), densities, rms and version 20140\n"
     "  --repeat C          the helical repeat in Angstroms (needed); NZ*P must hold whole repeats\n"
     "  --resolution RES    the resolution limit in Angstroms, at least 2*P (needed)\n"
     "  --voxel P           the voxel size in Angstroms (needed)\n"
@@ -90,21 +93,8 @@ void write_map(const std::string& path, const Setup& s, const std::vector<float>
   const imagefile::Int3 size{s.nx, s.nx, s.nz};
   imagefile::icrhdr(stream, size, size, 2, {}, 0);
   const auto p = static_cast<float>(s.voxel);
-  imagefile::ialcel(stream, {static_cast<float>(s.nx) * p, static_cast<float>(s.nx) * p, static_cast<float>(s.nz) * p,
-                             90.0f, 90.0f, 90.0f});
-  imagefile::ialorg(stream, -static_cast<float>(s.nx / 2) * p, -static_cast<float>(s.nx / 2) * p,
-                    -static_cast<float>(s.nz / 2) * p);
-  double sum = 0.0, sum2 = 0.0;
-  float dmin = map.empty() ? 0.0f : map[0], dmax = dmin;
-  for (float v : map) {
-    dmin = std::min(dmin, v);
-    dmax = std::max(dmax, v);
-    sum += double(v);
-  }
-  const double mean = sum / double(map.size());
-  for (float v : map) sum2 += (double(v) - mean) * (double(v) - mean);
-  imagefile::ialrms(stream, static_cast<float>(std::sqrt(sum2 / double(map.size()))));
-  imagefile::iwrhdr(stream, title, 0, dmin, dmax, static_cast<float>(mean));
+  imagefile::set_map_frame(stream, p, p, p);  // the helix axis at voxel (nx/2, nx/2)
+  imagefile::write_map_header(stream, title, imagefile::statistics_of(map));
   const std::size_t section = static_cast<std::size_t>(s.nx) * static_cast<std::size_t>(s.nx);
   for (std::int32_t iz = 0; iz < s.nz; ++iz)
     imagefile::iwrsec(stream, std::span<const float>(map).subspan(static_cast<std::size_t>(iz) * section, section));

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "adapters/fft.hpp"
+#include "helixft/inplane.hpp"
 #include "imagefile/imageio.hpp"
+#include "imagefile/mapframe.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 #include "records/numbers.hpp"
@@ -23,13 +25,15 @@ const char* const help =
     "               [--size NX NY] [--taper PIXELS] [--repeat C] [--pixel P]\n"
     "               [--ctf VOLTAGE CS AMPCONTRAST DEFOCUS_U DEFOCUS_V ANGLE [BFACTOR]]\n"
     "               [--inverted]\n"
+    "               [--section K] [--shift DX DY] [--rotate PSI]\n"
     "\n"
     "Transforms an image of a helical particle, its axis vertical, into the complex image\n"
     "(mode 4) that sidesplit samples. The box is cut out, floated to mean 0, its edges tapered\n"
     "by a cosine over the taper width, padded with zeros, transformed (the suite's forward\n"
     "transform, unscaled); the phase origin is moved onto the axis column and the box's centre\n"
     "row (H/2), and the rows are ordered so that row NY/2 holds the zero frequency: column h\n"
-    "is X = h/(NX*P), row NY/2 + k is Z = k/(NY*P). The header's origin is 0.\n"
+    "is X = h/(NX*P), row NY/2 + k is Z = k/(NY*P). The header's origin is 0; the\n"
+    "statistics of the complex values are marked unset (DMAX < DMIN, RMS -1).\n"
     "\n"
     "  --image FILE        the particle image: a real map (mode 0, 1 or 2) of one section\n"
     "  --transform FILE    the transform to write (must not exist): NX/2+1 by NY values\n"
@@ -46,12 +50,22 @@ const char* const help =
     "                      phase-flip the transform by the image's contrast transfer function\n"
     "                      (as helixsim's ctf line gives it): V kV, Cs in mm, amplitude\n"
     "                      contrast A, defocus U and V in Angstroms (positive underfocus),\n"
-    "                      ANGLE of the U axis from the image's x axis in degrees, B-factor;\n"
+    "                      ANGLE of the U axis from the x axis of the image as transformed\n"
+    "                      (after --rotate: a micrograph's angle plus the turn), B-factor;\n"
     "                      every value is multiplied by the sign of the CTF at its frequency\n"
     "                      (X along the image's x axis, Z along y), so that density comes out\n"
     "                      bright at every resolution from an image recorded dark\n"
     "  --inverted          with --ctf: the image's contrast is inverted (density bright, as\n"
     "                      extracted stacks often are): the opposite sign is applied\n"
+    "  --section K         the section K (from 0) of a stack of images (default: the file\n"
+    "                      must hold one section)\n"
+    "  --shift DX DY       move the image content by DX, DY Angstroms (may be fractions of a\n"
+    "                      pixel) before it is turned and boxed\n"
+    "  --rotate PSI        then turn it by PSI degrees, from +x towards +y, about the axis\n"
+    "                      column and the box's centre row, so that a segment whose axis is\n"
+    "                      not vertical becomes vertical; both by 5-point quadratic\n"
+    "                      interpolation of the whole image, whatever comes in from beyond\n"
+    "                      its edge taking the image's mean\n"
     "\n"
     "Standard output: the image library's report and the transform's sampling.\n"
     "Exit status 0, or 2 on unusable input or an output file that exists.\n";
@@ -111,11 +125,39 @@ ctf::Params ctf_of(const std::string& text) {
 
 }  // namespace
 
+// --section, --rotate and --shift.
+void parse_inplane(Options& o, const std::string& section, const std::string& rotate, const std::string& shift) {
+  if (!section.empty()) {
+    o.section = integers(section, 1, "--section", "a section number")[0];
+    if (o.section < 0) throw records::ReadError("command line", "--section " + section + ": sections count from 0");
+  }
+  auto finite = [](const std::string& text, const char* option, const char* what) {
+    const auto v = records::parse_free_real(text);
+    if (!v.ok() || !std::isfinite(v.value))
+      throw records::ReadError("command line", std::string(option) + " takes " + what + ", not \"" + text + "\"");
+    return v.value;
+  };
+  if (!rotate.empty()) {
+    o.rotate = finite(rotate, "--rotate", "an angle in degrees");
+    o.resample = true;
+  }
+  if (!shift.empty()) {
+    const std::size_t gap = shift.find(' ');
+    if (gap == std::string::npos) throw records::ReadError("command line", "--shift takes two distances DX DY");
+    o.shift_x = finite(shift.substr(0, gap), "--shift", "two distances DX DY in Angstroms");
+    o.shift_y = finite(shift.substr(gap + 1), "--shift", "two distances DX DY in Angstroms");
+    o.resample = true;
+  }
+}
+
 Options parse_arguments(const std::vector<std::string>& args) {
   // --box and --size take several values: they are joined with the words that follow them.
   std::vector<std::string> joined;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::size_t take = args[i] == "--box" ? 4 : args[i] == "--size" ? 2 : args[i] == "--ctf" ? 7 : 0;
+    const std::size_t take = args[i] == "--box"                            ? 4
+                             : (args[i] == "--size" || args[i] == "--shift") ? 2
+                             : args[i] == "--ctf"                            ? 7
+                                                                             : 0;
     joined.push_back(args[i]);
     if (take == 0) continue;
     std::string v;
@@ -123,7 +165,7 @@ Options parse_arguments(const std::vector<std::string>& args) {
       v += (k ? " " : "") + args[++i];
     joined.push_back(v);
   }
-  std::string axis, box, size, taper, repeat, pixel, ctf_values;
+  std::string axis, box, size, taper, repeat, pixel, ctf_values, section, rotate, shift;
   Options o;
   const auto flag = std::find(joined.begin(), joined.end(), "--inverted");
   if (flag != joined.end()) {
@@ -139,7 +181,10 @@ Options parse_arguments(const std::vector<std::string>& args) {
                           {"--taper", &taper, "a number of pixels"},
                           {"--repeat", &repeat, "a distance"},
                           {"--pixel", &pixel, "a pixel size"},
-                          {"--ctf", &ctf_values, "six or seven numbers"}},
+                          {"--ctf", &ctf_values, "six or seven numbers"},
+                          {"--section", &section, "a section number"},
+                          {"--rotate", &rotate, "an angle"},
+                          {"--shift", &shift, "two distances"}},
                          "helixft");
   if (o.image.empty()) throw records::ReadError("command line", "--image names the particle image (needed)");
   if (o.transform.empty())
@@ -172,6 +217,7 @@ Options parse_arguments(const std::vector<std::string>& args) {
   }
   if (o.inverted && !o.has_ctf)
     throw records::ReadError("command line", "--inverted says how to read the CTF's sign: it goes with --ctf");
+  parse_inplane(o, section, rotate, shift);
   return o;
 }
 
@@ -254,8 +300,12 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   if (mode != 0 && mode != 1 && mode != 2)
     throw records::ReadError(o.image, "data mode " + std::to_string(mode) + ": helixft reads modes 0, 1 and 2");
   const std::int32_t width = nxyz[0], height = nxyz[1];
-  if (nxyz[2] != 1)
-    throw records::ReadError(o.image, std::to_string(nxyz[2]) + " sections: helixft transforms one image");
+  if (o.section < 0 && nxyz[2] != 1)
+    throw records::ReadError(o.image,
+                             std::to_string(nxyz[2]) + " sections: helixft transforms one image (--section K)");
+  if (o.section >= nxyz[2])
+    throw records::ReadError(
+        o.image, "has no section " + std::to_string(o.section) + ": it holds " + std::to_string(nxyz[2]) + " (from 0)");
   if (width < 2 || height < 2)
     throw records::ReadError(o.image, std::to_string(width) + " x " + std::to_string(height) +
                                           " pixels: an image of at least 2 x 2 is needed");
@@ -297,13 +347,18 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     throw records::ReadError(o.image, "the header's cell gives no pixel size: give --pixel");
 
   // The image must be in the file before room is made for it.
-  imagefile::require_items(in, o.image, std::int64_t{width} * height);
+  const std::int32_t section = std::max(o.section, 0);
+  imagefile::require_items(in, o.image, std::int64_t{width} * height * (section + 1));
+  if (section > 0) imagefile::imposn(in, section, 0);
   std::vector<float> image(std::size_t(width) * std::size_t(height));
   for (std::int32_t y = 0; y < height; ++y)
     if (!imagefile::irdlin(in,
                            std::span<float>(image).subspan(std::size_t(y) * std::size_t(width), std::size_t(width))))
       throw records::ReadError(o.image, "ends within line " + std::to_string(y) + " of the image");
   imagefile::imclose(in);
+  if (o.resample)
+    image = move_and_turn(image, width, height, o.rotate, o.shift_x / pixel, o.shift_y / pixel,
+                          static_cast<float>(o.axis), static_cast<float>(o.y0 + o.h / 2));
 
   std::vector<float> t = transform_of(prepare(image, width, o), o.nx, o.ny, o.axis - o.x0, o.h / 2);
   if (o.has_ctf) phase_flip(t, o.nx, o.ny, pixel, o.ctf, o.inverted);
@@ -312,10 +367,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   imagefile::icrhdr(out, imagefile::Int3{nh, o.ny, 1}, imagefile::Int3{o.nx, o.ny, 1}, 4, {}, 0);
   imagefile::ialcel(out,
                     {static_cast<float>(o.nx) * pixel, static_cast<float>(o.ny) * pixel, pixel, 90.0f, 90.0f, 90.0f});
-  imagefile::ialorg(out, 0.0f, 0.0f, 0.0f);
-  imagefile::iclcdn(t, nh, o.ny, 1, nh, 1, o.ny, dmin, dmax, dmean);
-  imagefile::iwrhdr(out, "helixft: transform of " + std::filesystem::path(o.image).filename().string(), 0, dmin, dmax,
-                    dmean);
+  imagefile::set_map_frame(out, pixel, pixel, pixel);
+  imagefile::write_map_header(out, "helixft: transform of " + std::filesystem::path(o.image).filename().string(),
+                              imagefile::undetermined_statistics);
   imagefile::iwrsec(out, t);
   imagefile::imclose(out);
 
@@ -323,6 +377,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   s << " helixft: " << o.image << " box " << o.x0 << " " << o.y0 << " " << o.w << " x " << o.h << ", axis column "
     << o.axis << ", taper " << o.taper << ", padded to " << o.nx << " x " << o.ny << ", pixel "
     << records::fixed_form(pixel, 8, 3) << " A\n";
+  if (o.section >= 0) s << " section " << o.section << " of " << nxyz[2] << "\n";
+  if (o.resample)
+    s << " moved by " << records::fixed_form(o.shift_x, 9, 2) << records::fixed_form(o.shift_y, 9, 2)
+      << " A, then turned by " << records::fixed_form(o.rotate, 9, 3) << " degrees\n";
   s << " transform " << o.transform << ": " << nh << " x " << o.ny << " complex values, zero frequency at row "
     << o.ny / 2 << "\n";
   s << " sampling " << records::fixed_form(1.0f / (static_cast<float>(o.nx) * pixel), 11, 7)

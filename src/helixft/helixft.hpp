@@ -26,6 +26,10 @@ struct Options {
   bool has_ctf = false;                       // --ctf: flip the phases by the image's CTF
   ctf::Params ctf;
   bool inverted = false;  // --inverted: density bright at low resolution (the CTF's sign negated)
+  std::int32_t section = -1;                  // the section of a stack (from 0); -1: the file's only one
+  float rotate = 0.0f;                        // in-plane turn in degrees, from +x towards +y
+  float shift_x = 0.0f, shift_y = 0.0f;       // content moved by this many Angstroms first
+  bool resample = false;                      // --rotate or --shift given
 };
 Options parse_arguments(const std::vector<std::string>& args);
 

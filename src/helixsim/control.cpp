@@ -207,6 +207,12 @@ Particle read_control(records::LineSource& src) {
     } else if (key == "shift") {
       ln.expect_count(1, "the axial shift z0 in Angstroms");
       p.z0 = ln.real(1, "the axial shift");
+    } else if (key == "inplane") {
+      ln.expect_count(3, "the in-plane angle in degrees and the offsets DX DY in Angstroms");
+      p.inplane_psi = ln.real(1, "the in-plane angle");
+      p.inplane_dx = ln.real(2, "the offset DX");
+      p.inplane_dy = ln.real(3, "the offset DY");
+      p.inplane = true;
     } else if (key == "scale") {
       ln.expect_count(1, "the radial scale");
       p.scale = ln.positive(1, "the radial scale");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "imagefile/imageio.hpp"
+#include "imagefile/mapframe.hpp"
 #include "progmain/outputs.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -40,6 +41,10 @@ const char* const help =
     "  samples M           radial samples a side (default: every column but the last)\n"
     "  rotate PHI0         rotation about the axis in degrees (default 0)\n"
     "  shift Z0            shift along the axis in Angstroms (default 0)\n"
+    "  inplane PSI DX DY   real model: the projection as an extracted segment shows it, turned\n"
+    "                      by PSI degrees (from +x towards +y) about column W/2, row H/2 and\n"
+    "                      moved by DX, DY Angstroms (helixft --shift -DX -DY --rotate -PSI\n"
+    "                      makes it vertical again); the other outputs stay vertical\n"
     "  scale S             radial scale: the helix radius becomes S*R0 (default 1)\n"
     "  polarity P          same or opposite (default same)\n"
     "  noise LEVEL SEED    Gaussian noise of standard deviation LEVEL*A on every real and\n"
@@ -82,7 +87,7 @@ const char* const help =
     "Real model only, each written when named:\n"
     "  --density FILE      the 3-D density (mode 2), W x W x H voxels of P Angstroms, the axis\n"
     "                      through column W/2, row W/2 along z, z = 0 at section H/2 (at most\n"
-    "                      2^25 voxels)\n"
+    "                      2^25 voxels); origin 0, space group 1 (one volume)\n"
     "  --projection FILE   its sum along y (mode 2, W x H, at most 2^24 pixels), the axis along\n"
     "                      column W/2, with noise\n"
     "  --near FILE, --far FILE\n"
@@ -132,9 +137,8 @@ void write_transform(const std::string& path, const Particle& p, const Geometry&
   imagefile::icrhdr(stream, imagefile::Int3{g.nx, g.ny, 1}, imagefile::Int3{p.width, p.height, 1}, 4, {}, 0);
   imagefile::ialcel(stream, {static_cast<float>(p.width) * p.pixel, static_cast<float>(p.height) * p.pixel, p.pixel,
                              90.0f, 90.0f, 90.0f});
-  float dmin = 0.0f, dmax = 0.0f, dmean = 0.0f;
-  imagefile::iclcdn(a, g.nx, g.ny, 1, g.nx, 1, g.ny, dmin, dmax, dmean);
-  imagefile::iwrhdr(stream, "helixsim: " + p.title, 0, dmin, dmax, dmean);
+  imagefile::set_map_frame(stream, p.pixel, p.pixel, p.pixel);
+  imagefile::write_map_header(stream, "helixsim: " + p.title, imagefile::undetermined_statistics);
   imagefile::iwrsec(stream, a);
   imagefile::imclose(stream);
 }
@@ -145,17 +149,9 @@ void write_real_map(const std::string& path, const std::string& title, std::int3
   constexpr int stream = 1;
   imagefile::imopen(stream, path, "NEW");
   imagefile::icrhdr(stream, imagefile::Int3{nx, ny, nz}, imagefile::Int3{nx, ny, nz}, 2, {}, 0);
-  imagefile::ialcel(stream, {static_cast<float>(nx) * a, static_cast<float>(ny) * a, static_cast<float>(nz) * a, 90.0f,
-                             90.0f, 90.0f});
+  imagefile::set_map_frame(stream, a, a, a);
+  imagefile::write_map_header(stream, "helixsim: " + title, imagefile::statistics_of(v));
   const std::size_t sec = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny);
-  float dmin = v[0], dmax = v[0];
-  double sum = 0.0;
-  for (float x : v) {
-    dmin = std::min(dmin, x);
-    dmax = std::max(dmax, x);
-    sum += double(x);
-  }
-  imagefile::iwrhdr(stream, "helixsim: " + title, 0, dmin, dmax, static_cast<float>(sum / double(v.size())));
   for (std::int32_t z = 0; z < nz; ++z)
     imagefile::iwrsec(stream, std::span<const float>(v).subspan(static_cast<std::size_t>(z) * sec, sec));
   imagefile::imclose(stream);
@@ -215,7 +211,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     if (!files.density.empty())
       write_real_map(files.density, p.title, p.width, p.width, p.height, p.pixel, density_map(p, blobs));
     if (!files.projection.empty()) {
-      std::vector<float> proj = project_blobs(p, blobs);
+      std::vector<float> proj = p.inplane ? project_blobs_inplane(p, blobs) : project_blobs(p, blobs);
       double s = 0.0, s2 = 0.0;
       for (float v : proj) {
         s += double(v);

@@ -78,6 +78,12 @@ struct Particle {
   // The microscope's contrast transfer function, imposed on the real model's projection.
   bool has_ctf = false;
   ctf::Params ctf;
+  // The projection as a segment extracted from a micrograph shows it: turned in the image
+  // plane by inplane_psi degrees (from +x towards +y) about column width/2, row height/2, then
+  // moved by (inplane_dx, inplane_dy) Angstroms. The other outputs stay those of the vertical
+  // particle.
+  float inplane_psi = 0.0f, inplane_dx = 0.0f, inplane_dy = 0.0f;
+  bool inplane = false;
 };
 
 // Derived sizes of the transform and of the sampling.
@@ -169,6 +175,11 @@ std::vector<float> project_blobs(const Particle& p, const std::vector<PlacedBlob
 // its transform multiplied by the CTF at every frequency, column h at X = h/(width*pixel) along
 // the image's x axis, row k at Z = k/(height*pixel) (k above height/2 the negative ones).
 void apply_ctf(const Particle& p, std::vector<float>& projection);
+// The projection turned and moved in the image plane (Particle::inplane_psi, inplane_dx,
+// inplane_dy): each blob's projection is a 2-D Gaussian, drawn at its turned and moved centre
+// with its turned widths; the helix continues beyond the box along its axis (the blobs repeat
+// every height*pixel Angstroms), so that the corners of the turned box show helix, not gaps.
+std::vector<float> project_blobs_inplane(const Particle& p, const std::vector<PlacedBlob>& blobs);
 // The near and far point-list files of the analytic transform, sampled as sidesplit samples
 // the transform of the projection with the deck of deck_text().
 void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const Geometry& g);

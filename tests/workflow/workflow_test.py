@@ -3,7 +3,7 @@
 Snakemake locally and through a single-node Slurm started here.
 
 usage: workflow_test.py CASE SOURCE_TOP BIN
-       (CASE: local, corrupt, rerun, slurm, html, rounds, badconfig, ctf)
+       (CASE: local, corrupt, rerun, slurm, html, rounds, badconfig, ctf, star, relion)
 Exit status 0 passed, 77 skipped (with the reason), anything else failed."""
 import os
 import re
@@ -532,6 +532,208 @@ def test_ctf(tmp):
         check(proc.returncode != 0, f"case {i}: snakemake ended with status 0")
         check(message in proc.stderr, f"case {i}: no message {message!r} in:\n{proc.stderr[-1500:]}")
         check(not (b / "results").exists(), f"case {i}: a job ran")
+
+
+# --- segments from a STAR file -------------------------------------------------------------
+
+def star_dataset(folder, layout="current", count=12):
+    """make_particles' small particles as segments of one stack named by a STAR file: each
+    turned and moved in its plane, filaments of three segments; the same motions and noise as
+    the data set of one vertical image a file made with the same seed."""
+    return single_pass(folder, "--count", str(count), "--star", layout)
+
+
+def single_pass(folder, *options):
+    """make_particles' small data set aligned in one pass against the noise-free reference:
+    the segments' geometry is what is tested, not the rounds."""
+    subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(BIN),
+                    "--folder", str(folder), "--chunk", "6", "--small", "--reference-resolution", "0",
+                    *options], check=True)
+    with open(folder / "config.yaml", "a") as f:
+        f.write("rounds: 1\n")
+    return folder
+
+
+def segment_truths(folder):
+    """The truth of each segment by its name in the run (stack name and section from 1)."""
+    return {f"particles_{int(p[1:]) + 1:06d}": t for p, t in truths(folder).items()}
+
+
+def test_star(tmp):
+    """Segments turned and moved in their plane and named by a STAR file give every particle's
+    true (phi, z), the fits and the map of the same particles given vertical one a file, and
+    halves that keep each filament whole. Both STAR layouts give one particle table. Bad STAR
+    input stops the run before any job, naming the file, the row and the column."""
+    import gemmi
+    import numpy as np
+
+    sys.path.insert(0, str(TOP / "workflow/scripts"))
+    import star_particles
+
+    star = star_dataset(tmp / "star")
+    vertical = tmp / "vertical"
+    single_pass(vertical, "--count", "12")
+    run_local(star)
+    run_local(vertical)
+    truth = segment_truths(star)
+    rows = wf.read_table(star / "results/alignments.tsv")
+    check(len(rows) == 24 and all(r["status"] == "ok" for r in rows), "24 ok rows")
+    # The small images (5 A pixels) are fitted within two steps of the final grid (in phi six,
+    # for make_particles' thin helix, whose low orders pin phi weakly), the vertical ones as the
+    # segments, and as well on the whole.
+    errors = {"segments": [], "vertical": []}
+    for kind, table in (("segments", rows), ("vertical", wf.read_table(vertical / "results/alignments.tsv"))):
+        for r in table:
+            name = r["particle"] if kind == "segments" else f"particles_{int(r['particle'][1:]) + 1:06d}"
+            tp, tz = truth[name]
+            dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, U, T, C)
+            check(abs(dp) <= 6 * FINAL_STEP and abs(dz) <= 2 * FINAL_STEP,
+                  f"{kind} {name} {r['side']}: fitted ({r['phi']}, {r['z']}) against true ({tp}, {tz})")
+            errors[kind].append(dp * dp + dz * dz)
+    rms = {k: (sum(v) / len(v)) ** 0.5 for k, v in errors.items()}
+    # the turn interpolates the 5 A pixels, which costs the thin helix a little of its hold on phi
+    check(rms["segments"] <= rms["vertical"] + 0.4, f"RMS errors {rms}")
+    a, b = map_values(star / "results/maps/average.map"), map_values(vertical / "results/maps/average.map")
+    same = correlation(a, b)
+    check(same >= 0.98, f"the maps of the segments and of the vertical images correlate at {same:.3f}")
+    # filaments of three segments alternate between the halves
+    half = {r["particle"]: r["half"] for r in rows}
+    for k in range(12):
+        check(half[f"particles_{k + 1:06d}"] == str(k // 3 % 2 + 1), f"segment {k + 1} in half {half}")
+    # The older layout (offsets in pixels, the pixel size from magnification and detector)
+    # gives the same particle table.
+    old = star_dataset(tmp / "old", layout="old", count=4)
+    now = star_dataset(tmp / "now", count=4)
+    keys = ["name", "section", "psi", "shift_x", "shift_y", "filament", "defocus_u", "defocus_v", "defocus_angle",
+            "voltage", "cs", "amplitude_contrast", "pixel"]
+    t_old, t_now = star_particles.read_star(old / "particles.star"), star_particles.read_star(now / "particles.star")
+    for a_row, b_row in zip(t_old, t_now):
+        for k in keys:
+            same = a_row[k] == b_row[k] if k in ("name", "filament") else abs(float(a_row[k]) - float(b_row[k])) < 2e-3
+            check(same, f"the layouts differ in {k}: {a_row[k]} and {b_row[k]}")
+    check(len(t_old) == len(t_now) == 4, "four segments in each layout")
+    # as the programs that write them annotate them: a version line and numbered columns
+    numbered, n = ["# version 30001"], 0
+    for ln in (now / "particles.star").read_text().splitlines():
+        n = 0 if ln.startswith("data_") else n + ln.startswith("_rln")
+        numbered.append(f"{ln} #{n}" if ln.startswith("_rln") else ln)
+    (now / "numbered.star").write_text("\n".join(numbered) + "\n")
+    check(star_particles.read_star(now / "numbered.star") == t_now, "numbered columns read alike")
+    # The exported file reads back with gemmi: every segment, its half, tilt 90.
+    block = gemmi.cif.read_file(str(star / "results/alignments.star")).find_block("particles")
+    subset = list(block.find_loop("_rlnRandomSubset"))
+    check(len(subset) == 12 and list(block.find_loop("_rlnAngleTilt")) == ["90.000000"] * 12,
+          "alignments.star holds the 12 segments at tilt 90")
+    check(subset == [half[f"particles_{k + 1:06d}"] for k in range(12)], "alignments.star keeps the halves")
+
+    # Bad input, each in a copy of the STAR file: nothing runs, the message says where.
+    text = (now / "particles.star").read_text()
+    line = next(ln for ln in text.splitlines() if ln.startswith("3@"))
+    cases = {
+        "no image column": (text.replace("_rlnImageName", "_rlnImageNameX"), "no column rlnImageName"),
+        "section beyond the stack": (text.replace(line, line.replace("3@", "9@", 1)),
+                                     "row 3, column rlnImageName: \"9@particles.mrcs\": particles.mrcs holds 4 "
+                                     "sections, not 9"),
+        "no stack": (text.replace(line, line.replace("@particles.mrcs", "@gone.mrcs", 1)),
+                     "row 3, column rlnImageName: \"3@gone.mrcs\": the file gone.mrcs does not exist"),
+        "psi not a number": (text.replace(line, line.split()[0] + " ten " + " ".join(line.split()[2:])),
+                             "row 3, column rlnAnglePsi: \"ten\" is not an angle in degrees"),
+        "no pixel size": ((old / "particles.star").read_text().replace("_rlnMagnification", "_rlnMagnificationX"),
+                          "row 1, column rlnImagePixelSize: no pixel size"),
+    }
+    for what, (bad, message) in cases.items():
+        (now / "bad.star").write_text(bad)
+        if what == "no pixel size":
+            shutil.copy(old / "particles.mrcs", now / "particles.mrcs")
+        proc = snakemake(now, "--cores", "1", "--config", "particles=bad.star", "output=bad")
+        check(proc.returncode != 0, f"{what}: the run went on")
+        check(f"particles: bad.star, {message}" in proc.stderr or f"particles: bad.star: {message}" in proc.stderr,
+              f"{what}: the message\n{proc.stderr[-1500:]}")
+        check(not (now / "bad").exists(), f"{what}: a job ran")
+
+
+def test_relion(tmp):
+    """The exported alignments.star, reconstructed by relion (relion_reconstruct, then
+    relion_helix_toolbox --impose with the helix's rise and twist), is the true density and
+    besselmap's map (correlation 0.9 or better inside the helix at the map's resolution), and
+    not its mirror image. The segments are turned, moved and rotated at random, so each of
+    the conventions (rot = phi - 90, psi, the origin's sign) is needed to get there. The
+    exported CTF columns are read in the convention stated below."""
+    for tool in ("relion_reconstruct", "relion_helix_toolbox"):
+        if not shutil.which(tool):
+            raise Skip(f"{tool} is not installed (scripts/setup installs relion)")
+    import gemmi
+    import numpy as np
+
+    d = star_dataset(tmp / "run", count=16)
+    run_local(d)
+    for args in (["relion_reconstruct", "--i", "results/alignments.star", "--o", "relion.mrc"],
+                 ["relion_helix_toolbox", "--impose", "--i", "relion.mrc", "--o", "relion_sym.mrc", "--angpix", "5",
+                  "--cyl_outer_diameter", "120", "--rise", str(C / U), "--twist", str(360.0 * T / U)]):
+        proc = subprocess.run(args, cwd=d, capture_output=True, text=True, timeout=300)
+        check(proc.returncode == 0 and (d / args[args.index("--o") + 1]).exists(),
+              f"{args[0]} failed:\n{proc.stdout[-1500:]}{proc.stderr[-1500:]}")
+    import mrcfile
+
+    with mrcfile.open(d / "relion_sym.mrc") as m:
+        got = limited(m.data.astype(np.float64), 5.0, 10.5)
+    truth = limited(map_values(d / "truth.map"), 5.0, 10.5)
+    ours = map_values(d / "results/maps/average.map").astype(np.float64)
+    check(got.shape == truth.shape, f"relion's map {got.shape}, truth {truth.shape}")
+    nz, ny, nx = got.shape
+    yy, xx = np.meshgrid(np.arange(ny) - ny // 2, np.arange(nx) - nx // 2, indexing="ij")
+    inside = np.broadcast_to(np.hypot(xx, yy)[None] * 5.0 <= 50.0, got.shape)
+    mirror = truth[:, :, [(nx - ix) % nx for ix in range(nx)]]
+    c_truth, c_ours = correlation(got[inside], truth[inside]), correlation(got[inside], ours[inside])
+    c_mirror = correlation(got[inside], mirror[inside])
+    print(f"relion's map against the truth {c_truth:.3f}, besselmap's map {c_ours:.3f}, the mirror {c_mirror:.3f}")
+    check(c_truth >= 0.9, f"relion's map correlates with the truth at {c_truth:.3f}")
+    check(c_ours >= 0.9, f"relion's map correlates with besselmap's at {c_ours:.3f}")
+    check(c_mirror < 0.6 * c_truth, f"the mirror image correlates at {c_mirror:.3f}")
+
+    # The CTF of the exported file's columns: the segments modulated by
+    # +(sqrt(1 - Q^2) sin chi + Q cos chi), chi = pi lambda df s^2 - pi/2 Cs lambda^3 s^4, the
+    # defocus at angle theta (from +x towards +y) (U + V)/2 + (U - V)/2 cos 2(theta - angle),
+    # strongly astigmatic, come back as the density under relion's CTF correction; the
+    # opposite sign gives its negative, the angle counted the other way a worse map.
+    def with_ctf(sign, turn):
+        doc = gemmi.cif.read_file(str(d / "results/alignments.star"))
+        block = doc.find_block("particles")
+        names, du = block.find_loop("_rlnImageName"), block.find_loop("_rlnDefocusU")
+        dv, angle = block.find_loop("_rlnDefocusV"), block.find_loop("_rlnDefocusAngle")
+        with mrcfile.open(d / "particles.mrcs") as m:
+            stack = m.data.astype(np.float64)
+        n, pixel, volts, cs, q = stack.shape[1], 5.0, 300e3, 2.7e7, 0.1
+        lam = 12.2643247 / np.sqrt(volts * (1.0 + volts * 0.978466e-6))
+        ky, kx = np.fft.fftfreq(n, pixel)[:, None], np.fft.fftfreq(n, pixel)[None, :]
+        s2, theta = kx ** 2 + ky ** 2, np.arctan2(ky, kx)
+        out = np.zeros_like(stack)
+        for i in range(len(names)):
+            k = int(names[i].split("@")[0]) - 1
+            u, v = float(du[i]), float(du[i]) - 8000.0
+            dv[i] = f"{v:.1f}"
+            names[i] = names[i].replace("particles.mrcs", "ctf.mrcs")
+            df = (u + v) / 2 + (u - v) / 2 * np.cos(2 * (theta - turn * np.radians(float(angle[i]))))
+            chi = np.pi * lam * df * s2 - np.pi / 2 * cs * lam ** 3 * s2 ** 2
+            ctf = sign * (np.sqrt(1 - q * q) * np.sin(chi) + q * np.cos(chi))
+            out[k] = np.fft.ifft2(np.fft.fft2(stack[k]) * ctf).real
+        with mrcfile.new(d / "ctf.mrcs", overwrite=True) as m:
+            m.set_data(out.astype(np.float32))
+        doc.write_file(str(d / "ctf.star"))
+        for f in ("ctf.mrc", "ctf_sym.mrc"):
+            (d / f).unlink(missing_ok=True)
+        for args in (["relion_reconstruct", "--i", "ctf.star", "--o", "ctf.mrc", "--ctf"],
+                     ["relion_helix_toolbox", "--impose", "--i", "ctf.mrc", "--o", "ctf_sym.mrc", "--angpix", "5",
+                      "--cyl_outer_diameter", "120", "--rise", str(C / U), "--twist", str(360.0 * T / U)]):
+            proc = subprocess.run(args, cwd=d, capture_output=True, text=True, timeout=300)
+            check(proc.returncode == 0, f"{args[0]} failed:\n{proc.stdout[-1500:]}{proc.stderr[-1500:]}")
+        with mrcfile.open(d / "ctf_sym.mrc") as m:
+            return correlation(limited(m.data.astype(np.float64), 5.0, 10.5)[inside], truth[inside])
+
+    right, flipped, turned = with_ctf(1.0, 1.0), with_ctf(-1.0, 1.0), with_ctf(1.0, -1.0)
+    print(f"with the CTF: {right:.3f}, its opposite sign {flipped:.3f}, its angle the other way {turned:.3f}")
+    check(right >= 0.9 and flipped <= -0.9, f"the CTF's sign: {right:.3f}, opposite {flipped:.3f}")
+    check(turned < right - 0.05, f"the defocus angle: {right:.3f}, counted the other way {turned:.3f}")
 
 
 def main():

@@ -6,9 +6,7 @@ GS = config.get("gridscan", {})
 
 
 def ctf_chunk_options():
-    """align_chunk's options for the particle table and the CTF: none for a glob or a list."""
-    if not PARTICLE_TABLE:
-        return ""
+    """align_chunk's options for the particle table and the CTF."""
     out = f"--particle-table '{PARTICLE_TABLE}'"
     if config.get("ctf"):
         c = quorvan_wf.check_ctf(config["ctf"])
@@ -20,10 +18,9 @@ def ctf_chunk_options():
 
 rule align_chunk:
     input:
-        particles=chunk_particles,
+        particles=chunk_inputs,
         reference=rules.reference.output,
         deck=rules.check.output.deck,
-        ptable=[PARTICLE_TABLE] if PARTICLE_TABLE else [],
     output:
         table=f"{OUT}/chunks/{{chunk}}.tsv",
         folder=directory(f"{OUT}/chunks/{{chunk}}"),
@@ -44,4 +41,3 @@ rule align_chunk:
         " --input {config[input]} --reference {input.reference} --deck {input.deck}"
         " --polarity {params.polarity} {params.options}"
         " --helixft-args '{params.ftargs}' --names {params.names} {params.table}"
-        " {input.particles}"

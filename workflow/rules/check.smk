@@ -22,6 +22,8 @@ rule check:
         deck=f"{OUT}/check/sidesplit.dek",
         limits=f"{OUT}/check/limits.tsv",
     params:
+        # the particles' files as the run reads them (from a glob, a list, a table or a STAR file)
+        particles=PARTICLES,
         settings=repr(
             [{k: config.get(k) for k in CHECKED}, [config["map"].get(k) for k in ("enabled", "resolution")]]
         ),

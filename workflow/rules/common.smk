@@ -36,10 +36,10 @@ validate(config, "../config.schema.yaml")
 
 def _particles():
     given = config.get("particles")
-    if isinstance(given, str) and given.endswith(".tsv"):
-        return _particle_table(given)
+    if isinstance(given, str) and given.endswith((".star", ".tsv")):
+        return _particle_rows(given)
     if config.get("ctf"):
-        _fail("ctf: the defoci come from a particle table: particles: particles.tsv")
+        _fail("ctf: the defoci come from a particle table or a STAR file: particles: particles.tsv")
     if isinstance(given, str):
         files = sorted(glob.glob(given))
         if not files:
@@ -54,28 +54,63 @@ def _particles():
         if n in seen:
             _fail(f"particles: {seen[n]} and {f} have the same name {n}")
         seen[n] = f
-    return files, names
+    return files, names, [{"name": n, "file": f} for f, n in zip(files, names)]
 
 
-def _particle_table(path):
-    """The particles of a table (particles.tsv): files, names, and each name's row."""
-    global PARTICLE_TABLE, PARTICLE_ROWS
+def _particle_rows(given):
+    """The particle table of a STAR file or a .tsv table, every row checked before any job
+    (with a ctf, every row's defocus)."""
+    import star_particles
+
+    if not Path(given).exists():
+        _fail(f"particles: {given} does not exist")
+    table = Path(OUT) / "particles.tsv"
+    ctf = None
     try:
         ctf = quorvan_wf.check_ctf(config["ctf"]) if config.get("ctf") else None
-        rows = quorvan_wf.read_particle_table(path, ctf=bool(ctf))
+        if workflow.mode != Mode.default and table.exists():
+            # a job of the run: the table the run checked and wrote before any job
+            rows = star_particles.read_tsv(table)
+        elif given.endswith(".star"):
+            if config.get("input") != "images":
+                _fail("particles: a STAR file names images: set input: images")
+            if {"--box", "--axis"} & set(str(config.get("helixft_options", "")).split()):
+                _fail("helixft_options: --box and --axis do not go with a STAR file, whose segments "
+                      "turn about the centre of their whole box")
+            pixel = config.get("pixel") or None
+            try:
+                pixel = None if pixel is None else float(pixel)
+            except ValueError:
+                _fail(f'pixel: "{pixel}" is not a pixel size in Angstroms')
+            rows = star_particles.read_star(given, pixel)
+            if ctf:
+                for i, r in enumerate(rows, start=1):
+                    quorvan_wf.check_defocus(r, f"{given}, row {i}")
+        else:
+            rows = quorvan_wf.read_particle_table(given, ctf=bool(ctf))
+            for r in rows:
+                r.pop("line", None)
+    except star_particles.StarError as e:
+        _fail(f"particles: {e}")
     except quorvan_wf.TableError as e:
         raise WorkflowError(f"config: {e}")
     if not ctf and any(r.get("defocus_u", "-") not in ("", "-") for r in rows):
-        print(f"note: {path} gives defoci, but the config names no ctf: the images are taken "
+        print(f"note: {given} gives defoci, but the config names no ctf: the images are taken "
               "as they are, without CTF correction", file=sys.stderr)
-    PARTICLE_TABLE = path
-    PARTICLE_ROWS = {r["name"]: r for r in rows}
-    return [r["file"] for r in rows], [r["name"] for r in rows]
+    seen = {}
+    for i, r in enumerate(rows, start=1):
+        if r["name"] in seen:
+            _fail(f"particles: {given}: rows {seen[r['name']]} and {i} have the same name {r['name']}")
+        seen[r["name"]] = i
+    return [r["file"] for r in rows], [r["name"] for r in rows], rows
 
 
-PARTICLE_TABLE = ""  # the particle table, when the config names one
-PARTICLE_ROWS = {}
-PARTICLES, NAMES = _particles()
+PARTICLES, NAMES, ROWS = _particles()
+# The particle table every alignment job reads: names, files and each particle's options.
+PARTICLE_TABLE = f"{OUT}/particles.tsv"
+# What the table is made from: the STAR file or table, else the particle files themselves.
+_given = config.get("particles")
+PARTICLES_SOURCE = [_given] if isinstance(_given, str) and _given.endswith((".star", ".tsv")) else PARTICLES
 if config.get("contrast", "microscope") not in ("microscope", "inverted"):
     _fail('contrast: "microscope" (density dark, as the microscope records it) or "inverted"')
 if config.get("contrast", "microscope") == "inverted" and not config.get("ctf"):
@@ -102,6 +137,11 @@ def chunk_particles(wildcards):
     return PARTICLES[i * CHUNK : (i + 1) * CHUNK]
 
 
+def chunk_inputs(wildcards):
+    """The chunk's files (each stack once) and the particle table."""
+    return list(dict.fromkeys(chunk_particles(wildcards))) + [PARTICLE_TABLE]
+
+
 def res(stage, key, default):
     return config.get("resources", {}).get(stage, {}).get(key, default)
 
@@ -121,6 +161,8 @@ def average_enabled():
 
 def final_targets():
     targets = [f"{OUT}/alignments.tsv", f"{OUT}/report/index.html"]
+    if config.get("input") == "images":
+        targets.append(f"{OUT}/alignments.star")
     if average_enabled():
         targets.append(f"{OUT}/average/average.dat")
     if map_enabled():

@@ -46,15 +46,10 @@ if POLARITY not in ("same", "opposite", "both"):
 
 
 def particle_filaments():
-    """The filament of every particle when the particle table has a filament column."""
-    given = config.get("particles")
-    if not (isinstance(given, str) and given.endswith(".tsv") and Path(given).is_file()):
+    """The filament of every particle when the particle table (or the STAR file) gives one."""
+    if not any(r.get("filament") not in (None, "", "-") for r in ROWS):
         return None
-    rows = quorvan_wf.read_table(given)
-    if not rows or "filament" not in rows[0]:
-        return None
-    by_name = {(r.get("name") or Path(r["file"]).name.split(".")[0]): r["filament"] for r in rows}
-    return [by_name.get(n) for n in NAMES]
+    return [r.get("filament") for r in ROWS]
 
 
 HALVES = quorvan_wf.split_halves(NAMES, particle_filaments())

@@ -15,6 +15,7 @@ from pathlib import Path
 import acceptance
 import quorvan_wf as wf
 import sides
+import star_particles
 
 MINIMUM = re.compile(r"^0PHASE MINIMUM\s*(\S+)\s+AT PHI=\s*(\S+)\s+Z=\s*(\S+)\s+RSCALE =\s*(\S+)")
 
@@ -141,7 +142,13 @@ def particle_options(a, name):
     return out + (["--inverted"] if a.inverted else [])
 
 
-def one_particle(a, src, name, work, keep):
+def helixft_options(row):
+    """helixft's options from the particle's row of the particle table (none without one):
+    the section of a stack, the offsets and the in-plane angle."""
+    return star_particles.helixft_options(row) if row else []
+
+
+def one_particle(a, src, name, work, keep, row=None):
     """Rows (side, file, phi, z, rscale, residual, status, reason, sides) of one particle and
     its sides' agreement per layer line."""
     work.mkdir()
@@ -149,7 +156,7 @@ def one_particle(a, src, name, work, keep):
         transform = os.path.abspath(src)
         if a.input == "images":
             run(a.helixft, ["--image", transform, "--transform", "transform.map"] + a.helixft_args
-                + particle_options(a, name), work)
+                + helixft_options(row) + particle_options(a, name), work)
             transform = "transform.map"
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
@@ -220,26 +227,24 @@ def main():
                     help="the particles' polarity against the reference; both: each side is "
                          "searched under both and the better kept")
     ap.add_argument("--helixft-args", default="")
-    ap.add_argument("--particle-table", default="", help="the particle table (particles.tsv)")
+    ap.add_argument("--particle-table", default="", help="the particle table: files and options by name")
     ap.add_argument("--ctf", nargs=4, metavar=("KV", "CS", "AMPCONTRAST", "BFACTOR"),
                     help="phase-flip every particle by its CTF (defoci from the particle table)")
     ap.add_argument("--inverted", action="store_true", help="images of inverted contrast")
     add_search_options(ap)
-    ap.add_argument("particles", nargs="+")
+    ap.add_argument("particles", nargs="*")
     a = ap.parse_args()
     finish_options(a)
     a.polarities = polarity_choices(a.polarity)
-    a.rows = {}
-    if a.particle_table:
-        try:
-            rows = wf.read_particle_table(a.particle_table, ctf=bool(a.ctf))
-        except wf.TableError as e:
-            ap.error(str(e))
-        a.rows = {r["name"]: r for r in rows}
     a.helixft_args = a.helixft_args.split()
     a.reference = os.path.abspath(a.reference)
     a.final_dir = a.folder
     names = a.names.split(",")
+    rows = {}
+    if a.particle_table:
+        rows = {r["name"]: r for r in star_particles.read_tsv(a.particle_table)}
+        a.particles = [rows[n]["file"] for n in names]
+    a.rows = rows
     if len(names) != len(a.particles):
         ap.error("one name for each particle")
 
@@ -249,7 +254,7 @@ def main():
     keep_root.mkdir()
     lines, agreement = [], ["particle\tl\tn\tresidual\tweight"]
     for src, name in zip(a.particles, names):
-        rows, per_line = one_particle(a, src, name, scratch / f"w-{name}", keep_root / name)
+        rows, per_line = one_particle(a, src, name, scratch / f"w-{name}", keep_root / name, a.rows.get(name))
         for row in rows:
             if row[6] != "ok":
                 # one write a line, so that the lines of jobs running side by side never mix

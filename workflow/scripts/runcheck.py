@@ -561,7 +561,8 @@ def main():
 
         cfg = yaml.safe_load(Path(a.config).read_text())
         summary, deck_out, limits = (Path(a.folder) / f for f in ("summary.txt", "sidesplit.dek", "limits.tsv"))
-    out, deck = run_checks(cfg, particle_files(cfg), cfg["deck"])
+    files = list(sm.params.particles) if "snakemake" in globals() else particle_files(cfg)
+    out, deck = run_checks(cfg, files, cfg["deck"])
     return write_outputs(out, deck, cfg, summary, deck_out, limits)
 
 

@@ -153,16 +153,27 @@ TEST(Besselmap, AThinHelixComesBackAtItsResolutionAndWithItsHand) {
   EXPECT_EQ(map.mode(), 2);
   EXPECT_FLOAT_EQ(map.word_f32(11), 96.0f);  // cell 48 * 2 A
   EXPECT_FLOAT_EQ(map.word_f32(13), 64.0f);
-  EXPECT_FLOAT_EQ(map.word_f32(50), -48.0f);  // origin: the axis at x = 0
+  // The frame of every map of the suite: grid = size (words 8-10), no start offsets (5-7),
+  // origin 0 (50-52, the axis at voxel nx/2 like the true density's), the version word 20140
+  // (word 28) and the rms deviation (word 55).
+  for (int w : {5, 6, 7, 50, 51, 52}) EXPECT_EQ(map.word_i32(w), 0) << "word " << w;
+  EXPECT_EQ(map.word_i32(8), h.nx);
+  EXPECT_EQ(map.word_i32(9), h.nx);
+  EXPECT_EQ(map.word_i32(10), h.nz);
+  EXPECT_EQ(map.word_i32(28), 20140);
   const std::vector<float> values = map.values();
   std::vector<double> got(values.begin(), values.end());
   float lo = values[0], hi = values[0];
+  double sum = 0, sum2 = 0;
   for (float v : values) {
     lo = std::min(lo, v);
     hi = std::max(hi, v);
+    sum += v;
   }
+  for (float v : values) sum2 += (v - sum / double(values.size())) * (v - sum / double(values.size()));
   EXPECT_FLOAT_EQ(map.dmin(), lo);
   EXPECT_FLOAT_EQ(map.dmax(), hi);
+  EXPECT_NEAR(map.word_f32(55), std::sqrt(sum2 / double(values.size())), 1e-5 * hi);
 
   const std::vector<double> truth = h.truth(false), mirror = h.truth(true);
   const double same = correlation(got, truth), other = correlation(got, mirror);

@@ -215,6 +215,94 @@ TEST(HelixftPipeline, GridscanFindsTheMotionAndThePolarity) {
   EXPECT_GT(wrong.residual, 10.0 * right.residual + 2.0);
 }
 
+// Sections of equal size written as one stack (mode 2).
+void write_stack(const std::filesystem::path& file, const std::vector<Image>& sections) {
+  imagefile::imopen(4, file.string(), "NEW");
+  const int nz = int(sections.size());
+  imagefile::icrhdr(4, {sections[0].nx, sections[0].ny, nz}, {sections[0].nx, sections[0].ny, nz}, 2, {}, 0);
+  imagefile::ialcel(4, {2.5f * float(sections[0].nx), 2.5f * float(sections[0].ny), 2.5f * float(nz), 90, 90, 90});
+  imagefile::iwrhdr(4, "stack", 0, 0.0f, 1.0f, 0.5f);
+  for (const Image& im : sections) imagefile::iwrsec(4, im.v);
+  imagefile::imclose(4);
+}
+
+// |<a, b>| / (|a| |b|) of two complex images.
+double complex_correlation(const Image& a, const Image& b) {
+  std::complex<double> ab = 0;
+  double aa = 0, bb = 0;
+  for (std::size_t i = 0; i + 1 < a.v.size(); i += 2) {
+    const std::complex<double> x(a.v[i], a.v[i + 1]), y(b.v[i], b.v[i + 1]);
+    ab += std::conj(x) * y, aa += std::norm(x), bb += std::norm(y);
+  }
+  return std::abs(ab) / std::sqrt(aa * bb);
+}
+
+TEST(HelixftInplane, TurnedAndMovedSegmentsOfAStackComeBackVertical) {
+  // The small polar particle: 64 x 80 pixels of 2.5 A, two repeats.
+  const std::string small = "model real\nrepeat 100\nradius 40\npixel 2.5\nbox 64 80\nrule 10 3 9 4\n";
+  TempDir d;
+  auto sim = [&](const std::string& name, const std::string& extra) {
+    std::filesystem::create_directory(d / name);
+    ASSERT_EQ(run_in(d / name, job("helixsim", {"--projection", "proj.map"}, small + extra)).status, 0);
+  };
+  auto transform = [&](const std::string& name, std::vector<std::string> extra) {
+    std::vector<std::string> args{"--image", "stack.map", "--transform", name + ".map", "--taper", "4"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = run_in(d.path(), job("helixft", args));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return read_image(d / (name + ".map"));
+  };
+  // Section 0 vertical; the others turned by psi and moved by (dx, dy) as extracted segments are.
+  struct Turn {
+    const char *psi, *dx, *dy, *minus_psi, *minus_dx, *minus_dy;
+  };
+  const std::vector<Turn> turns = {{"0", "0", "0", "0", "0", "0"},
+                                   {"30", "5", "-7.5", "-30", "-5", "7.5"},
+                                   {"-72.5", "-3.2", "1.7", "72.5", "3.2", "-1.7"},
+                                   {"180", "0", "4", "-180", "0", "-4"}};
+  std::vector<Image> sections;
+  for (std::size_t k = 0; k < turns.size(); ++k) {
+    const Turn& t = turns[k];
+    sim("s" + std::to_string(k), std::string("inplane ") + t.psi + " " + t.dx + " " + t.dy + "\n");
+    sections.push_back(read_image(d / ("s" + std::to_string(k)) / "proj.map"));
+  }
+  write_stack(d / "stack.map", sections);
+
+  const Image vertical = transform("v", {"--section", "0"});
+  // Turning by 0 and moving by 0 resamples every pixel onto itself: the same transform, bit for bit.
+  EXPECT_EQ(transform("v0", {"--section", "0", "--rotate", "0", "--shift", "0", "0"}).v, vertical.v);
+  for (std::size_t k = 1; k < turns.size(); ++k) {
+    const Turn& t = turns[k];
+    const std::string sec = std::to_string(k);
+    const Image back =
+        transform("b" + sec, {"--section", sec, "--shift", t.minus_dx, t.minus_dy, "--rotate", t.minus_psi});
+    // Up to what the corners of a turned box lose.
+    const double c = complex_correlation(vertical, back);
+    EXPECT_GT(c, 0.9) << "section " << k;
+    // The turn alone, or the move the wrong way, comes back clearly worse.
+    const Image unmoved = transform("u" + sec, {"--section", sec, "--rotate", t.minus_psi});
+    const Image wrong = transform("w" + sec, {"--section", sec, "--shift", t.dx, t.dy, "--rotate", t.minus_psi});
+    EXPECT_LT(complex_correlation(vertical, wrong), c - 0.05) << "section " << k;
+    if (std::string(t.dx) != "0" || std::string(t.dy) != "0")
+      EXPECT_LT(complex_correlation(vertical, unmoved), c - 0.05) << "section " << k;
+    std::cout << "section " << k << ": correlation " << c << ", turned only " << complex_correlation(vertical, unmoved)
+              << ", moved the wrong way " << complex_correlation(vertical, wrong) << "\n";
+  }
+  // A stack needs its section, which must exist.
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{}, "4 sections: helixft transforms one image (--section K)"},
+           {{"--section", "4"}, "stack.map: has no section 4: it holds 4 (from 0)"},
+           {{"--section", "0", "--rotate", "ten"}, "--rotate takes an angle in degrees"},
+           {{"--section", "0", "--shift", "1"}, "--shift takes two distances"}}) {
+    std::vector<std::string> all{"--image", "stack.map", "--transform", "t.map"};
+    all.insert(all.end(), args.begin(), args.end());
+    const auto r = run_in(d.path(), job("helixft", all));
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_TRUE(contains(r.err, message)) << r.err;
+    EXPECT_FALSE(d.exists("t.map"));
+  }
+}
+
 TEST(HelixftProgram, TransformsA1024SquareImageQuickly) {
   // A 1024 x 1024 particle image, the whole program, median of 5 runs.
 #if !defined(__OPTIMIZE__) || defined(__SANITIZE_ADDRESS__)

@@ -109,6 +109,9 @@ TEST(HelixsimControl, BadInputNamesTheLineAndWhatIsWrong) {
             std::string::npos);
   EXPECT_NE(error_of(base + "box 4000 4000\nlayer 1 1\n").find("at most 2549600"), std::string::npos);
   EXPECT_NE(error_of(base + "layer 1 1\npolarity upside\n").find("\"same\" or \"opposite\""), std::string::npos);
+  EXPECT_NE(error_of(base + "layer 1 1\ninplane 30 1\n").find("line 6: \"inplane\" takes the in-plane angle"),
+            std::string::npos);
+  EXPECT_NE(error_of(base + "layer 1 1\ninplane 30 x 1\n").find("\"x\" is not a number"), std::string::npos);
   EXPECT_NE(error_of("title " + std::string(41, 'x') + "\n" + base + "layer 1 1\n").find("at most 40"),
             std::string::npos);
 }
