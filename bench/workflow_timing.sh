@@ -6,9 +6,10 @@
 # the start to the reference's layer lines, the chunks, the steps after the last chunk);
 # then Snakemake's start-up (a dry run: reading the config, listing the particles, building
 # the DAG) for 1000 and 10,000 particles. Medians over the runs; the load before and after.
-# ROUNDS lists the refinement rounds to time (default "3"; e.g. "1 3" times the single pass
-# and three rounds side by side, runs alternating, and gives each one's medians and the
-# ratio of their job CPU).
+# ROUNDS lists the settings to time, each the refinement rounds with an optional polarity
+# (default "3"; e.g. "1:same 3" times the single pass of one polarity, as the workflow ran
+# before its rounds, and three rounds with both polarities searched in round 1, side by side,
+# runs alternating, and gives each one's medians and the ratio of their job CPU).
 # usage: bench/workflow_timing.sh [N=1000] [CORES=2] [CHUNK=N/(4 CORES)] [RUNS=3] [ROUNDS="3"]
 # (after building helixsim, helixft, sidesplit, gridscan, layermean, besselmap and mapfsc
 # into build/bin)
@@ -25,7 +26,7 @@ echo "load before: $(uptime)"
 import os, resource, shutil, statistics, subprocess, sys, time
 from pathlib import Path
 
-snakefile, work, rounds = sys.argv[1], Path(sys.argv[2]), [int(r) for r in sys.argv[3].split()]
+snakefile, work, rounds = sys.argv[1], Path(sys.argv[2]), sys.argv[3].split()
 n, cores, chunk, runs = map(int, sys.argv[4:])
 tick = os.sysconf("SC_CLK_TCK")
 
@@ -73,7 +74,11 @@ base_config = (folder / "config.yaml").read_text()
 results = {r: [] for r in rounds}
 for _ in range(runs):
     for r in rounds:  # side by side: the settings alternate run by run
-        (folder / "config.yaml").write_text(base_config + f"rounds: {r}\n")
+        count, _, polarity = r.partition(":")
+        text = base_config + f"rounds: {count}\n"
+        if polarity:  # make_particles writes the gridscan settings on one line
+            text = text.replace("weight: 1.0}", f"weight: 1.0, polarity: {polarity}}}")
+        (folder / "config.yaml").write_text(text)
         results[r].append(one_run(folder))
 (folder / "config.yaml").write_text(base_config)
 for r in rounds:

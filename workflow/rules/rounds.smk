@@ -146,15 +146,15 @@ rule realign_chunk:
     params:
         names=lambda w: ",".join(NAMES[int(w.chunk) * CHUNK : (int(w.chunk) + 1) * CHUNK]),
         options=lambda w: search_options(int(w.round)),
-        polarity=lambda w: POLARITY,
-    group:
-        "chunks"
+    # No group: a group that held chunks of two rounds (or of round 1) would depend on itself
+    # through the tables and averages between them; a later round's chunk is light enough to
+    # be a job of its own.
     threads: 1
     resources:
         mem_mb=res("align", "mem_mb", 500),
         runtime=res("align", "runtime", 60),
     shell:
-        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous} --polarity {params.polarity}"
+        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
         " --references {input.references} {params.options} --names {params.names}"
 
 

@@ -69,14 +69,19 @@ def grid_index(r, delbr):
     return int(r / delbr + 1.1)
 
 
-def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=None):
-    """(mean, spread) of gridscan's residual at radial scale rscale if the test's phases were
-    random. within(R, l), when given, says which reference samples the search stores (its
-    resolution limit); test samples are compared where they fall between stored ones."""
+_GRIDS = {}
+
+
+def reference_grid(reference, llmax, delbr, weight, within=None):
+    """The reference filed on gridscan's radial grid: per block (n, {grid point: (weighted
+    amplitude, phase)}), the grid point of each block's last point, and the mean weighted
+    amplitude fmean. Kept for the run: every side of a chunk meets the same reference."""
+    key = (reference, llmax, delbr, weight, within is None)
+    if key in _GRIDS:
+        return _GRIDS[key]
     keep = within or (lambda r, l: True)
-    ref = read_point_list(reference, llmax)
     grids, irmax, sumf1, allpts = [], [], 0.0, 0.0
-    for scale, n, l, points in ref:
+    for scale, n, l, points in read_point_list(reference, llmax):
         g, f0, pts, ir = {}, 0.0, 0.0, 0
         for r, f, p in points:
             ir = grid_index(r, delbr)
@@ -91,7 +96,15 @@ def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=Non
         allpts += pts
     if allpts == 0.0 or sumf1 == 0.0:
         raise BadFile(f"{reference}: no reference sample to compare with")
-    fmean = sumf1 / allpts
+    _GRIDS[key] = (grids, irmax, sumf1 / allpts)
+    return _GRIDS[key]
+
+
+def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=None):
+    """(mean, spread) of gridscan's residual at radial scale rscale if the test's phases were
+    random. within(R, l), when given, says which reference samples the search stores (its
+    resolution limit); test samples are compared where they fall between stored ones."""
+    grids, irmax, fmean = reference_grid(reference, llmax, delbr, weight, within)
     w1 = w2 = u = 0.0
     for k, (scale, n, l, points) in enumerate(read_point_list(test, llmax)):
         if k >= len(grids) or not points:

@@ -98,20 +98,22 @@ def align_side(a, work, side, reference, searches, preferred="same"):
             failure = failure or e
     if not found:
         raise failure
-    try:
-        stats = {pol: acceptance.random_phase_stats(reference, str(work / f"{side}.dat"), a.layer_lines,
-                                                    float(a.delbr), float(a.weight), float(v[2]),
-                                                    within_resolution(a))
-                 for pol, v in found.items()}
-    except acceptance.BadFile as e:
-        raise Failed(str(e))
+    def stats(pol):
+        try:
+            return acceptance.random_phase_stats(reference, str(work / f"{side}.dat"), a.layer_lines,
+                                                 float(a.delbr), float(a.weight), float(found[pol][2]),
+                                                 within_resolution(a))
+        except acceptance.BadFile as e:
+            raise Failed(str(e))
+
     pol = preferred if preferred in found else next(iter(found))
     other = next((p for p in found if p != pol), None)
+    mean, sd = stats(pol)
     if other:
-        margin = a.polarity_margin * acceptance.difference_error(float(found[pol][3]), stats[pol][1])
+        margin = a.polarity_margin * acceptance.difference_error(float(found[pol][3]), sd)
         if float(found[other][3]) < float(found[pol][3]) - margin:
             pol, other = other, pol
-    mean, sd = stats[pol]
+            mean, sd = stats(pol)
     return (*found[pol], pol, f"{mean:.2f}", f"{sd:.2f}", "/".join(found[other]) if other else "-")
 
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """One chunk of a refinement round after the first: every side that has layer-line data is
 aligned again, against the average of its own half from the previous round, with the search
-narrowed around its previous answer (gridscan --around); with --polarity both, each polarity
-around its own previous answer, the polarity found before kept unless the other is clearly
-better. The
+narrowed around its previous answer (gridscan --around), under the polarity round 1 found: an
+average that holds the side favours the polarity it was given, so only the reference can judge
+it. The
 side's layer-line files stay where the first round put them. Writes the chunk's rows, built
 aside and renamed."""
 import argparse
@@ -29,10 +29,6 @@ def realign(a, row, folder, work):
     reference = a.references[int(row["half"]) - 1]
     pol = row.get("polarity") or "same"
     searches = {pol: a.gridscan_args + ["--around", row["phi"], row["z"], row["rscale"]]}
-    other = row.get("other_polarity", "-")
-    if a.polarity == "both" and other != "-":
-        phi, z, rsc = other.split("/")[:3]
-        searches["opposite" if pol == "same" else "same"] = a.gridscan_args + ["--around", phi, z, rsc]
     try:
         fit = ac.align_side(a, work, side, reference, searches, pol)
     except ac.Failed as e:
@@ -46,8 +42,6 @@ def main():
     ap.add_argument("--previous", required=True, help="the previous round's alignment table")
     ap.add_argument("--references", nargs=2, required=True, metavar=("HALF1", "HALF2"),
                     help="the previous round's half averages")
-    ap.add_argument("--polarity", choices=["same", "opposite", "both"], default="both",
-                    help="both: each polarity searched again around its own previous answer")
     ac.add_search_options(ap)
     a = ap.parse_args()
     ac.finish_options(a)
