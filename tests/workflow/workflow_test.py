@@ -423,7 +423,8 @@ def test_slurm(tmp):
     for tool in ("/usr/sbin/munged", "/usr/sbin/slurmctld", "/usr/sbin/slurmd", "sbatch"):
         if not shutil.which(tool):
             raise Skip(f"{tool} is not installed (scripts/setup installs it)")
-    local = dataset(tmp / "local")
+    # small images and two rounds: every kind of job goes through Slurm, in a few minutes
+    local = dataset(tmp / "local", count=8, options=["--small"], rounds=2)
     run_local(local)
     cluster = tmp / "cluster"
     shutil.copytree(local, cluster, ignore=shutil.ignore_patterns("results", ".snakemake"))

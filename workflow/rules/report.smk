@@ -25,6 +25,7 @@ rule report:
     params:
         llplot=LLPLOT,
         threshold="off" if THRESHOLD is None else f"{THRESHOLD:g}",
+        sides=f"--side-threshold {config['side_threshold']}" if config.get("side_threshold") is not None else "",
         resolution=f"--resolution {MAP['resolution']}" if map_enabled() else "",
     resources:
         mem_mb=res("report", "mem_mb", 2000),
@@ -32,4 +33,4 @@ rule report:
     shell:
         "{PY} {SCRIPTS}/report.py --output {OUT}/report --results {OUT} --llplot {params.llplot}"
         " --threshold {params.threshold} {params.resolution} --rounds {ROUNDS}"
-        " --polarity-margin {POLARITY_MARGIN} --side-threshold {config[side_threshold]}"
+        " --polarity-margin {POLARITY_MARGIN} {params.sides}"

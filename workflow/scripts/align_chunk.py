@@ -161,7 +161,7 @@ def one_particle(a, src, name, work, keep, row=None):
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
     except Failed as e:
-        return [failed_row(side, "-", str(e)) + ("-",) for side in ("near", "far")], []
+        return [failed_row(side, "-", str(e)) + ("-", "-") for side in ("near", "far")], []
     agree, per_line = side_agreement(work)
     keep.mkdir()
     rows = []
@@ -175,18 +175,20 @@ def one_particle(a, src, name, work, keep, row=None):
         except Failed as e:
             rows.append(failed_row(side, kept, str(e)))
     # the sides' agreement is the particle's, the same on both of its rows
-    return [row + (agree,) for row in rows], per_line
+    return [row + agree for row in rows], per_line
 
 
 def side_agreement(work):
-    """The phase residual between the particle's near and far side, overall (a table field)
-    and per layer line (rows l, n, residual, weight)."""
+    """The phase residual between the particle's near and far side and its spread for random
+    phases (two table fields), and per layer line (rows l, n, residual, weight)."""
     try:
-        overall, per = sides.side_residual(work / "near.dat", work / "far.dat")
+        overall, per, spread = sides.side_residual(work / "near.dat", work / "far.dat")
     except (OSError, ValueError):
-        return "-", []
+        return ("-", "-"), []
     rows = [(l, n, "-" if r is None else f"{r:.2f}", f"{w:.6g}") for (l, n), (r, w) in per.items()]
-    return ("-" if overall is None else f"{overall:.2f}"), rows
+    if overall is None:
+        return ("-", "-"), rows
+    return (f"{overall:.2f}", f"{spread:.2f}"), rows
 
 
 def polarity_choices(text):

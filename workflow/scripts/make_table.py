@@ -45,8 +45,8 @@ def main():
                 fields = line.rstrip("\n").split("\t")
                 name, side, file, phi, z, rsc, resid, status, reason = fields[:9]
                 # polarity, random residual and spread, the other polarity's answer, and the
-                # near-far agreement of the particle's sides
-                more = (fields[9:] + ["-"] * 5)[:5]
+                # near-far agreement of the particle's sides with its spread for random phases
+                more = (fields[9:] + ["-"] * 6)[:6]
                 if file != "-":
                     # layermean reads a relative file from the table's own folder
                     file = os.path.relpath(file, os.path.dirname(os.path.abspath(a.output)))

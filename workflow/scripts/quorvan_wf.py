@@ -12,7 +12,7 @@ from pathlib import Path
 # side, half and status and ignores the rest.
 COLUMNS = ["particle", "side", "half", "file", "phi", "z", "rscale", "phi_sym", "z_sym",
            "residual", "status", "reason", "polarity", "random_residual", "random_sd",
-           "other_polarity", "sides"]
+           "other_polarity", "sides", "sides_random_sd"]
 
 
 # The summary line that makes a finished run end with a failure.

@@ -53,7 +53,7 @@ def main():
     lines = []
     for r in sorted(rows, key=lambda r: names.index(r["particle"])):
         # the near-far agreement of round 1's sides goes with the particle
-        row = realign(a, r, previous.parent, scratch / f"w-{r['particle']}") + (r.get("sides") or "-",)
+        row = realign(a, r, previous.parent, scratch / f"w-{r['particle']}") + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
         lines.append("\t".join([r["particle"]] + [wf.clean_field(v) for v in row]))
     shutil.rmtree(scratch)
     wf.write_atomic(a.table, "".join(ln + "\n" for ln in lines))

@@ -16,6 +16,8 @@ import quorvan_wf as wf
 
 MAX_HTML_ROWS = 2000
 INDEXING_FAILS = wf.INDEXING_FAILS
+# How many spreads of random phases below 90 a particle's near-far residual must lie.
+SIDE_SPREADS = 3.0
 
 
 def read_fsc(log):
@@ -317,16 +319,28 @@ def side_agreement(results, rows, threshold):
     if not per_particle:
         return out
     values = list(per_particle.values())
-    bad = sorted(p for p, v in per_particle.items() if v > threshold)
+    # A particle's sides disagree when their residual is not clearly better than random phases
+    # would give for its own amplitudes (SIDE_SPREADS of their spread below 90), or above a
+    # fixed threshold when the config sets one.
+    spread = {r["particle"]: float(r["sides_random_sd"]) for r in rows
+              if r.get("sides_random_sd", "-") not in ("-", "")}
+    if threshold is None:
+        limit = {p: 90.0 - SIDE_SPREADS * spread.get(p, 0.0) for p in per_particle}
+        rule = f"not {SIDE_SPREADS:g} spreads of random phases below 90"
+    else:
+        limit = {p: threshold for p in per_particle}
+        rule = f"above {threshold:g}"
+    bad = sorted(p for p, v in per_particle.items() if v > limit[p])
     out.summary.append(f"near-far phase residual: median {statistics.median(values):.2f} degrees over "
-                       f"{len(values)} particles, {len(bad)} above {threshold:g} (random phases give 90)")
+                       f"{len(values)} particles, {len(bad)} {rule} (random phases give 90)")
+    line_limit = statistics.median(limit.values())
     per_line = {}
     for path in sorted((results / "chunks").glob("*/sides.tsv")):
         for r in wf.read_table(path):
             if r["residual"] != "-":
                 per_line.setdefault((int(r["l"]), int(r["n"])), []).append(float(r["residual"]))
     off = [f"{l} (n {n}, median {statistics.median(v):.0f})" for (l, n), v in sorted(per_line.items())
-           if statistics.median(v) > threshold]
+           if statistics.median(v) > line_limit]
     if off:
         out.summary.append("layer lines whose sides disagree in most particles (noise, or not the order named): " +
                            ", ".join(off))
@@ -338,7 +352,7 @@ def side_agreement(results, rows, threshold):
         out.html.append("</table>")
     if 2 * len(bad) > len(values):
         out.summary.append(f"{INDEXING_FAILS}: the near and far sides of {len(bad)} of {len(values)} particles "
-                           f"disagree (phase residual above {threshold:g} degrees); check the rule, the deck's "
+                           f"disagree (phase residual {rule}); check the rule, the deck's "
                            "orders and the helix axis")
     return out
 
@@ -353,7 +367,7 @@ def main():
     ap.add_argument("--rounds", type=int, default=1, help="the refinement rounds of the run")
     ap.add_argument("--polarity-margin", type=float, default=3.0,
                     help="standard errors by which two polarities' residuals count as told apart")
-    ap.add_argument("--side-threshold", type=float, default=60.0,
+    ap.add_argument("--side-threshold", type=float, default=None,
                     help="a near-far residual (degrees) above this is a disagreement")
     a = ap.parse_args()
     results = Path(a.results)

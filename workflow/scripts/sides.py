@@ -31,10 +31,13 @@ def read_point_list(path):
 
 
 def side_residual(near, far):
-    """(overall residual, {(l, n): (residual, weight)}) between two point-list files' blocks,
-    taken in order and point by point; flagged (-999) and zero amplitudes take no part. A
-    residual is None where nothing was compared."""
-    per, total_w, total = {}, 0.0, 0.0
+    """(overall residual, {(l, n): (residual, weight)}, spread) between two point-list files'
+    blocks, taken in order and point by point; flagged (-999) and zero amplitudes take no part.
+    A residual is None where nothing was compared. The spread is that of the overall residual
+    for random phases under the same weights w: each |difference| is even on 0..180 (standard
+    deviation 180/sqrt 12), so the weighted mean has mean 90 and spread
+    (180/sqrt 12) sqrt(sum w^2) / sum w."""
+    per, total_w, total, total_w2 = {}, 0.0, 0.0, 0.0
     for (l, n, pn), (_, _, pf) in zip(read_point_list(near), read_point_list(far)):
         s = w = 0.0
         for (_, an, qn), (_, af, qf) in zip(pn, pf):
@@ -43,9 +46,11 @@ def side_residual(near, far):
             d = math.remainder(qn - qf - 180.0 * n, 360.0)
             s += (an + af) * abs(d)
             w += an + af
+            total_w2 += (an + af) ** 2
         old = per.get((l, n), (0.0, 0.0))
         per[(l, n)] = (old[0] + s, old[1] + w)
         total += s
         total_w += w
     res = {k: (s / w if w else None, w) for k, (s, w) in per.items()}
-    return (total / total_w if total_w else None), res
+    spread = 180.0 / math.sqrt(12.0) * math.sqrt(total_w2) / total_w if total_w else None
+    return (total / total_w if total_w else None), res, spread
