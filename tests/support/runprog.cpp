@@ -69,6 +69,12 @@ double children_cpu_seconds() {
   return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) + double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) * 1e-6;
 }
 
+double children_user_seconds() {
+  rusage use{};
+  getrusage(RUSAGE_CHILDREN, &use);
+  return double(use.ru_utime.tv_sec) + double(use.ru_utime.tv_usec) * 1e-6;
+}
+
 namespace {
 
 double now_seconds() {

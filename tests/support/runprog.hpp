@@ -60,6 +60,9 @@ RunSpec run_spec(std::string exe, std::vector<std::string> args = {}, std::optio
 // whole-program timings take it, as other work on a shared machine disturbs it far less than
 // the wall clock.
 double children_cpu_seconds();
+// The same, user mode only: the programs' own computing, without the kernel's share (page
+// faults and file transfers of a fresh process), which varies from machine to machine.
+double children_user_seconds();
 
 std::string read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::string& bytes);

@@ -17,7 +17,6 @@ import math
 import re
 import subprocess
 import sys
-import tempfile
 import shutil
 from pathlib import Path
 
@@ -282,18 +281,8 @@ def test_sides(tmp):
         check(len(found) == 1, f"{m}: {len(found)} whole lines:\n" + proc.stderr[-2000:])
 
 
-def main():
-    case = sys.argv[1]
-    tmp = Path(tempfile.mkdtemp(prefix=f"workflow-{case}-"))
-    try:
-        globals()[f"test_{case}"](tmp)
-    except AssertionError as e:
-        print(f"FAILED: {e}\n(files kept in {tmp})")
-        return 1
-    shutil.rmtree(tmp, ignore_errors=True)
-    print("passed")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.path.insert(0, str(Path(__file__).resolve().parent))
+    import workflow_test
+
+    sys.exit(workflow_test.main(globals()))
