@@ -154,7 +154,7 @@ Options parse_arguments(const std::vector<std::string>& args) {
   // --box and --size take several values: they are joined with the words that follow them.
   std::vector<std::string> joined;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::size_t take = args[i] == "--box"                            ? 4
+    const std::size_t take = args[i] == "--box"                              ? 4
                              : (args[i] == "--size" || args[i] == "--shift") ? 2
                              : args[i] == "--ctf"                            ? 7
                                                                              : 0;
