@@ -20,7 +20,7 @@ namespace layermean {
 const std::string_view help_text =
     "usage: layermean --table FILE --repeat C [--output FILE] [--halves A B] [--stats FILE]\n"
     "                 [--delr D] [--skip-missing] [--ctf VOLTAGE CS AMPCONTRAST [BFACTOR]]\n"
-    "                 [--wiener K]\n"
+    "                 [--wiener K] [--rule U T --radius RMAX [--filter F] [--bessel-level L]]\n"
     "\n"
     "Averages aligned layer-line data sets (point-list files, as sidesplit writes them) in the\n"
     "frame of the reference they were aligned to, and reports how well they agree.\n"
@@ -51,6 +51,18 @@ const std::string_view help_text =
     "               defocus_v, defocus_angle for astigmatism; Angstroms of underfocus, the U\n"
     "               axis in degrees from the image's x axis, the helix axis along its y axis)\n"
     "--wiener K     with --ctf: the constant 1/SNR of the Wiener-type mean (default 0.1)\n"
+    "--rule U T --radius RMAX\n"
+    "               separate the Bessel orders that share a layer line, by least squares over\n"
+    "               the views: on layer line l at radius R the unknowns are the order n of the\n"
+    "               data sets' block and every other order the rule admits ((l + T n)/U\n"
+    "               whole) whose |J_n(2 pi R r)| reaches the level L for some r up to RMAX\n"
+    "               (Angstroms, the particle's outer radius); the output then holds one block\n"
+    "               per order and layer line (see below)\n"
+    "--filter F     with --rule: keep the directions of the least squares whose eigenvalue is\n"
+    "               at least F times the largest (default 0.01); a radius where any is dropped\n"
+    "               is under-determined (too few or too alike views) and left out\n"
+    "--bessel-level L\n"
+    "               with --rule: the level of |J_n| from which an order counts (default 0.1)\n"
     "\n"
     "Each data set is brought into the reference frame as the search programs score a trial:\n"
     "layer line (n, l) gets the phase psi - n*phi + 360*l*z/C (a far side n*180 more, since\n"
@@ -71,6 +83,27 @@ const std::string_view help_text =
     "near a data set's CTF zeros count for nothing there, and damped amplitudes are restored.\n"
     "K = 1/SNR keeps the mean finite where every data set is near a zero; the halves use the\n"
     "same K. Without --ctf the mean is sum w c G / sum w.\n"
+    "With --rule the orders of each layer line are separated instead: a data set turned by phi\n"
+    "holds sum over n of H_n exp(i (n - m) phi) in the frame of its block's order m (the far\n"
+    "side with (-1)^(n - m) more), H_n being what order n alone puts on its own near side (a\n"
+    "block of order n >= 0 holds the half X < 0 of the layer line, of n < 0 the half X > 0;\n"
+    "the other half has (-1)^n more). Every data set gives two equations (real and imaginary\n"
+    "part) per radius, weighted by sqrt(w) (and |CTF|, with the K of --wiener added to every\n"
+    "unknown), its values scaled by c; the real and imaginary parts of the H_n are found by a\n"
+    "filtered least-squares solution by eigenvectors, all radii of a layer line that share\n"
+    "the orders and the equations solved at once. With one order this is the mean above. The\n"
+    "output holds, for every block of the data sets, one block per order that comes in on it\n"
+    "(its own order first, then by |n|, +n before -n; amplitude 0 below the radius where an\n"
+    "order starts to count). On the equator the orders n and -n are one (H_-n = (-1)^n\n"
+    "conj(H_n) for a real density): only n >= 0 are solved, and the block of n > 0 holds 2 H_n,\n"
+    "the orders n and -n together as besselmap reads an equator. The halves are separated each\n"
+    "on its own. The stats file then holds per output block and radius: block, n, l, R,\n"
+    "amplitude, phase, the figure of merit |H|^2/(|H|^2 + var H) (var H from the residual of\n"
+    "the fit, 0 when there are no more equations than unknowns), the number of data sets, the\n"
+    "phase spread of the data sets about the fit's prediction for each, the orders solved\n"
+    "there, the real unknowns (directions) and the directions kept: kept < directions marks an\n"
+    "under-determined radius, whose samples the output blocks leave out; standard output lists\n"
+    "them.\n"
     "\n"
     "Standard output: per data set its half, weight, amplitude scale and phase residual against\n"
     "the average (weighted by the average's amplitudes), its file and \"(opposite polarity)\"\n"
@@ -142,6 +175,19 @@ Options parse_arguments(const std::vector<std::string>& args) {
       o.ctf.voltage = v[0], o.ctf.cs = v[1], o.ctf.amplitude_contrast = v[2];
       if (v.size() == 4) o.ctf.bfactor = v[3];
       if (const std::string f = ctf::fault(o.ctf); !f.empty()) throw records::ReadError("command line", "--ctf: " + f);
+    } else if (args[i] == "--rule") {
+      if (i + 2 >= args.size()) throw records::ReadError("command line", "--rule needs two whole numbers U and T");
+      std::int32_t v[2];
+      for (int k = 0; k < 2; ++k) {
+        const records::Parsed<std::int32_t> p = records::parse_free_int(args[i + 1 + static_cast<std::size_t>(k)]);
+        if (!p.ok() || p.value < -1000 || p.value > 1000 || (k == 0 && p.value < 1))
+          throw records::ReadError("command line", "--rule needs U from 1 to 1000 and T from -1000 to 1000, not \"" +
+                                                       args[i + 1 + static_cast<std::size_t>(k)] + "\"");
+        v[k] = p.value;
+      }
+      o.separate = true;
+      o.separation.u = v[0], o.separation.t = v[1];
+      i += 2;
     } else if (args[i] == "--halves") {
       if (i + 2 >= args.size() || args[i + 1].empty() || args[i + 2].empty())
         throw records::ReadError("command line", "--halves needs two file names");
@@ -152,14 +198,17 @@ Options parse_arguments(const std::vector<std::string>& args) {
       rest.push_back(args[i]);
     }
   }
-  std::string repeat, delr, wiener;
+  std::string repeat, delr, wiener, radius, filter, level;
   progmain::bind_options(rest,
                          {{"--table", &o.table, "a file name"},
                           {"--repeat", &repeat, "the repeat distance"},
                           {"--output", &o.output, "a file name"},
                           {"--stats", &o.stats, "a file name"},
                           {"--delr", &delr, "a radial step"},
-                          {"--wiener", &wiener, "the constant 1/SNR"}},
+                          {"--wiener", &wiener, "the constant 1/SNR"},
+                          {"--radius", &radius, "the particle's outer radius"},
+                          {"--filter", &filter, "the fraction of the largest eigenvalue"},
+                          {"--bessel-level", &level, "the level of |J_n|"}},
                          "layermean");
   if (o.table.empty()) throw records::ReadError("command line", "--table FILE is needed (see layermean --help)");
   if (repeat.empty()) throw records::ReadError("command line", "--repeat C is needed (see layermean --help)");
@@ -168,6 +217,26 @@ Options parse_arguments(const std::vector<std::string>& args) {
   if (!wiener.empty()) {
     if (!o.has_ctf) throw records::ReadError("command line", "--wiener is the constant of the CTF weights: give --ctf");
     o.wiener = positive_number(wiener, "--wiener");
+  }
+  if (!o.separate && !(radius.empty() && filter.empty() && level.empty()))
+    throw records::ReadError("command line", "--radius, --filter and --bessel-level go with --rule U T");
+  if (o.separate) {
+    if (radius.empty()) throw records::ReadError("command line", "--rule needs --radius RMAX, the particle's radius");
+    o.separation.rmax = positive_number(radius, "--radius");
+    if (!filter.empty()) {
+      const records::Parsed<float> p = records::parse_free_real(filter);
+      if (!p.ok() || !(p.value > 0.0f) || !(p.value < 1.0f))
+        throw records::ReadError("command line",
+                                 "--filter needs a fraction above 0 and below 1, not \"" + filter + "\"");
+      o.separation.filter = p.value;
+    }
+    if (!level.empty()) {
+      const records::Parsed<float> p = records::parse_free_real(level);
+      if (!p.ok() || !(p.value >= 0.001f) || !(p.value < 1.0f))
+        throw records::ReadError("command line",
+                                 "--bessel-level needs a level from 0.001 to below 1, not \"" + level + "\"");
+      o.separation.level = p.value;
+    }
   }
   std::vector<std::string> outs{o.output};
   if (!o.half1.empty()) outs.insert(outs.end(), {o.half1, o.half2});
@@ -236,24 +305,41 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   const std::vector<std::complex<float>> mean = mean_of(avg.sums(), avg.wiener());
   const std::string title = "layermean average of " + std::to_string(avg.contributions().size());
   std::vector<std::unique_ptr<PendingFile>> files;
+  Separation sep;
+  if (o.separate) sep = separate(avg, o.separation, 0, o.table);
   try {
     files.push_back(std::make_unique<PendingFile>(o.output));
-    write_average(files.back()->stream(), avg.grid(), mean, title);
-    if (!o.half1.empty()) {
-      files.push_back(std::make_unique<PendingFile>(o.half1));
-      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(1), avg.wiener()), "layermean half 1");
-      files.push_back(std::make_unique<PendingFile>(o.half2));
-      write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(2), avg.wiener()), "layermean half 2");
-    }
-    if (!o.stats.empty()) {
-      files.push_back(std::make_unique<PendingFile>(o.stats));
-      write_stats(files.back()->stream(), avg, mean);
+    if (o.separate) {
+      write_separated(files.back()->stream(), sep, title);
+      if (!o.half1.empty()) {
+        files.push_back(std::make_unique<PendingFile>(o.half1));
+        write_separated(files.back()->stream(), separate(avg, o.separation, 1, o.table), "layermean half 1");
+        files.push_back(std::make_unique<PendingFile>(o.half2));
+        write_separated(files.back()->stream(), separate(avg, o.separation, 2, o.table), "layermean half 2");
+      }
+      if (!o.stats.empty()) {
+        files.push_back(std::make_unique<PendingFile>(o.stats));
+        write_separation_stats(files.back()->stream(), avg, sep);
+      }
+    } else {
+      write_average(files.back()->stream(), avg.grid(), mean, title);
+      if (!o.half1.empty()) {
+        files.push_back(std::make_unique<PendingFile>(o.half1));
+        write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(1), avg.wiener()), "layermean half 1");
+        files.push_back(std::make_unique<PendingFile>(o.half2));
+        write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(2), avg.wiener()), "layermean half 2");
+      }
+      if (!o.stats.empty()) {
+        files.push_back(std::make_unique<PendingFile>(o.stats));
+        write_stats(files.back()->stream(), avg, mean);
+      }
     }
     for (auto& f : files) f->close();
   } catch (const records::ReadError& e) {
     write_failure(streams, e);
   }
   write_summary(streams.out, avg, mean, table.left_out, skipped, o.table);
+  if (o.separate) write_separation_summary(streams.out, avg, sep, o.separation);
   streams.out.flush();
   if (!streams.out) write_failure(streams, records::ReadError("standard output", "could not be written"));
   try {

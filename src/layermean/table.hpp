@@ -37,9 +37,9 @@ struct Table {
 // Reads the table's text; `name` names it in messages. Required columns: file, phi, z, rscale;
 // optional: side (near or far), polarity (same or opposite), weight (positive), half (1 or 2),
 // particle, status, defocus_u, defocus_v, defocus_angle (a defocus is not negative; "-" or an
-// empty field: none); others are ignored. A row without a half takes the half of its particle when another row gives one,
-// else particles alternate 1, 2, 1, ... in the order they first appear. Any fault throws
-// records::ReadError naming the line, the columns and the column's name.
+// empty field: none); others are ignored. A row without a half takes the half of its particle when another row gives
+// one, else particles alternate 1, 2, 1, ... in the order they first appear. Any fault throws records::ReadError naming
+// the line, the columns and the column's name.
 Table read_table(std::string_view text, const std::string& name);
 
 }  // namespace layermean

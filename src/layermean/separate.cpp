@@ -1,0 +1,402 @@
+#include "layermean/separate.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "eigline/eigline.hpp"
+#include "layerline/pointlist.hpp"
+#include "records/error.hpp"
+#include "records/forms.hpp"
+
+namespace layermean {
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+constexpr std::int32_t max_order = 1000;  // orders beyond this are not looked at
+constexpr std::size_t max_unknowns = 64;  // complex unknowns at one radius
+const std::complex<float> absent{std::numeric_limits<float>::quiet_NaN(), 0.0f};
+
+bool present(std::complex<float> v) { return !std::isnan(v.real()); }
+
+double abs_j(std::int32_t n, double x) { return std::abs(std::cyl_bessel_j(double(std::abs(n)), x)); }
+
+bool admitted(const SeparationSettings& s, std::int32_t l, std::int32_t n) {
+  return (std::int64_t(l) + std::int64_t(s.t) * std::int64_t(n)) % std::int64_t(s.u) == 0;
+}
+
+// The entries x where each |n| starts to count, filled as far as asked.
+class Entries {
+ public:
+  explicit Entries(double level) : level_(level) {}
+  double operator()(std::int32_t n) {
+    const std::size_t m = static_cast<std::size_t>(std::abs(n));
+    while (x_.size() <= m) x_.push_back(bessel_entry(static_cast<std::int32_t>(x_.size()), level_));
+    return x_[m];
+  }
+
+ private:
+  double level_;
+  std::vector<double> x_;
+};
+
+std::vector<std::int32_t> orders_with(const SeparationSettings& s, std::int32_t l, std::int32_t own, float r,
+                                      Entries& entry) {
+  const bool equator = l == 0;
+  const std::int32_t first = equator ? std::abs(own) : own;
+  std::vector<std::int32_t> out{first};
+  const double x = 2.0 * pi * double(r) * double(s.rmax);
+  for (std::int32_t m = 0; m <= max_order; ++m) {
+    // |J_m| stays far below any level of use until x nears m - 3 m^(1/3).
+    if (double(m) - 3.0 * std::cbrt(double(m)) - 3.0 > x) break;
+    for (std::int32_t n : {m, -m}) {
+      if ((n == -m && m == 0) || (equator && n < 0) || n == first || !admitted(s, l, n)) continue;
+      if (entry(n) <= x) out.push_back(n);
+    }
+  }
+  return out;
+}
+
+std::string identity(std::size_t k, std::int32_t n, std::int32_t l) {
+  return "layer line " + std::to_string(k + 1) + " (n " + std::to_string(n) + ", l " + std::to_string(l) + ")";
+}
+
+float degrees(std::complex<float> v) {
+  return static_cast<float>(std::atan2(double(v.imag()), double(v.real())) * 180.0 / pi);
+}
+
+// The coefficients of H_n and of conj(H_n) in a data set's value, for one order.
+struct Coefficient {
+  std::complex<double> direct, conjugate;
+};
+
+// Coefficients of every order for a data set at phi (degrees) on side sign s, in the frame of
+// the block's own order m; data_near_negative: the data's near side is the half X < 0.
+std::vector<Coefficient> coefficients(const std::vector<std::int32_t>& orders, std::int32_t m, bool equator,
+                                      bool data_near_negative, double phi, bool far) {
+  std::vector<Coefficient> out;
+  const double rad = phi * pi / 180.0;
+  auto sign = [](std::int64_t k) { return k % 2 == 0 ? 1.0 : -1.0; };
+  for (std::int32_t n : orders) {
+    const double p = (n >= 0) != data_near_negative ? sign(n) : 1.0;
+    Coefficient c;
+    const double s = far ? sign(std::int64_t(n) - m) : 1.0;
+    c.direct = p * s * std::polar(1.0, double(n - m) * rad);
+    if (equator && n > 0) {
+      const double s2 = far ? sign(std::int64_t(n) + m) : 1.0;
+      c.conjugate = p * sign(n) * s2 * std::polar(1.0, -double(n + m) * rad);
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::complex<double> predict(const std::vector<Coefficient>& coef, const std::vector<std::complex<double>>& h) {
+  std::complex<double> v{0.0, 0.0};
+  for (std::size_t i = 0; i < coef.size(); ++i) v += coef[i].direct * h[i] + coef[i].conjugate * std::conj(h[i]);
+  return v;
+}
+
+}  // namespace
+
+double bessel_entry(std::int32_t n, double level) {
+  const double m = std::abs(double(n));
+  if (m == 0.0 || !(level > 0.0)) return 0.0;
+  const double step = 0.1, last = m + 3.0 * std::cbrt(m) + 3.0;
+  double x = std::max(0.0, m - 3.0 * std::cbrt(m) - 3.0);
+  if (abs_j(n, x) >= level) x = 0.0;  // a level so low that J_n passes it from the start
+  while (abs_j(n, x) < level) {
+    if (x > last) return std::numeric_limits<double>::infinity();
+    x += step;
+  }
+  double lo = std::max(0.0, x - step), hi = x;
+  while (hi - lo > 1e-6) {
+    const double mid = 0.5 * (lo + hi);
+    (abs_j(n, mid) < level ? lo : hi) = mid;
+  }
+  return hi;
+}
+
+std::vector<std::int32_t> orders_at(const SeparationSettings& s, std::int32_t l, std::int32_t own, float r) {
+  Entries entry(double(s.level));
+  return orders_with(s, l, own, r, entry);
+}
+
+namespace {
+
+// One solution of every layer line with the data sets' amplitude scales `scale`; with `fit`,
+// also each data set's sums for the least-squares scale of its amplitudes against what the
+// solution predicts for it: fit[2d] = sum |prediction| |v|, fit[2d+1] = sum |v|^2.
+Separation solve(const Averager& avg, const SeparationSettings& s, const std::vector<const Contribution*>& sets,
+                 const std::vector<double>& scale, const std::string& table, Entries& entry,
+                 std::vector<double>* fit_sums) {
+  Separation out;
+  out.fits.resize(avg.samples());
+  const double wiener = avg.wiener();
+
+  for (std::size_t k = 0; k < avg.grid().size(); ++k) {
+    const LayerLineGrid& g = avg.grid()[k];
+    if (!admitted(s, g.nl, g.nn))
+      throw records::ReadError(table, identity(k, g.nn, g.nl) + " of the data sets breaks the rule " +
+                                          std::to_string(s.u) + "/" + std::to_string(s.t) + " ((l + " +
+                                          std::to_string(s.t) + " n)/" + std::to_string(s.u) + " is not whole)");
+    const bool equator = g.nl == 0;
+    const bool data_near_negative = (g.nn >= 0) != g.other_half;
+    // Every order that comes in anywhere on the layer line: those of its largest radius.
+    const std::vector<std::int32_t> all = orders_with(s, g.nl, g.nn, g.r.empty() ? 0.0f : g.r.back(), entry);
+    const std::size_t first_line = out.lines.size();
+    for (std::int32_t n : all) {
+      SeparatedLine line;
+      line.nn = n, line.nl = g.nl, line.block_weight = g.block_weight, line.ysp = g.ysp, line.source = k;
+      line.r = g.r;
+      line.value.assign(g.r.size(), absent);
+      line.fom.assign(g.r.size(), 0.0f);
+      out.lines.push_back(std::move(line));
+    }
+
+    // Radii in runs that share the unknowns and the design matrix, each run one eigline call.
+    std::size_t j = 0;
+    while (j < g.r.size()) {
+      const std::vector<std::int32_t> orders = orders_with(s, g.nl, g.nn, g.r[j], entry);
+      if (orders.size() > max_unknowns)
+        throw records::ReadError(table, identity(k, g.nn, g.nl) + ": " + std::to_string(orders.size()) +
+                                            " orders at R = " + records::free_real(g.r[j]) + ", at most " +
+                                            std::to_string(max_unknowns) + " are supported");
+      const std::int32_t nparm = static_cast<std::int32_t>(2 * orders.size());
+      // The design matrix of radius jj (its rows, column by column) and the data sets in it.
+      auto design = [&](std::size_t jj, std::vector<float>& a, std::vector<std::size_t>& used, std::int32_t& nobs) {
+        used.clear();
+        for (std::size_t d = 0; d < sets.size(); ++d)
+          if (present(sets[d]->value[g.offset + jj])) used.push_back(d);
+        const std::size_t extra = wiener > 0.0 ? static_cast<std::size_t>(nparm) : 0;
+        nobs = static_cast<std::int32_t>(2 * used.size() + extra);
+        const std::size_t rows = static_cast<std::size_t>(std::max(nobs, nparm));
+        a.assign(rows * static_cast<std::size_t>(nparm), 0.0f);
+        for (std::size_t u = 0; u < used.size(); ++u) {
+          const Contribution& c = *sets[used[u]];
+          const double f = c.ctf.empty() ? 1.0 : double(c.ctf[g.offset + jj]);
+          const double root = std::sqrt(double(c.place.weight)) * f;
+          const std::vector<Coefficient> coef =
+              coefficients(orders, g.nn, equator, data_near_negative, double(c.place.phi), c.place.far);
+          for (std::size_t i = 0; i < orders.size(); ++i) {
+            const std::complex<double> cd = coef[i].direct, cc = coef[i].conjugate;
+            const std::size_t re = 2 * i * rows, im = (2 * i + 1) * rows;
+            a[re + 2 * u] = static_cast<float>(root * (cd.real() + cc.real()));
+            a[im + 2 * u] = static_cast<float>(root * (cc.imag() - cd.imag()));
+            a[re + 2 * u + 1] = static_cast<float>(root * (cd.imag() + cc.imag()));
+            a[im + 2 * u + 1] = static_cast<float>(root * (cd.real() - cc.real()));
+          }
+        }
+        const float ridge = static_cast<float>(std::sqrt(wiener));
+        for (std::size_t p = 0; p < extra; ++p) a[p * rows + 2 * used.size() + p] = ridge;
+      };
+      std::vector<float> a, next;
+      std::vector<std::size_t> used, next_used;
+      std::int32_t nobs = 0, next_nobs = 0;
+      design(j, a, used, nobs);
+      std::size_t end = j + 1;
+      while (end < g.r.size() && orders_with(s, g.nl, g.nn, g.r[end], entry) == orders) {
+        design(end, next, next_used, next_nobs);
+        if (next != a || next_used != used) break;
+        ++end;
+      }
+      if (used.empty()) {
+        j = end;
+        continue;
+      }
+      const std::int32_t nrhs = static_cast<std::int32_t>(end - j);
+      const std::int32_t iabdim = std::max(nobs, nparm);
+      const std::size_t rows = static_cast<std::size_t>(iabdim);
+      std::vector<float> b(rows * static_cast<std::size_t>(nrhs), 0.0f), c(b.size(), 0.0f);
+      for (std::size_t col = 0; col < static_cast<std::size_t>(nrhs); ++col)
+        for (std::size_t u = 0; u < used.size(); ++u) {
+          const Contribution& con = *sets[used[u]];
+          const std::complex<float> v = con.value[g.offset + j + col];
+          const double root = std::sqrt(double(con.place.weight)) * scale[used[u]];
+          b[col * rows + 2 * u] = static_cast<float>(root * double(v.real()));
+          b[col * rows + 2 * u + 1] = static_cast<float>(root * double(v.imag()));
+        }
+      const std::vector<float> data = b;
+      const std::size_t np = static_cast<std::size_t>(nparm);
+      std::vector<float> ata(np * np), atb(np * static_cast<std::size_t>(nrhs)), vec(np * np), val(np);
+      std::vector<std::int32_t> ipoint(np);
+      std::int32_t nfilt = 0;
+      try {
+        eigline::eigline(a, b, c, iabdim, nobs, nparm, nrhs, s.filter, nfilt, ata, atb, vec, val, ipoint, {});
+      } catch (const records::ReadError& e) {
+        throw records::ReadError(table, identity(k, g.nn, g.nl) + " at R = " + records::free_real(g.r[j]) +
+                                            ": the least squares failed (" + e.what() + ")");
+      }
+      const std::size_t observed = 2 * used.size();
+      for (std::size_t col = 0; col < static_cast<std::size_t>(nrhs); ++col) {
+        const std::size_t jj = j + col;
+        SampleFit& fit = out.fits[g.offset + jj];
+        fit.source = k, fit.sample = jj;
+        fit.orders = static_cast<std::int32_t>(orders.size());
+        fit.directions = nparm, fit.kept = nfilt;
+        fit.count = static_cast<std::int32_t>(used.size());
+        std::vector<std::complex<double>> h(orders.size());
+        bool finite = true;
+        for (std::size_t i = 0; i < orders.size(); ++i) {
+          h[i] = {double(c[col * rows + 2 * i]), double(c[col * rows + 2 * i + 1])};
+          finite = finite && std::isfinite(h[i].real()) && std::isfinite(h[i].imag());
+        }
+        double rss = 0.0, total = 0.0;
+        for (std::size_t o = 0; o < observed; ++o) {
+          rss += double(b[col * rows + o]) * double(b[col * rows + o]);
+          total += double(data[col * rows + o]) * double(data[col * rows + o]);
+        }
+        fit.rss = rss, fit.total = total;
+        if (!finite) fit.kept = -1;  // nothing to trust: left out like an under-determined radius
+        if (!fit.determined()) continue;
+        // The spread of the data sets' phases about what the fit predicts for each view.
+        double num = 0.0, den = 0.0;
+        for (std::size_t u = 0; u < used.size(); ++u) {
+          const Contribution& con = *sets[used[u]];
+          const std::complex<double> v(con.value[g.offset + jj]);
+          const std::complex<double> pred =
+              predict(coefficients(orders, g.nn, equator, data_near_negative, double(con.place.phi), con.place.far), h);
+          const double f = con.ctf.empty() ? 1.0 : double(con.ctf[g.offset + jj]);
+          const double wt = double(con.place.weight) * scale[used[u]] * f * magnitude(v);
+          const double dphi = phase_difference(scale[used[u]] * f * v, pred);
+          if (fit_sums) {
+            (*fit_sums)[2 * used[u]] += f * magnitude(pred) * magnitude(v);
+            (*fit_sums)[2 * used[u] + 1] += std::norm(v);
+          }
+          num += wt * dphi * dphi;
+          den += wt;
+        }
+        fit.spread = den > 0.0 ? static_cast<float>(std::sqrt(num / den)) : 0.0f;
+        const std::int32_t dof = static_cast<std::int32_t>(observed) - nparm;
+        const double s2 = dof > 0 ? rss / double(dof) : 0.0;
+        for (std::size_t line = first_line; line < out.lines.size(); ++line) {
+          SeparatedLine& sl = out.lines[line];
+          const auto at = std::find(orders.begin(), orders.end(), sl.nn);
+          if (at == orders.end()) {
+            sl.value[jj] = {0.0f, 0.0f};  // its J_n stays below the level within the particle here
+            continue;
+          }
+          const std::size_t i = static_cast<std::size_t>(at - orders.begin());
+          const double factor = equator && sl.nn > 0 ? 2.0 : 1.0;
+          sl.value[jj] =
+              std::complex<float>(static_cast<float>(factor * h[i].real()), static_cast<float>(factor * h[i].imag()));
+          double var = 0.0;
+          for (std::int32_t q = 0; q < nfilt; ++q) {
+            const std::size_t e = static_cast<std::size_t>(ipoint[static_cast<std::size_t>(q)] - 1);
+            const double vr = double(vec[e * np + 2 * i]), vi = double(vec[e * np + 2 * i + 1]);
+            var += (vr * vr + vi * vi) / double(val[e]);
+          }
+          var *= s2;
+          const double p = std::norm(h[i]);
+          sl.fom[jj] = dof > 0 && p > 0.0 && std::isfinite(var) ? static_cast<float>(p / (p + var)) : 0.0f;
+        }
+      }
+      j = end;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+Separation separate(const Averager& avg, const SeparationSettings& s, std::int32_t half, const std::string& table) {
+  Entries entry(double(s.level));
+  std::vector<const Contribution*> sets;
+  for (const Contribution& c : avg.contributions())
+    if (half == 0 || c.place.half == half) sets.push_back(&c);
+  // With one order everywhere the solution is the mean, with the mean's amplitude scales (each
+  // data set's against the running average). Where orders mix, one view's amplitudes differ
+  // from the mean's by more than its scale: the scales are then those of each data set against
+  // what a first solution with scale 1 predicts for it.
+  bool several = false;
+  for (const LayerLineGrid& g : avg.grid())
+    several = several || orders_with(s, g.nl, g.nn, g.r.empty() ? 0.0f : g.r.back(), entry).size() > 1;
+  std::vector<double> scale(sets.size(), 1.0);
+  if (several) {
+    std::vector<double> sums(2 * sets.size(), 0.0);
+    solve(avg, s, sets, scale, table, entry, &sums);
+    for (std::size_t d = 0; d < sets.size(); ++d)
+      if (sums[2 * d] > 0.0 && sums[2 * d + 1] > 0.0) scale[d] = sums[2 * d] / sums[2 * d + 1];
+  } else {
+    for (std::size_t d = 0; d < sets.size(); ++d) scale[d] = double(sets[d]->scale);
+  }
+  Separation out = solve(avg, s, sets, scale, table, entry, nullptr);
+  for (double c : scale) out.scales.push_back(static_cast<float>(c));
+  return out;
+}
+
+void write_separated(std::ostream& out, const Separation& sep, const std::string& title) {
+  for (const SeparatedLine& line : sep.lines) {
+    std::vector<layerline::Point> pts;
+    for (std::size_t j = 0; j < line.r.size(); ++j) {
+      const std::complex<float> v = line.value[j];
+      if (!present(v) || !std::isfinite(std::abs(v)) || (line.r[j] == 0.0f && !pts.empty())) continue;
+      pts.push_back({line.r[j], std::abs(v), degrees(v)});
+    }
+    if (pts.empty()) pts.push_back({line.r.empty() ? 0.0f : line.r.front(), 0.0f, 0.0f});
+    layerline::write_block(out, layerline::sidesplit_label(title, line.nl, true, line.ysp), line.block_weight, line.nn,
+                           line.nl, pts);
+  }
+}
+
+void write_separation_stats(std::ostream& out, const Averager& avg, const Separation& sep) {
+  out << "block\tn\tl\tR\tamplitude\tphase\tfom\tcount\tspread\torders\tdirections\tkept\n";
+  for (std::size_t b = 0; b < sep.lines.size(); ++b) {
+    const SeparatedLine& line = sep.lines[b];
+    const LayerLineGrid& g = avg.grid()[line.source];
+    for (std::size_t j = 0; j < line.r.size(); ++j) {
+      const SampleFit& fit = sep.fits[g.offset + j];
+      if (fit.count == 0) continue;
+      const std::complex<float> v = present(line.value[j]) ? line.value[j] : std::complex<float>{0.0f, 0.0f};
+      out << (b + 1) << '\t' << line.nn << '\t' << line.nl << '\t' << records::free_real(line.r[j]) << '\t'
+          << records::free_real(std::abs(v)) << '\t' << records::free_real(degrees(v)) << '\t'
+          << records::free_real(line.fom[j]) << '\t' << fit.count << '\t' << records::free_real(fit.spread) << '\t'
+          << fit.orders << '\t' << fit.directions << '\t' << std::max(fit.kept, 0) << '\n';
+    }
+  }
+}
+
+void write_separation_summary(std::ostream& out, const Averager& avg, const Separation& sep,
+                              const SeparationSettings& s) {
+  out << "\n orders separated by least squares: rule " << s.u << "/" << s.t << ", particle radius "
+      << records::fixed_form(s.rmax, 7, 1) << " A, orders where |J_n(2 pi R r)| reaches "
+      << records::fixed_form(s.level, 5, 3) << ", directions kept down to " << records::fixed_form(s.filter, 7, 4)
+      << " of the best\n";
+  out << " layer line    n    l  samples  R factor  orders\n";
+  for (std::size_t k = 0; k < avg.grid().size(); ++k) {
+    const LayerLineGrid& g = avg.grid()[k];
+    std::string orders;
+    for (const SeparatedLine& line : sep.lines)
+      if (line.source == k) orders += (orders.empty() ? "" : " ") + std::to_string(line.nn);
+    double rss = 0.0, total = 0.0;
+    int n = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> bad;  // runs of under-determined radii
+    for (std::size_t j = 0; j < g.r.size(); ++j) {
+      const SampleFit& fit = sep.fits[g.offset + j];
+      if (fit.count == 0) continue;
+      if (!fit.determined()) {
+        if (!bad.empty() && bad.back().second + 1 == j)
+          bad.back().second = j;
+        else
+          bad.push_back({j, j});
+        continue;
+      }
+      rss += fit.rss, total += fit.total;
+      ++n;
+    }
+    out << records::int_form(static_cast<std::int64_t>(k + 1), 11) << records::int_form(g.nn, 5)
+        << records::int_form(g.nl, 5) << records::int_form(n, 9)
+        << records::fixed_form(total > 0.0 && std::isfinite(rss) ? static_cast<float>(std::sqrt(rss / total)) : 0.0f,
+                               10, 4)
+        << "  " << orders << '\n';
+    for (const auto& [from, to] : bad) {
+      const SampleFit& fit = sep.fits[g.offset + from];
+      out << " under-determined: layer line " << g.nl << " (block " << (k + 1) << "), R "
+          << records::free_real(g.r[from]) << " to " << records::free_real(g.r[to]) << ": " << std::max(fit.kept, 0)
+          << " of " << fit.directions << " directions kept from " << fit.count << " data sets; left out\n";
+    }
+  }
+}
+
+}  // namespace layermean
