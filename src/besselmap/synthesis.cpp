@@ -99,7 +99,7 @@ double largest_argument(const std::vector<LayerLine>& lines, const Setup& s, dou
   return 2.0 * pi * rr * rmax;
 }
 
-std::vector<cd> radial_function(const LayerLine& ll, const Setup& s, const BesselTable& j,
+std::vector<cd> radial_function(const LayerLine& ll, const Setup& s, const helix::BesselTable& j,
                                 const std::vector<double>& r) {
   const std::size_t m = ll.radius.size();
   const double z = ll.l / s.repeat;
@@ -130,7 +130,7 @@ RadialTable radial_table(const std::vector<LayerLine>& lines, const Setup& s) {
   const Polar grid = polar_grid(s, mmax);
   RadialTable t;
   t.r = ring_radii(grid);
-  const BesselTable j(orders_of(lines), largest_argument(lines, s, t.r.back()));
+  const helix::BesselTable j(orders_of(lines), largest_argument(lines, s, t.r.back()));
   for (const LayerLine& ll : lines) t.g.push_back(radial_function(ll, s, j, t.r));
   return t;
 }
@@ -140,7 +140,7 @@ std::vector<float> synthesize(const std::vector<LayerLine>& lines, const Setup& 
   for (const LayerLine& ll : lines) mmax = std::max(mmax, std::abs(ll.n));
   const Polar grid = polar_grid(s, mmax);
   const std::vector<double> radii = ring_radii(grid);
-  const BesselTable j(orders_of(lines), largest_argument(lines, s, radii.back()));
+  const helix::BesselTable j(orders_of(lines), largest_argument(lines, s, radii.back()));
 
   // The terms of non-negative order: each layer line (n, l) and its conjugate (-n, -l).
   struct Term {
