@@ -97,6 +97,7 @@ class Averager {
   const std::vector<SampleSums>& sums() const { return all_; }
   const std::vector<SampleSums>& half_sums(std::int32_t half) const { return half == 1 ? half1_ : half2_; }
   double wiener() const { return wiener_; }
+  float repeat() const { return repeat_; }
 
  private:
   void extend_grid(const std::string& name, const std::vector<layerline::Block>& blocks);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "eigline/eigline.hpp"
+#include "helix/helix.hpp"
 #include "layerline/pointlist.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -20,41 +21,23 @@ const std::complex<float> absent{std::numeric_limits<float>::quiet_NaN(), 0.0f};
 
 bool present(std::complex<float> v) { return !std::isnan(v.real()); }
 
-double abs_j(std::int32_t n, double x) { return std::abs(std::cyl_bessel_j(double(std::abs(n)), x)); }
-
 bool admitted(const SeparationSettings& s, std::int32_t l, std::int32_t n) {
-  return (std::int64_t(l) + std::int64_t(s.t) * std::int64_t(n)) % std::int64_t(s.u) == 0;
+  return helix::admits(helix::Rule{s.u, s.t}, n, l);
 }
 
-// The entries x where each |n| starts to count, filled as far as asked.
-class Entries {
- public:
-  explicit Entries(double level) : level_(level) {}
-  double operator()(std::int32_t n) {
-    const std::size_t m = static_cast<std::size_t>(std::abs(n));
-    while (x_.size() <= m) x_.push_back(bessel_entry(static_cast<std::int32_t>(x_.size()), level_));
-    return x_[m];
-  }
-
- private:
-  double level_;
-  std::vector<double> x_;
-};
-
-std::vector<std::int32_t> orders_with(const SeparationSettings& s, std::int32_t l, std::int32_t own, float r,
-                                      Entries& entry) {
+std::vector<std::int32_t> orders_with(const SeparationSettings& s, std::int32_t l, std::int32_t own, float r) {
   const bool equator = l == 0;
   const std::int32_t first = equator ? std::abs(own) : own;
-  std::vector<std::int32_t> out{first};
+  // |J_n(x)| stays below 0.001 for |n| well beyond x; orders past 1000 are not looked at.
   const double x = 2.0 * pi * double(r) * double(s.rmax);
-  for (std::int32_t m = 0; m <= max_order; ++m) {
-    // |J_m| stays far below any level of use until x nears m - 3 m^(1/3).
-    if (double(m) - 3.0 * std::cbrt(double(m)) - 3.0 > x) break;
-    for (std::int32_t n : {m, -m}) {
-      if ((n == -m && m == 0) || (equator && n < 0) || n == first || !admitted(s, l, n)) continue;
-      if (entry(n) <= x) out.push_back(n);
-    }
-  }
+  const std::int32_t nmax = static_cast<std::int32_t>(std::min(double(max_order), std::ceil(1.5 * x + 20.0)));
+  std::vector<std::int32_t> out{first};
+  for (std::int32_t n :
+       helix::orders_reaching(helix::Rule{s.u, s.t}, l, nmax, double(r), double(s.rmax), double(s.level)))
+    if (n != first && !(equator && n < 0)) out.push_back(n);
+  std::sort(out.begin() + 1, out.end(), [](std::int32_t a, std::int32_t b) {
+    return std::abs(a) != std::abs(b) ? std::abs(a) < std::abs(b) : a > b;
+  });
   return out;
 }
 
@@ -71,22 +54,26 @@ struct Coefficient {
   std::complex<double> direct, conjugate;
 };
 
-// Coefficients of every order for a data set at phi (degrees) on side sign s, in the frame of
-// the block's own order m; data_near_negative: the data's near side is the half X < 0.
-std::vector<Coefficient> coefficients(const std::vector<std::int32_t>& orders, std::int32_t m, bool equator,
-                                      bool data_near_negative, double phi, bool far) {
+// Coefficients of every order's near-side value H_n = i^|n| G_n in a data set's value as the
+// averager holds it: its polarity undone, its radius and amplitudes taken to the reference's,
+// its phase taken to the reference's near side as for the block's own order m. The data set
+// sees order n as view_coefficient * G_n on the half of its side; on the equator an order n > 0
+// also stands for -n, whose H_-n = conj(H_n).
+std::vector<Coefficient> coefficients(const std::vector<std::int32_t>& orders, const LayerLineGrid& g, float repeat,
+                                      const Placement& p) {
+  const helix::Side side = p.far ? helix::Side::Far : helix::Side::Near;
+  const helix::Motion motion{p.phi, p.z, 1.0f, false};
+  const double xs = helix::x_sign(g.nn, side, g.other_half);
+  const std::complex<double> to_frame =
+      std::polar(1.0, helix::phase_to_reference(g.nn, g.nl, motion, repeat, side) * pi / 180.0);
+  auto of = [&](std::int32_t n) {
+    return helix::view_coefficient(n, g.nl, repeat, motion, xs) * helix::g_from_near(n) * to_frame;
+  };
   std::vector<Coefficient> out;
-  const double rad = phi * pi / 180.0;
-  auto sign = [](std::int64_t k) { return k % 2 == 0 ? 1.0 : -1.0; };
   for (std::int32_t n : orders) {
-    const double p = (n >= 0) != data_near_negative ? sign(n) : 1.0;
     Coefficient c;
-    const double s = far ? sign(std::int64_t(n) - m) : 1.0;
-    c.direct = p * s * std::polar(1.0, double(n - m) * rad);
-    if (equator && n > 0) {
-      const double s2 = far ? sign(std::int64_t(n) + m) : 1.0;
-      c.conjugate = p * sign(n) * s2 * std::polar(1.0, -double(n + m) * rad);
-    }
+    c.direct = of(n);
+    if (g.nl == 0 && n > 0) c.conjugate = of(-n);
     out.push_back(c);
   }
   return out;
@@ -100,27 +87,8 @@ std::complex<double> predict(const std::vector<Coefficient>& coef, const std::ve
 
 }  // namespace
 
-double bessel_entry(std::int32_t n, double level) {
-  const double m = std::abs(double(n));
-  if (m == 0.0 || !(level > 0.0)) return 0.0;
-  const double step = 0.1, last = m + 3.0 * std::cbrt(m) + 3.0;
-  double x = std::max(0.0, m - 3.0 * std::cbrt(m) - 3.0);
-  if (abs_j(n, x) >= level) x = 0.0;  // a level so low that J_n passes it from the start
-  while (abs_j(n, x) < level) {
-    if (x > last) return std::numeric_limits<double>::infinity();
-    x += step;
-  }
-  double lo = std::max(0.0, x - step), hi = x;
-  while (hi - lo > 1e-6) {
-    const double mid = 0.5 * (lo + hi);
-    (abs_j(n, mid) < level ? lo : hi) = mid;
-  }
-  return hi;
-}
-
 std::vector<std::int32_t> orders_at(const SeparationSettings& s, std::int32_t l, std::int32_t own, float r) {
-  Entries entry(double(s.level));
-  return orders_with(s, l, own, r, entry);
+  return orders_with(s, l, own, r);
 }
 
 namespace {
@@ -129,8 +97,7 @@ namespace {
 // also each data set's sums for the least-squares scale of its amplitudes against what the
 // solution predicts for it: fit[2d] = sum |prediction| |v|, fit[2d+1] = sum |v|^2.
 Separation solve(const Averager& avg, const SeparationSettings& s, const std::vector<const Contribution*>& sets,
-                 const std::vector<double>& scale, const std::string& table, Entries& entry,
-                 std::vector<double>* fit_sums) {
+                 const std::vector<double>& scale, const std::string& table, std::vector<double>* fit_sums) {
   Separation out;
   out.fits.resize(avg.samples());
   const double wiener = avg.wiener();
@@ -142,9 +109,8 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
                                           std::to_string(s.u) + "/" + std::to_string(s.t) + " ((l + " +
                                           std::to_string(s.t) + " n)/" + std::to_string(s.u) + " is not whole)");
     const bool equator = g.nl == 0;
-    const bool data_near_negative = (g.nn >= 0) != g.other_half;
     // Every order that comes in anywhere on the layer line: those of its largest radius.
-    const std::vector<std::int32_t> all = orders_with(s, g.nl, g.nn, g.r.empty() ? 0.0f : g.r.back(), entry);
+    const std::vector<std::int32_t> all = orders_with(s, g.nl, g.nn, g.r.empty() ? 0.0f : g.r.back());
     const std::size_t first_line = out.lines.size();
     for (std::int32_t n : all) {
       SeparatedLine line;
@@ -158,7 +124,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
     // Radii in runs that share the unknowns and the design matrix, each run one eigline call.
     std::size_t j = 0;
     while (j < g.r.size()) {
-      const std::vector<std::int32_t> orders = orders_with(s, g.nl, g.nn, g.r[j], entry);
+      const std::vector<std::int32_t> orders = orders_with(s, g.nl, g.nn, g.r[j]);
       if (orders.size() > max_unknowns)
         throw records::ReadError(table, identity(k, g.nn, g.nl) + ": " + std::to_string(orders.size()) +
                                             " orders at R = " + records::free_real(g.r[j]) + ", at most " +
@@ -177,8 +143,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
           const Contribution& c = *sets[used[u]];
           const double f = c.ctf.empty() ? 1.0 : double(c.ctf[g.offset + jj]);
           const double root = std::sqrt(double(c.place.weight)) * f;
-          const std::vector<Coefficient> coef =
-              coefficients(orders, g.nn, equator, data_near_negative, double(c.place.phi), c.place.far);
+          const std::vector<Coefficient> coef = coefficients(orders, g, avg.repeat(), c.place);
           for (std::size_t i = 0; i < orders.size(); ++i) {
             const std::complex<double> cd = coef[i].direct, cc = coef[i].conjugate;
             const std::size_t re = 2 * i * rows, im = (2 * i + 1) * rows;
@@ -196,7 +161,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
       std::int32_t nobs = 0, next_nobs = 0;
       design(j, a, used, nobs);
       std::size_t end = j + 1;
-      while (end < g.r.size() && orders_with(s, g.nl, g.nn, g.r[end], entry) == orders) {
+      while (end < g.r.size() && orders_with(s, g.nl, g.nn, g.r[end]) == orders) {
         design(end, next, next_used, next_nobs);
         if (next != a || next_used != used) break;
         ++end;
@@ -255,8 +220,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
         for (std::size_t u = 0; u < used.size(); ++u) {
           const Contribution& con = *sets[used[u]];
           const std::complex<double> v(con.value[g.offset + jj]);
-          const std::complex<double> pred =
-              predict(coefficients(orders, g.nn, equator, data_near_negative, double(con.place.phi), con.place.far), h);
+          const std::complex<double> pred = predict(coefficients(orders, g, avg.repeat(), con.place), h);
           const double f = con.ctf.empty() ? 1.0 : double(con.ctf[g.offset + jj]);
           const double wt = double(con.place.weight) * scale[used[u]] * f * magnitude(v);
           const double dphi = phase_difference(scale[used[u]] * f * v, pred);
@@ -301,7 +265,6 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
 }  // namespace
 
 Separation separate(const Averager& avg, const SeparationSettings& s, std::int32_t half, const std::string& table) {
-  Entries entry(double(s.level));
   std::vector<const Contribution*> sets;
   for (const Contribution& c : avg.contributions())
     if (half == 0 || c.place.half == half) sets.push_back(&c);
@@ -311,17 +274,17 @@ Separation separate(const Averager& avg, const SeparationSettings& s, std::int32
   // what a first solution with scale 1 predicts for it.
   bool several = false;
   for (const LayerLineGrid& g : avg.grid())
-    several = several || orders_with(s, g.nl, g.nn, g.r.empty() ? 0.0f : g.r.back(), entry).size() > 1;
+    several = several || orders_with(s, g.nl, g.nn, g.r.empty() ? 0.0f : g.r.back()).size() > 1;
   std::vector<double> scale(sets.size(), 1.0);
   if (several) {
     std::vector<double> sums(2 * sets.size(), 0.0);
-    solve(avg, s, sets, scale, table, entry, &sums);
+    solve(avg, s, sets, scale, table, &sums);
     for (std::size_t d = 0; d < sets.size(); ++d)
       if (sums[2 * d] > 0.0 && sums[2 * d + 1] > 0.0) scale[d] = sums[2 * d] / sums[2 * d + 1];
   } else {
     for (std::size_t d = 0; d < sets.size(); ++d) scale[d] = double(sets[d]->scale);
   }
-  Separation out = solve(avg, s, sets, scale, table, entry, nullptr);
+  Separation out = solve(avg, s, sets, scale, table, nullptr);
   for (double c : scale) out.scales.push_back(static_cast<float>(c));
   return out;
 }

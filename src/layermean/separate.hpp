@@ -42,12 +42,9 @@ struct SeparationSettings {
   float level = 0.1f;         // an order counts where |J_n(2 pi R rmax)| can reach this
 };
 
-// The least x >= 0 where |J_n(x)| reaches level (0 for n = 0); infinite when it never does.
-double bessel_entry(std::int32_t n, double level);
-
 // The orders solved for on layer line l at radius R for a block of order own: own first, then
-// the others the rule admits whose J_n can reach the level there, by |n| (+n before -n). On the
-// equator only orders n >= 0 (own taken as |own|).
+// the others the rule admits whose |J_n(2 pi R r)| exceeds the level for some r <= rmax, by |n|
+// (+n before -n). On the equator only orders n >= 0 (own taken as |own|).
 std::vector<std::int32_t> orders_at(const SeparationSettings& s, std::int32_t l, std::int32_t own, float r);
 
 // One block of the separated output: order n of layer line l on the radii of an input block.
