@@ -397,6 +397,28 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
        {"--repeat", "100", "--wiener", "0.1"},
        2,
        "layermean: command line: --wiener is the constant of the CTF weights: give --ctf\n"},
+      // The separation's options, and data whose orders the rule does not admit.
+      {good,
+       {"--repeat", "100", "--rule", "10", "3"},
+       2,
+       "layermean: command line: --rule needs --radius RMAX, the particle's radius\n"},
+      {good,
+       {"--repeat", "100", "--radius", "40"},
+       2,
+       "layermean: command line: --radius, --filter and --bessel-level go with --rule U T\n"},
+      {good,
+       {"--repeat", "100", "--rule", "0", "3", "--radius", "40"},
+       2,
+       "layermean: command line: --rule needs U from 1 to 1000 and T from -1000 to 1000, not \"0\"\n"},
+      {good,
+       {"--repeat", "100", "--rule", "10", "3", "--radius", "40", "--filter", "1"},
+       2,
+       "layermean: command line: --filter needs a fraction above 0 and below 1, not \"1\"\n"},
+      {good,
+       {"--repeat", "100", "--rule", "20", "7", "--radius", "40"},
+       2,
+       "layermean: t.tsv: layer line 2 (n 3, l 1) of the data sets breaks the rule 20/7 ((l + 7 n)/20 is not "
+       "whole)\n"},
   };
   for (const Case& c : cases) {
     d.write("t.tsv", c.table);
