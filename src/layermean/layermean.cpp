@@ -305,17 +305,21 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   const std::vector<std::complex<float>> mean = mean_of(avg.sums(), avg.wiener());
   const std::string title = "layermean average of " + std::to_string(avg.contributions().size());
   std::vector<std::unique_ptr<PendingFile>> files;
-  Separation sep;
-  if (o.separate) sep = separate(avg, o.separation, 0, o.table);
+  Separation sep, sep1, sep2;
+  if (o.separate) {
+    sep = separate(avg, o.separation, 0, o.table);
+    sep1 = separate(avg, o.separation, 1, o.table);
+    sep2 = separate(avg, o.separation, 2, o.table);
+  }
   try {
     files.push_back(std::make_unique<PendingFile>(o.output));
     if (o.separate) {
       write_separated(files.back()->stream(), sep, title);
       if (!o.half1.empty()) {
         files.push_back(std::make_unique<PendingFile>(o.half1));
-        write_separated(files.back()->stream(), separate(avg, o.separation, 1, o.table), "layermean half 1");
+        write_separated(files.back()->stream(), sep1, "layermean half 1");
         files.push_back(std::make_unique<PendingFile>(o.half2));
-        write_separated(files.back()->stream(), separate(avg, o.separation, 2, o.table), "layermean half 2");
+        write_separated(files.back()->stream(), sep2, "layermean half 2");
       }
       if (!o.stats.empty()) {
         files.push_back(std::make_unique<PendingFile>(o.stats));
@@ -339,7 +343,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
     write_failure(streams, e);
   }
   write_summary(streams.out, avg, mean, table.left_out, skipped, o.table);
-  if (o.separate) write_separation_summary(streams.out, avg, sep, o.separation);
+  if (o.separate) write_separation_summary(streams.out, avg, sep, sep1, sep2, o.separation);
   streams.out.flush();
   if (!streams.out) write_failure(streams, records::ReadError("standard output", "could not be written"));
   try {

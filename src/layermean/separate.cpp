@@ -101,6 +101,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
   Separation out;
   out.fits.resize(avg.samples());
   const double wiener = avg.wiener();
+  std::vector<double> residual(2 * sets.size(), 0.0);
 
   for (std::size_t k = 0; k < avg.grid().size(); ++k) {
     const LayerLineGrid& g = avg.grid()[k];
@@ -224,6 +225,9 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
           const double f = con.ctf.empty() ? 1.0 : double(con.ctf[g.offset + jj]);
           const double wt = double(con.place.weight) * scale[used[u]] * f * magnitude(v);
           const double dphi = phase_difference(scale[used[u]] * f * v, pred);
+          const double amp = f * magnitude(pred);
+          residual[2 * used[u]] += amp * phase_difference(v, pred) * phase_difference(v, pred);
+          residual[2 * used[u] + 1] += amp;
           if (fit_sums) {
             (*fit_sums)[2 * used[u]] += f * magnitude(pred) * magnitude(v);
             (*fit_sums)[2 * used[u] + 1] += std::norm(v);
@@ -259,6 +263,9 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
       j = end;
     }
   }
+  for (std::size_t d = 0; d < sets.size(); ++d)
+    out.residuals.push_back(
+        residual[2 * d + 1] > 0.0 ? static_cast<float>(std::sqrt(residual[2 * d] / residual[2 * d + 1])) : 0.0f);
   return out;
 }
 
@@ -320,8 +327,8 @@ void write_separation_stats(std::ostream& out, const Averager& avg, const Separa
   }
 }
 
-void write_separation_summary(std::ostream& out, const Averager& avg, const Separation& sep,
-                              const SeparationSettings& s) {
+void write_separation_summary(std::ostream& out, const Averager& avg, const Separation& sep, const Separation& half1,
+                              const Separation& half2, const SeparationSettings& s) {
   out << "\n orders separated by least squares: rule " << s.u << "/" << s.t << ", particle radius "
       << records::fixed_form(s.rmax, 7, 1) << " A, orders where |J_n(2 pi R r)| reaches "
       << records::fixed_form(s.level, 5, 3) << ", directions kept down to " << records::fixed_form(s.filter, 7, 4)
@@ -359,6 +366,47 @@ void write_separation_summary(std::ostream& out, const Averager& avg, const Sepa
           << records::free_real(g.r[from]) << " to " << records::free_real(g.r[to]) << ": " << std::max(fit.kept, 0)
           << " of " << fit.directions << " directions kept from " << fit.count << " data sets; left out\n";
     }
+  }
+  // Each data set against what the separated orders predict for its view.
+  out << "\n data set half  weight    scale  residual against the separated orders' prediction\n";
+  const std::vector<Contribution>& sets = avg.contributions();
+  for (std::size_t d = 0; d < sets.size() && d < sep.scales.size() && d < sep.residuals.size(); ++d)
+    out << records::int_form(static_cast<std::int64_t>(d + 1), 9) << records::int_form(sets[d].place.half, 5)
+        << records::fixed_form(sets[d].place.weight, 8, 3) << records::fixed_form(sep.scales[d], 9, 4)
+        << records::fixed_form(sep.residuals[d], 10, 2) << "  " << sets[d].name << '\n';
+
+  // The two halves, each separated on its own, per shell of R as for the mean.
+  constexpr int shells = 8;
+  float rmax = 0.0f;
+  for (const SeparatedLine& line : sep.lines)
+    for (std::size_t j = 0; j < line.r.size(); ++j)
+      if (present(line.value[j])) rmax = std::max(rmax, line.r[j]);
+  double pw[shells] = {}, w[shells] = {}, cross[shells] = {}, n1[shells] = {}, n2[shells] = {};
+  int count[shells] = {};
+  for (std::size_t b = 0; b < half1.lines.size() && b < half2.lines.size(); ++b) {
+    const SeparatedLine &l1 = half1.lines[b], &l2 = half2.lines[b];
+    for (std::size_t j = 0; j < l1.r.size() && j < l2.r.size(); ++j) {
+      const std::complex<double> a(l1.value[j]), c(l2.value[j]);
+      if (std::isnan(a.real()) || std::isnan(c.real()) || !(rmax > 0.0f)) continue;
+      const int sh = std::min(shells - 1, std::max(0, static_cast<int>(double(l1.r[j]) / double(rmax) * shells)));
+      const double wt = (std::abs(a) + std::abs(c)) / 2.0;
+      const double dp = phase_difference(a, c);
+      pw[sh] += wt * dp * dp;
+      w[sh] += wt;
+      cross[sh] += (a * std::conj(c)).real();
+      n1[sh] += std::norm(a);
+      n2[sh] += std::norm(c);
+      ++count[sh];
+    }
+  }
+  out << "\n separated halves  R from      R to  resolution  samples  residual  correlation\n";
+  for (int sh = 0; sh < shells; ++sh) {
+    const float lo = rmax * static_cast<float>(sh) / shells, hi = rmax * static_cast<float>(sh + 1) / shells;
+    const float res = w[sh] > 0.0 ? static_cast<float>(std::sqrt(pw[sh] / w[sh])) : 0.0f;
+    const float cor = n1[sh] > 0.0 && n2[sh] > 0.0 ? static_cast<float>(cross[sh] / std::sqrt(n1[sh] * n2[sh])) : 0.0f;
+    out << "          " << records::fixed_form(lo, 10, 5) << records::fixed_form(hi, 10, 5)
+        << records::fixed_form(hi > 0.0f ? 1.0f / hi : 0.0f, 10, 1) << " A" << records::int_form(count[sh], 9)
+        << records::fixed_form(res, 10, 2) << records::fixed_form(cor, 13, 4) << '\n';
   }
 }
 

@@ -72,8 +72,9 @@ struct SampleFit {
 
 struct Separation {
   std::vector<SeparatedLine> lines;
-  std::vector<SampleFit> fits;  // one per sample of the averager's grid; count 0: no data there
-  std::vector<float> scales;    // the amplitude scale c of each data set used
+  std::vector<SampleFit> fits;   // one per sample of the averager's grid; count 0: no data there
+  std::vector<float> scales;     // the amplitude scale c of each data set used
+  std::vector<float> residuals;  // each one's phase residual against the fit's prediction, degrees
 };
 
 // Separates the orders from the data sets the averager holds: half 0 all of them, 1 or 2 one
@@ -89,9 +90,11 @@ void write_separated(std::ostream& out, const Separation& sep, const std::string
 void write_separation_stats(std::ostream& out, const Averager& avg, const Separation& sep);
 
 // The separation's part of the summary: per input layer line the orders solved, the samples,
-// the R factor sqrt(sum of squared residuals / sum of squared data) and the radii where the views could not separate
-// the orders.
-void write_separation_summary(std::ostream& out, const Averager& avg, const Separation& sep,
-                              const SeparationSettings& s);
+// the R factor sqrt(sum of squared residuals / sum of squared data) and the radii where the
+// views could not separate the orders; per data set its scale and its phase residual against
+// the fit's prediction for its view; and the agreement of the halves (each separated on its
+// own) per shell of R.
+void write_separation_summary(std::ostream& out, const Averager& avg, const Separation& sep, const Separation& half1,
+                              const Separation& half2, const SeparationSettings& s);
 
 }  // namespace layermean

@@ -152,7 +152,7 @@ TEST(LayermeanSeparate, ViewsAtOneAzimuthAreReportedUnderDetermined) {
   std::ostringstream stats, blocks, summary;
   layermean::write_separation_stats(stats, avg, sep);
   layermean::write_separated(blocks, sep, "one azimuth");
-  layermean::write_separation_summary(summary, avg, sep, settings);
+  layermean::write_separation_summary(summary, avg, sep, sep, sep, settings);
 
   // Columns: block n l R amplitude phase fom count spread orders directions kept. Where two or
   // more orders meet, one azimuth cannot tell them apart: fewer directions kept than unknowns.
