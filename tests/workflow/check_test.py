@@ -7,10 +7,12 @@ usage: check_test.py CASE SOURCE_TOP BIN   (CASE: parts, check, sides)
           from the text it writes, the layer lines kept below a height
   check   ordinary mistakes, each a config run through `snakemake ... check` alone: each is
           refused naming the file and the value (or warned about), before any alignment;
-          the data set's own config passes with no warning
+          the data set's own config passes with no warning; overlapping orders cut the
+          alignments' deck, and lower the maps' limit unless they are separated
   sides   whole runs: particles whose axis is off the phase origin end with "the indexing does
           not fit the data" and a failure; a helix whose layer lines carry two orders is
-          warned about, its maps limited to the single-order resolution, the report saying so;
+          warned about, and without the separation its maps limited to the single-order
+          resolution, the report saying so;
           messages of jobs and programs running side by side arrive whole and named
 Exit status 0 passed, anything else failed."""
 import math
@@ -213,8 +215,9 @@ def test_check(tmp):
         check(lines and all(len(ln) < 600 for ln in lines), f"{text.strip()}: one line a reason")
         check(not (d / f"bad{i}/check/summary.txt").exists() and not (d / f"bad{i}/chunks").exists(),
               f"{text.strip()}: something was written")
-    # A helix whose layer lines carry two orders: a warning, the deck cut, the maps limited.
-    name = with_settings(d, "overlap.yaml", "outer_radius: 36\noutput: overlap\n")
+    # A helix whose layer lines carry two orders, not separated: a warning, the deck cut, the
+    # maps limited.
+    name = with_settings(d, "overlap.yaml", "outer_radius: 36\noutput: overlap\nseparation: \"off\"\n")
     proc = snakemake(d, name, "overlap/check/summary.txt")
     check(proc.returncode == 0, "the overlap is not refused:\n" + proc.stderr[-2000:])
     warned = re.search(r"check: warning: layer lines carrying more than one Bessel order.*3 \(orders -9 and \+11 "
@@ -225,11 +228,28 @@ def test_check(tmp):
     check(abs(float(warned.group(1)) - r2) < 1e-4, f"R {warned.group(1)} against {r2}")
     res = 1 / math.hypot(0.03, r2)
     check(abs(float(warned.group(2)) - res) < 0.06, f"resolution {warned.group(2)} against {res}")
-    limits = {r["key"]: float(r["value"]) for r in wf.read_table(d / "overlap/check/limits.tsv")}
+    limits = {r["key"]: float(r["value"]) for r in wf.read_table(d / "overlap/check/limits.tsv")
+              if r["key"] != "separation"}
     check(res <= limits["resolution"] <= res + 0.011, f"the maps' limit {limits['resolution']}")
     cut = runcheck.Deck(d / "overlap/check/sidesplit.dek")
     check(cut.lines[3]["ranges"] == [1, int(r2 / 0.002), 1, int(r2 / 0.002)], f"layer line 3 cut: {cut.lines[3]}")
     check(cut.lines[0]["ranges"] == [1, 40, 1, 40], "the equator (orders 0 and 20) is whole")
+    check({r["key"]: r["value"] for r in wf.read_table(d / "overlap/check/limits.tsv")}["separation"] == "off",
+          "separation off in the limits")
+    # The same separated (the default): the alignment deck is cut the same, the whole deck is
+    # kept for the averages, and the maps keep the config's resolution and every layer line.
+    name = with_settings(d, "auto.yaml", "outer_radius: 36\noutput: auto\n")
+    proc = snakemake(d, name, "auto/check/summary.txt")
+    check(proc.returncode == 0, "the separated overlap is not refused:\n" + proc.stderr[-2000:])
+    check("the averages separate the orders by least squares over the views (separation: auto)" in proc.stderr,
+          "the warning says the orders are separated:\n" + proc.stderr[-2000:])
+    limits = {r["key"]: r["value"] for r in wf.read_table(d / "auto/check/limits.tsv")}
+    check(limits["separation"] == "on" and abs(1.0 / float(limits["resolution"]) - float(limits["keep_below"])) < 1e-9,
+          f"separated: {limits}")
+    check(runcheck.Deck(d / "auto/check/sidesplit.dek").lines[3]["ranges"] == cut.lines[3]["ranges"],
+          "the alignments' deck is cut as without the separation")
+    check((d / "auto/check/sidesplit-full.dek").read_text() == (d / "sidesplit.dek").read_text(),
+          "the whole deck is the config's")
 
 
 # --- sides -----------------------------------------------------------------------------------
@@ -255,7 +275,7 @@ def test_sides(tmp):
         check(re.search(rf"^align_chunk 00002 p0004 {side}: failed: helixft \(status \d\): [^\n]*p0004.map[^\n]*$",
                         proc.stderr, re.M), f"no whole line for p0004 {side}:\n" + proc.stderr[-2000:])
     # The same particles as they are: sides agree, the run passes, the report lists the layer lines.
-    name = with_settings(d, "overlap.yaml", "outer_radius: 36\n")
+    name = with_settings(d, "overlap.yaml", "outer_radius: 36\nseparation: \"off\"\n")
     proc = snakemake(d, name)
     check(proc.returncode == 0, proc.stderr[-3000:])
     rows = wf.read_table(d / "results/alignments.tsv")
@@ -269,7 +289,7 @@ def test_sides(tmp):
     page = (d / "results/report/index.html").read_text()
     check("near and far sides per layer line" in page and "<td>3</td><td>-9</td>" in page, "per layer line table")
     # The three maps' programs failing side by side: their messages one whole line each, named.
-    name = with_settings(d, "edge.yaml", "outer_radius: 36\nmap: {enabled: true, size: [100, 100], voxel: 5, "
+    name = with_settings(d, "edge.yaml", "outer_radius: 36\nseparation: \"off\"\nmap: {enabled: true, size: [100, 100], voxel: 5, "
                                          'resolution: 10.5, options: "--edge 5"}\n')
     proc = snakemake(d, name, "--forcerun", "maps")
     check(proc.returncode != 0, "the maps did not fail")

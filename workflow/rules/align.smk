@@ -21,6 +21,7 @@ rule align_chunk:
         particles=chunk_inputs,
         reference=rules.reference.output,
         deck=rules.check.output.deck,
+        full_deck=rules.check.output.full_deck,
     output:
         table=f"{OUT}/chunks/{{chunk}}.tsv",
         folder=directory(f"{OUT}/chunks/{{chunk}}"),
@@ -30,6 +31,8 @@ rule align_chunk:
         options=lambda w: search_options(1),
         polarity=lambda w: POLARITY,
         table=ctf_chunk_options(),
+        # with the orders separated, the particles also sampled with the whole deck
+        full=lambda w, input: f"--full-deck {input.full_deck}" if SEPARATION == "auto" else "",
     group:
         "chunks"
     threads: 1
@@ -38,6 +41,6 @@ rule align_chunk:
         runtime=res("align", "runtime", 60),
     shell:
         "{PY} {SCRIPTS}/align_chunk.py --table {output.table} --folder {output.folder}"
-        " --input {config[input]} --reference {input.reference} --deck {input.deck}"
+        " --input {config[input]} --reference {input.reference} --deck {input.deck} {params.full}"
         " --polarity {params.polarity} {params.options}"
         " --helixft-args '{params.ftargs}' --names {params.names} {params.table}"

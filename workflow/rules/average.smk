@@ -8,15 +8,18 @@ MAP = config.get("map", {})
 
 rule average:
     input:
-        f"{OUT}/alignments.tsv",
+        table=f"{OUT}/alignments.tsv",
+        limits=rules.check.output.limits,
     output:
         avg=f"{OUT}/average/average.dat",
         half1=f"{OUT}/average/half1.dat",
         half2=f"{OUT}/average/half2.dat",
         log=f"{OUT}/average/layermean.txt",
+        separated=expand(f"{OUT}/average/separated-{{name}}.dat", name=["average", "half1", "half2"]),
     params:
         prog=program("layermean"),
         ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
+        separate=separation_options(),
     resources:
         mem_mb=res("average", "mem_mb", 2000),
         runtime=res("average", "runtime", 60),
@@ -24,8 +27,20 @@ rule average:
         """
         set -e
         d={OUT}/.average.tmp; rm -rf $d; mkdir -p $d
-        {params.prog} --table {input} --repeat {config[repeat]} --output $d/average.dat \
+        {params.prog} --table {input.table} --repeat {config[repeat]} --output $d/average.dat \
           --halves $d/half1.dat $d/half2.dat --stats $d/stats.tsv {params.ctf} > $d/layermean.txt
+        D=$d
+        # With the orders separated (the check's limits say so), the average of the particles
+        # sampled with the whole deck, one block per order, for the maps; otherwise the same
+        # files as the mean.
+        if [ "$(awk -F'\t' '$1 == "separation" {{print $2}}' {input.limits})" = on ]; then
+          {PY} {SCRIPTS}/full_table.py {input.table} $D/full.tsv
+          {params.prog} --table $D/full.tsv --repeat {config[repeat]} --output $D/separated-average.dat \
+            --halves $D/separated-half1.dat $D/separated-half2.dat --stats $D/separated-stats.tsv {params.ctf} \
+            {params.separate} > $D/separated.txt
+        else
+          for n in average half1 half2; do cp $D/$n.dat $D/separated-$n.dat; done
+        fi
         rm -rf {OUT}/average; mv $d {OUT}/average
         """
 
@@ -46,7 +61,7 @@ def maps_outputs():
 # steps after the last chunk are the run's serial tail.
 rule maps:
     input:
-        data=expand(f"{OUT}/average/{{name}}.dat", name=["average", "half1", "half2"]),
+        data=expand(f"{OUT}/average/separated-{{name}}.dat", name=["average", "half1", "half2"]),
         truth=[MAP["truth"]] if MAP.get("truth") else [],
         limits=rules.check.output.limits,
     output:
@@ -74,7 +89,7 @@ rule maps:
         pids=""
         for n in average half1 half2; do
           {PY} {SCRIPTS}/keep_layer_lines.py --limits {input.limits} --repeat {config[repeat]} \
-            {OUT}/average/$n.dat $d/$n.in.dat
+            {OUT}/average/separated-$n.dat $d/$n.in.dat
           {params.besselmap} --input $d/$n.in.dat --map $d/$n.map --repeat {config[repeat]} \
             --resolution $res --voxel {MAP[voxel]} --size {params.size} {params.extra} \
             > $d/besselmap-$n.txt 2> $d/besselmap-$n.err &

@@ -155,6 +155,24 @@ def map_enabled():
     return bool(config.get("map", {}).get("enabled", True))
 
 
+# Overlapping Bessel orders: "auto" separates them in the averages where the check finds them
+# (its limits.tsv then says separation on); "off" (YAML reads an unquoted off as false) keeps
+# one order a layer line.
+SEPARATION = "off" if config.get("separation", "auto") in (False, "off") else str(config.get("separation"))
+if SEPARATION not in ("auto", "off"):
+    _fail(f'separation: "auto" or "off", not {config.get("separation")!r}')
+
+
+def separation_options():
+    """layermean's options that separate the orders (used when the check turns it on)."""
+    if not config.get("outer_radius"):
+        return ""
+    u, t = (int(v) for v in config["rule"])
+    return (f"--rule {u} {t} --radius {float(config['outer_radius'])!r} "
+            f"--filter {float(config.get('separation_filter', 0.01))!r} "
+            f"--bessel-level {float(config.get('bessel_level', 0.1))!r}")
+
+
 def average_enabled():
     return bool(config.get("average", True)) or map_enabled()
 

@@ -161,16 +161,20 @@ rule realign_chunk:
 # The averages of a round before the last: the next round's references.
 rule round_average:
     input:
-        f"{OUT}/rounds/{{round}}/alignments.tsv",
+        table=f"{OUT}/rounds/{{round}}/alignments.tsv",
+        limits=rules.check.output.limits,
     output:
         avg=f"{OUT}/rounds/{{round}}/average/average.dat",
         half1=f"{OUT}/rounds/{{round}}/average/half1.dat",
         half2=f"{OUT}/rounds/{{round}}/average/half2.dat",
         log=f"{OUT}/rounds/{{round}}/average/layermean.txt",
+        separated=expand(f"{OUT}/rounds/{{{{round}}}}/average/separated-{{name}}.dat",
+                         name=["average", "half1", "half2"]),
     params:
         prog=program("layermean"),
         d=lambda w: f"{OUT}/rounds/{w.round}/average",
         ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
+        separate=separation_options(),
     resources:
         mem_mb=res("average", "mem_mb", 2000),
         runtime=res("average", "runtime", 60),
@@ -178,8 +182,20 @@ rule round_average:
         """
         set -e
         d={params.d}; rm -rf $d.tmp; mkdir -p $d.tmp
-        {params.prog} --table {input} --repeat {config[repeat]} --output $d.tmp/average.dat \
+        {params.prog} --table {input.table} --repeat {config[repeat]} --output $d.tmp/average.dat \
           --halves $d.tmp/half1.dat $d.tmp/half2.dat --stats $d.tmp/stats.tsv {params.ctf} > $d.tmp/layermean.txt
+        D=$d.tmp
+        # With the orders separated (the check's limits say so), the average of the particles
+        # sampled with the whole deck, one block per order, for the maps; otherwise the same
+        # files as the mean.
+        if [ "$(awk -F'\t' '$1 == "separation" {{print $2}}' {input.limits})" = on ]; then
+          {PY} {SCRIPTS}/full_table.py {input.table} $D/full.tsv
+          {params.prog} --table $D/full.tsv --repeat {config[repeat]} --output $D/separated-average.dat \
+            --halves $D/separated-half1.dat $D/separated-half2.dat --stats $D/separated-stats.tsv {params.ctf} \
+            {params.separate} > $D/separated.txt
+        else
+          for n in average half1 half2; do cp $D/$n.dat $D/separated-$n.dat; done
+        fi
         rm -rf $d; mv $d.tmp $d
         """
 
@@ -187,7 +203,7 @@ rule round_average:
 # The half-set FSC of a round before the last (and the average's against a true map).
 rule round_maps:
     input:
-        data=lambda w: [f"{OUT}/rounds/{w.round}/average/{n}.dat" for n in ("average", "half1", "half2")],
+        data=lambda w: [f"{OUT}/rounds/{w.round}/average/separated-{n}.dat" for n in ("average", "half1", "half2")],
         truth=[MAP["truth"]] if MAP.get("truth") else [],
         limits=rules.check.output.limits,
     output:
@@ -217,7 +233,7 @@ rule round_maps:
         pids=""
         for n in $names; do
           {PY} {SCRIPTS}/keep_layer_lines.py --limits {input.limits} --repeat {config[repeat]} \
-            {params.a}/$n.dat $d.tmp/$n.in.dat
+            {params.a}/separated-$n.dat $d.tmp/$n.in.dat
           {params.besselmap} --input $d.tmp/$n.in.dat --map $d.tmp/$n.map --repeat {config[repeat]} \
             --resolution $res --voxel {MAP[voxel]} --size {params.size} {params.extra} \
             > $d.tmp/besselmap-$n.txt 2> $d.tmp/besselmap-$n.err &

@@ -160,10 +160,18 @@ def one_particle(a, src, name, work, keep, row=None):
             transform = "transform.map"
         os.symlink(os.path.abspath(a.deck), work / "sidesplit.dek")
         run(a.sidesplit, [], work, env=dict(os.environ, IN=transform))
+        if a.full_deck:
+            # the whole deck, for the averages that separate the orders
+            (work / "full").mkdir()
+            os.symlink(os.path.abspath(a.full_deck), work / "full" / "sidesplit.dek")
+            run(a.sidesplit, [], work / "full", env=dict(os.environ, IN=os.path.abspath(work / transform)))
     except Failed as e:
         return [failed_row(side, "-", str(e)) + ("-", "-") for side in ("near", "far")], []
     agree, per_line = side_agreement(work)
     keep.mkdir()
+    if a.full_deck:
+        for side in ("near", "far"):
+            os.replace(work / "full" / f"{side}.dat", keep / f"full-{side}.dat")
     rows = []
     for side in ("near", "far"):
         os.replace(work / f"{side}.dat", keep / f"{side}.dat")
@@ -225,6 +233,9 @@ def main():
     ap.add_argument("--input", choices=["transforms", "images"], required=True)
     ap.add_argument("--reference", required=True)
     ap.add_argument("--deck", required=True)
+    ap.add_argument("--full-deck", default="",
+                    help="also sample every particle with this deck, into full-near.dat and full-far.dat "
+                         "(nothing when it is the deck itself)")
     ap.add_argument("--polarity", choices=["same", "opposite", "both"], default="both",
                     help="the particles' polarity against the reference; both: each side is "
                          "searched under both and the better kept")
@@ -240,6 +251,8 @@ def main():
     a.polarities = polarity_choices(a.polarity)
     a.helixft_args = a.helixft_args.split()
     a.reference = os.path.abspath(a.reference)
+    if a.full_deck and Path(a.full_deck).read_bytes() == Path(a.deck).read_bytes():
+        a.full_deck = ""
     a.final_dir = a.folder
     names = a.names.split(",")
     rows = {}

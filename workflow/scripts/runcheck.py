@@ -7,9 +7,13 @@ Writes into its folder:
   summary.txt     every refusal, warning and note, one a line
   sidesplit.dek   the deck the run samples with: the config's deck, each layer line cut to
                   the radii where it carries one Bessel order (when outer_radius is given)
+  sidesplit-full.dek  the config's deck as it is: with the separation on, the particles are
+                  also sampled with it for the averages
   limits.tsv      key, value: resolution (the maps' resolution limit in Angstroms, lowered to
-                  where every layer line of the map is single-order) and keep_below (the
-                  layer-line height in 1/A below which a layer line goes into the map)
+                  where every layer line of the map is single-order unless the orders are
+                  separated), keep_below (the layer-line height in 1/A below which a layer
+                  line goes into the map) and separation (on: the averages separate the orders
+                  of the layer lines that carry several, config separation: auto)
 
 An order n counts on a layer line at radius R when |J_n(2 pi R r)| reaches the config's
 bessel_level (default 0.1) for some r up to outer_radius: J_n(x) stays below the level until
@@ -293,6 +297,7 @@ class Outcome:
         self.cuts = None
         self.resolution = None
         self.keep_below = None
+        self.separation = False
 
 
 def check_sampling(out, deck, cfg, files):
@@ -350,7 +355,13 @@ def check_sampling(out, deck, cfg, files):
             out.warnings.append(f"{what}: the layer lines fall between rows{advice}")
 
 
-def check_rule(out, deck, u, t):
+def separating(cfg):
+    """Whether the averages may separate overlapping orders: separation auto (YAML reads an
+    unquoted off as false) with an outer radius to find them."""
+    return cfg.get("separation", "auto") == "auto" and bool(cfg.get("outer_radius"))
+
+
+def check_rule(out, deck, u, t, cfg=None):
     for e in deck.lines:
         l, n = e["l"], e["n"]
         near = admitted(l, u, t, abs(n) + u)
@@ -360,6 +371,8 @@ def check_rule(out, deck, u, t):
                                 f"{', '.join(f'{m:+d}' for m in near[:3]) or 'no order'} there")
             continue
         lower = [m for m in near if m != n and abs(m) <= abs(n)]
+        if lower and abs(lower[0]) == abs(n) and cfg is not None and separating(cfg):
+            continue  # -n rises with n: the separation solves both, the alignments compare neither
         if lower:
             out.refusals.append(f"{deck.path}, line {e['line']}: layer line {l} with order {n}, but the rule "
                                 f"{u}/{t} also admits order {lower[0]:+d} there, which the deck lacks and which "
@@ -385,8 +398,8 @@ def check_orders(out, deck, cfg, u, t, smax):
             reach = min(reach, math.sqrt(smax * smax - z * z))
         others = [m for m in admitted(l, u, t, abs(n) + 2 * u) if m != n]
         second = min(others, key=abs)
-        if abs(second) <= abs(n):  # a lower order beside the deck's: refused by the rule's check
-            cuts.append(None)
+        if abs(second) < abs(n) or (abs(second) == abs(n) and not separating(cfg)):
+            cuts.append(None)  # a lower order beside the deck's: refused by the rule's check
             continue
         r2 = entry(second, level) / (2 * math.pi * rout)
         if r2 < reach:
@@ -409,6 +422,13 @@ def check_orders(out, deck, cfg, u, t, smax):
         msg = (f"layer lines carrying more than one Bessel order (|J_n(2 pi R r)| >= {level:g} for r up to "
                f"outer_radius {rout:g} A): {'; '.join(overlaps)}. The alignments compare each only where it is "
                "single-order")
+        if str(cfg.get("separation", "auto")) == "auto":
+            # the averages separate the orders over the views: the maps keep every layer line
+            out.separation = True
+            msg += ("; the averages separate the orders by least squares over the views (separation: auto), "
+                    "and the maps keep their resolution")
+            out.warnings.append(msg)
+            return
         if s_single is not None:
             dropped = [e["l"] for e in deck.lines if abs(e["l"]) / c >= s_single]
             out.resolution = math.ceil(100.0 / s_single) / 100.0  # to 0.01 A, never finer
@@ -474,7 +494,7 @@ def run_checks(cfg, particles, deck_path):
                                     f"at {abs(e['l']) / c:g} 1/A ({c / abs(e['l']):.2f} A), beyond the maps' "
                                     f"resolution {1 / smax:g} A: leave it out of the deck or set map.resolution "
                                     f"below {c / abs(e['l']):.2f}")
-    check_rule(out, deck, u, t)
+    check_rule(out, deck, u, t, cfg)
 
     # One header per distinct file size: images of one size share their geometry.
     kind_of, headers, sizes = {}, {}, set()
@@ -528,8 +548,9 @@ def particle_files(cfg):
     return sorted(glob.glob(given)) if isinstance(given, str) else [str(f) for f in given]
 
 
-def write_outputs(out, deck, cfg, summary, deck_out, limits):
-    """summary.txt, the deck the run samples with and limits.tsv, each renamed into place."""
+def write_outputs(out, deck, cfg, summary, deck_out, limits, full_deck):
+    """summary.txt, the deck the run samples with, the whole deck and limits.tsv, each renamed
+    into place."""
     lines = ([f"refused: {m}" for m in out.refusals] + [f"warning: {m}" for m in out.warnings] +
              [f"note: {m}" for m in out.notes])
     for m in lines:
@@ -542,7 +563,9 @@ def write_outputs(out, deck, cfg, summary, deck_out, limits):
     res = out.resolution if out.resolution is not None else float(cfg.get("map", {}).get("resolution", 10))
     keep = out.keep_below if out.keep_below is not None else 1.0 / res
     wf.write_atomic(deck_out, deck.text(out.cuts) if out.cuts else Path(deck.path).read_text())
-    wf.write_atomic(limits, f"key\tvalue\nresolution\t{res!r}\nkeep_below\t{keep!r}\n")
+    wf.write_atomic(full_deck, Path(deck.path).read_text())
+    wf.write_atomic(limits, f"key\tvalue\nresolution\t{res!r}\nkeep_below\t{keep!r}\n"
+                            f"separation\t{'on' if out.separation else 'off'}\n")
     wf.write_atomic(summary, "".join(m + "\n" for m in lines) if lines else "passed\n")
     return 0
 
@@ -551,7 +574,7 @@ def main():
     if "snakemake" in globals():  # run by the workflow's check rule
         sm = globals()["snakemake"]
         cfg, o = dict(sm.config), sm.output
-        summary, deck_out, limits = o.summary, o.deck, o.limits
+        summary, deck_out, limits, full_deck = o.summary, o.deck, o.limits, o.full_deck
     else:
         ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
         ap.add_argument("--config", required=True, help="the run's config as YAML or JSON")
@@ -560,10 +583,11 @@ def main():
         import yaml
 
         cfg = yaml.safe_load(Path(a.config).read_text())
-        summary, deck_out, limits = (Path(a.folder) / f for f in ("summary.txt", "sidesplit.dek", "limits.tsv"))
+        summary, deck_out, limits, full_deck = (Path(a.folder) / f for f in ("summary.txt", "sidesplit.dek",
+                                                                             "limits.tsv", "sidesplit-full.dek"))
     files = list(sm.params.particles) if "snakemake" in globals() else particle_files(cfg)
     out, deck = run_checks(cfg, files, cfg["deck"])
-    return write_outputs(out, deck, cfg, summary, deck_out, limits)
+    return write_outputs(out, deck, cfg, summary, deck_out, limits, full_deck)
 
 
 if __name__ == "__main__":
