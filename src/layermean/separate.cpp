@@ -112,6 +112,8 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
     const bool equator = g.nl == 0;
     // Every order that comes in anywhere on the layer line: those of its largest radius.
     const std::vector<std::int32_t> all = orders_with(s, g.nl, g.nn, g.r.empty() ? 0.0f : g.r.back());
+    std::vector<std::vector<std::int32_t>> at_radius;  // the orders solved at each radius
+    for (float r : g.r) at_radius.push_back(orders_with(s, g.nl, g.nn, r));
     const std::size_t first_line = out.lines.size();
     for (std::int32_t n : all) {
       SeparatedLine line;
@@ -125,7 +127,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
     // Radii in runs that share the unknowns and the design matrix, each run one eigline call.
     std::size_t j = 0;
     while (j < g.r.size()) {
-      const std::vector<std::int32_t> orders = orders_with(s, g.nl, g.nn, g.r[j]);
+      const std::vector<std::int32_t>& orders = at_radius[j];
       if (orders.size() > max_unknowns)
         throw records::ReadError(table, identity(k, g.nn, g.nl) + ": " + std::to_string(orders.size()) +
                                             " orders at R = " + records::free_real(g.r[j]) + ", at most " +
@@ -162,7 +164,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
       std::int32_t nobs = 0, next_nobs = 0;
       design(j, a, used, nobs);
       std::size_t end = j + 1;
-      while (end < g.r.size() && orders_with(s, g.nl, g.nn, g.r[end]) == orders) {
+      while (end < g.r.size() && at_radius[end] == orders) {
         design(end, next, next_used, next_nobs);
         if (next != a || next_used != used) break;
         ++end;
