@@ -757,7 +757,7 @@ def test_overlap(tmp):
     layer line while the alignments compare only the single-order radii. The separated average
     holds several orders a layer line, and its map correlates with the true density inside the
     helix's radius at 0.9 or better, clearly above the map of the one-order average of the same
-    alignments."""
+    alignments; the report names the orders and the radii the views could not separate."""
     import numpy as np
 
     d = dataset(tmp / "run", count=8, options=["--small", "--overlapping"])
@@ -781,6 +781,12 @@ def test_overlap(tmp):
     single = correlation(inner(map_values(plain)), inner(truth_map))
     check(separated >= 0.9 and separated > single + 0.1,
           f"the separated map correlates with the truth at {separated:.3f}, the one-order map at {single:.3f}")
+    summary = (d / "results/report/summary.txt").read_text()
+    check("orders separated by least squares over the views: 10 layer lines into" in summary
+          and "under-determined" in summary, "the summary gives the separation:\n" + summary)
+    page = (d / "results/report/index.html").read_text()
+    check('src="separated_amplitude.svg"' in page and 'src="separated_fom.svg"' in page,
+          "the report shows the separated orders")
 
 
 def main(cases=None):

@@ -146,13 +146,15 @@ def histograms(rows, folder):
     return made
 
 
-def amplitudes_svg(stats, width=520, height=300):
-    """The CTF-corrected average's amplitudes against R, one line a layer line (layermean's
-    stats.tsv: block, n, l, R, amplitude, ...), as a small SVG picture drawn by hand."""
+def amplitudes_svg(stats, width=520, height=300, column="amplitude",
+                   caption="R (1/A): CTF-corrected average's amplitudes"):
+    """The CTF-corrected average's amplitudes (or another column) against R, one line a block
+    (layermean's stats.tsv: block, n, l, R, amplitude, ...), as a small SVG picture drawn by
+    hand."""
     lines = {}
     for r in wf.read_table(stats):
         try:
-            lines.setdefault((int(r["block"]), r["l"], r["n"]), []).append((float(r["R"]), float(r["amplitude"])))
+            lines.setdefault((int(r["block"]), r["l"], r["n"]), []).append((float(r["R"]), float(r[column])))
         except (KeyError, ValueError):
             continue
     left, right, top, bottom = 64, 110, 12, 40
@@ -177,10 +179,9 @@ def amplitudes_svg(stats, width=520, height=300):
                    f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.3g}</text>')
     out.append(f'<line x1="{left}" y1="{top + ph}" x2="{left + pw}" y2="{top + ph}" stroke="black"/>')
     out.append(f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + ph}" stroke="black"/>')
-    out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">R (1/A): CTF-corrected '
-               f"average's amplitudes</text>")
+    out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">{html.escape(caption, quote=False)}</text>')
     out.append(f'<text x="14" y="{top + ph / 2}" text-anchor="middle" '
-               f'transform="rotate(-90 14 {top + ph / 2})">amplitude</text></svg>')
+               f'transform="rotate(-90 14 {top + ph / 2})">{html.escape(column)}</text></svg>')
     return "\n".join(out) + "\n"
 
 
@@ -205,6 +206,72 @@ def ctf_report(rows, results, folder, text):
         (folder / "amplitudes.svg").write_text(amplitudes_svg(stats))
         made.append(("amplitudes.svg", "the CTF-corrected average's amplitudes"))
     return made
+
+
+def separation_report(results, folder, text):
+    """With the orders separated: a summary line on the layer lines, the orders and the radii
+    the views could not separate, and pictures of the separated orders' amplitudes and figures
+    of merit against R."""
+    stats = results / "average" / "separated-stats.tsv"
+    if not (results / "average" / "separated.txt").exists() or not stats.exists():
+        return []
+    rows = wf.read_table(stats)
+    orders, radii, under = {}, {}, {}
+    for r in rows:
+        orders.setdefault(int(r["l"]), set()).add(int(r["n"]))
+        radii[(r["l"], r["R"])] = int(r["kept"]) < int(r["directions"])
+    for (l, _), bad in radii.items():
+        if bad:
+            under[int(l)] = under.get(int(l), 0) + 1
+    text.append(f"orders separated by least squares over the views: {len(orders)} layer lines into "
+                f"{sum(len(v) for v in orders.values())} orders (" +
+                "; ".join(f"l {l}: {' '.join(f'{n:+d}' for n in sorted(v, key=lambda n: (abs(n), -n)))}"
+                          for l, v in sorted(orders.items())) + ")")
+    if under:
+        text.append(f"under-determined (views too few or too alike; left out of the maps): "
+                    f"{sum(under.values())} of {len(radii)} radii, on layer lines "
+                    + ", ".join(f"{l} ({k})" for l, k in sorted(under.items())))
+    else:
+        text.append(f"under-determined: none of {len(radii)} radii")
+    amax = max((float(r["amplitude"]) for r in rows), default=0.0) or 1.0
+    (folder / "separated_amplitude.svg").write_text(order_map_svg(
+        rows, lambda r: (float(r["amplitude"]) / amax) ** 0.5,
+        "R (1/A): amplitude of each order, sqrt(A/Amax) from 0 white to 1 blue; red: under-determined"))
+    (folder / "separated_fom.svg").write_text(order_map_svg(
+        rows, lambda r: float(r["fom"]), "R (1/A): figure of merit of each order, 0 white to 1 blue; "
+                                         "red: under-determined"))
+    return [("separated_amplitude.svg", "the separated orders' amplitudes, red where under-determined"),
+            ("separated_fom.svg", "the separated orders' figures of merit, red where under-determined")]
+
+
+def order_map_svg(rows, value, caption, cell=9):
+    """A value of the separated orders as a map: a row per order and layer line, a column per
+    radius, white (0) to dark blue (1); red where the views could not separate the orders
+    there."""
+    blocks = sorted({(int(r["block"]), r["l"], r["n"]) for r in rows})
+    radii = sorted({float(r["R"]) for r in rows})
+    col = {R: i for i, R in enumerate(radii)}
+    row = {b[0]: i for i, b in enumerate(blocks)}
+    left, top = 80, 10
+    width, height = max(620, left + cell * len(radii) + 10), top + cell * len(blocks) + 40
+    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
+           f'viewBox="0 0 {width} {height}" font-family="sans-serif" font-size="9">',
+           f'<rect width="{width}" height="{height}" fill="white"/>']
+    for r in rows:
+        x, y = left + cell * col[float(r["R"])], top + cell * row[int(r["block"])]
+        if int(r["kept"]) < int(r["directions"]):
+            colour = "#d62728"
+        else:
+            f = min(1.0, max(0.0, value(r)))
+            colour = f"rgb({round(255 - 224 * f)},{round(255 - 136 * f)},{round(255 - 75 * f)})"
+        out.append(f'<rect x="{x}" y="{y}" width="{cell}" height="{cell}" fill="{colour}"/>')
+    for b, l, n in blocks:
+        out.append(f'<text x="{left - 4}" y="{top + cell * row[b] + cell - 1}" text-anchor="end">l {l}, n {n}</text>')
+    if radii:
+        out.append(f'<text x="{left}" y="{height - 26}">{radii[0]:.3g}</text>')
+        out.append(f'<text x="{left + cell * len(radii)}" y="{height - 26}" text-anchor="end">{radii[-1]:.3g}</text>')
+    out.append(f'<text x="{left}" y="{height - 8}" font-size="11">{html.escape(caption, quote=False)}</text></svg>')
+    return "\n".join(out) + "\n"
 
 
 def llplot(args, folder, base, option, files):
@@ -399,6 +466,7 @@ def main():
     text += agreement.summary
     with_ctf = bool(rows) and "defocus_u" in rows[0]
     ctf_pictures = ctf_report(rows, results, folder, text) if with_ctf else []
+    ctf_pictures += separation_report(results, folder, text)
     (folder / "summary.txt").write_text("\n".join(text) + "\n")
 
     # The pictures of the curves and the map come with the maps; those missing are drawn here
