@@ -179,7 +179,8 @@ def amplitudes_svg(stats, width=520, height=300, column="amplitude",
                    f'<text x="{left - 4}" y="{top + 10}" text-anchor="end">{amax:.3g}</text>')
     out.append(f'<line x1="{left}" y1="{top + ph}" x2="{left + pw}" y2="{top + ph}" stroke="black"/>')
     out.append(f'<line x1="{left}" y1="{top}" x2="{left}" y2="{top + ph}" stroke="black"/>')
-    out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">{html.escape(caption, quote=False)}</text>')
+    out.append(f'<text x="{left + pw / 2}" y="{height - 6}" text-anchor="middle">'
+               f"{html.escape(caption, quote=False)}</text>")
     out.append(f'<text x="14" y="{top + ph / 2}" text-anchor="middle" '
                f'transform="rotate(-90 14 {top + ph / 2})">{html.escape(column)}</text></svg>')
     return "\n".join(out) + "\n"
