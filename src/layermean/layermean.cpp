@@ -108,7 +108,10 @@ const std::string_view help_text =
     "Standard output: per data set its half, weight, amplitude scale and phase residual against\n"
     "the average (weighted by the average's amplitudes), its file and \"(opposite polarity)\"\n"
     "for such a data set, per layer line its mean figure of merit, and per shell of R the phase\n"
-    "residual and the correlation of the two half averages.\n"
+    "residual and the correlation of the two half averages. With --rule then the separation: per\n"
+    "layer line the orders solved, the R factor of the fit and the radii left out as\n"
+    "under-determined; per data set its scale and phase residual against the fit's prediction\n"
+    "for its view; and per shell of R the agreement of the two halves, each separated on its own.\n"
     "Output files appear only when the whole run succeeds (an existing file of that name is\n"
     "replaced then); a failed run leaves none.\n"
     "Exit status 0; 1 when an output cannot be written; 2 on unusable input.\n";
