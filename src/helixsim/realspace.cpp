@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "adapters/fft.hpp"
+#include "helix/sides.hpp"
 #include "helixsim/helixsim.hpp"
 #include "layerline/pointlist.hpp"
 
@@ -208,8 +209,7 @@ void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const
         (side == 0 ? neg : pos).push_back(layerline::Point{r, static_cast<float>(std::abs(v)), phase});
       }
     }
-    // The negative-X half is the near side when n >= 0.
-    const bool neg_near = ll.n >= 0;
+    const bool neg_near = helix::near_is_negative_x(ll.n);
     layerline::write_block(near, layerline::sidesplit_label(p.title, ll.l, true, ysp), 1.0f, ll.n, ll.l,
                            neg_near ? neg : pos);
     layerline::write_block(far, layerline::sidesplit_label(p.title, ll.l, false, ysp), 1.0f, ll.n, ll.l,
