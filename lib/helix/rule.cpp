@@ -32,7 +32,7 @@ std::vector<std::int32_t> orders_reaching(const Rule& rule, std::int32_t l, std:
   std::vector<std::int32_t> out;
   const double xmax = 2.0 * std::numbers::pi * R * rmax;
   for (std::int32_t n : orders_on(rule, l, nmax))
-    if (bessel_peak(n, xmax) > level) out.push_back(n);
+    if (bessel_peak(n, xmax) >= level) out.push_back(n);
   return out;
 }
 
