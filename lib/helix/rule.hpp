@@ -15,6 +15,11 @@ struct Rule {
   std::int32_t t = 0;
 };
 
+// Where subunit k of the rule lies (u taken as |u|): azimuth 360*t*k/u degrees and height
+// k*c/u Angstroms for a repeat of c Angstroms, in double precision in this order.
+double subunit_azimuth(const Rule& rule, std::int64_t k);
+double subunit_height(const Rule& rule, std::int64_t k, double c);
+
 // Whether the rule admits order n on layer line l (in 64-bit integers: never an overflow).
 bool admits(const Rule& rule, std::int32_t n, std::int32_t l);
 
