@@ -11,6 +11,16 @@ bool admits(const Rule& rule, std::int32_t n, std::int32_t l) {
   return (std::int64_t(l) + std::int64_t(rule.t) * std::int64_t(n)) % std::int64_t(rule.u) == 0;
 }
 
+double subunit_azimuth(const Rule& rule, std::int64_t k) {
+  const double u = double(rule.u < 0 ? -std::int64_t{rule.u} : std::int64_t{rule.u});
+  return 360.0 * double(rule.t) * double(k) / u;
+}
+
+double subunit_height(const Rule& rule, std::int64_t k, double c) {
+  const double u = double(rule.u < 0 ? -std::int64_t{rule.u} : std::int64_t{rule.u});
+  return double(k) * c / u;
+}
+
 std::vector<std::int32_t> orders_on(const Rule& rule, std::int32_t l, std::int32_t nmax) {
   std::vector<std::int32_t> out;
   for (std::int64_t n = -std::int64_t(nmax); n <= std::int64_t(nmax); ++n)
@@ -32,7 +42,7 @@ std::vector<std::int32_t> orders_reaching(const Rule& rule, std::int32_t l, std:
   std::vector<std::int32_t> out;
   const double xmax = 2.0 * std::numbers::pi * R * rmax;
   for (std::int32_t n : orders_on(rule, l, nmax))
-    if (bessel_peak(n, xmax) > level) out.push_back(n);
+    if (bessel_peak(n, xmax) >= level) out.push_back(n);
   return out;
 }
 

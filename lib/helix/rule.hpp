@@ -15,6 +15,11 @@ struct Rule {
   std::int32_t t = 0;
 };
 
+// Where subunit k of the rule lies (u taken as |u|): azimuth 360*t*k/u degrees and height
+// k*c/u Angstroms for a repeat of c Angstroms, in double precision in this order.
+double subunit_azimuth(const Rule& rule, std::int64_t k);
+double subunit_height(const Rule& rule, std::int64_t k, double c);
+
 // Whether the rule admits order n on layer line l (in 64-bit integers: never an overflow).
 bool admits(const Rule& rule, std::int32_t n, std::int32_t l);
 
@@ -26,9 +31,10 @@ std::vector<std::int32_t> orders_on(const Rule& rule, std::int32_t l, std::int32
 std::optional<std::int32_t> lowest_order(const Rule& rule, std::int32_t l, std::int32_t nmax);
 
 // The orders of orders_on(rule, l, nmax) that a density within radius rmax (Angstroms) can
-// put above `level` at radius R (reciprocal Angstroms) of layer line l: those whose
-// |J_n(2 pi R r)| exceeds level for some r <= rmax (bessel_peak(n, 2 pi R rmax) > level).
-// Ascending; with level below 0 every admitted order.
+// bring to `level` at radius R (reciprocal Angstroms) of layer line l: those whose
+// |J_n(2 pi R r)| reaches level for some r <= rmax (bessel_peak(n, 2 pi R rmax) >= level, as
+// the workflow's check counts an order with its bessel_level). Ascending; with level 0 or
+// below every admitted order.
 std::vector<std::int32_t> orders_reaching(const Rule& rule, std::int32_t l, std::int32_t nmax, double R, double rmax,
                                           double level);
 

@@ -28,6 +28,11 @@ std::complex<double> side_factor(std::int32_t n, Side side) {
   return i_power(side == Side::Near ? m : 3 * m);
 }
 
+double one_order_sign(std::int32_t n, std::int32_t block_n, Side side, bool second_block) {
+  const bool on_own_near = (x_sign(block_n, side, second_block) < 0.0) == near_is_negative_x(n);
+  return n % 2 != 0 && !on_own_near ? -1.0 : 1.0;
+}
+
 float phase_as_near(float phase, std::int32_t n, bool far, bool opposite) {
   if (opposite) phase = -phase;
   if (far) phase = phase + static_cast<float>(far_turn(n));

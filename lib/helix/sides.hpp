@@ -36,6 +36,12 @@ std::complex<double> side_factor(std::int32_t n, Side side);
 // G_nl(R) from a near-side value N: i^-|n| N; the factor i^-|n|, exact.
 inline std::complex<double> g_from_near(std::int32_t n) { return std::conj(side_factor(n, Side::Near)); }
 
+// An order n held in the one-order form N_n = i^|n| G_nl (a block of its own, as besselmap
+// reads it) adds sign * N_n to `side` of a layer line whose block carries order block_n, at
+// rest: transform_factor(n, x_sign(block_n, side, second_block)) / i^|n|, which is -1 when n is
+// odd and the sample lies on n's own far half, else 1.
+double one_order_sign(std::int32_t n, std::int32_t block_n, Side side, bool second_block = false);
+
 // A test phase (degrees) brought to the near side of a particle of the reference's polarity,
 // as the search programs take a test data set: negated when of the opposite polarity, then
 // 180*n added when it is a far side. Single precision, in this order.

@@ -6,26 +6,13 @@
 #include <numbers>
 
 #include "adapters/fft.hpp"
+#include "helix/sides.hpp"
 
 namespace besselmap {
 namespace {
 
 constexpr double pi = std::numbers::pi;
 using cd = std::complex<double>;
-
-// i^-|n|
-cd i_to_minus(std::int32_t n) {
-  switch (std::abs(n) % 4) {
-    case 0:
-      return {1.0, 0.0};
-    case 1:
-      return {0.0, -1.0};
-    case 2:
-      return {-1.0, 0.0};
-    default:
-      return {0.0, 1.0};
-  }
-}
 
 // Cubic convolution weights (a = -1/2) of the four samples around fraction t in [0, 1).
 void keys_weights(double t, double w[4]) {
@@ -110,7 +97,7 @@ std::vector<cd> radial_function(const LayerLine& ll, const Setup& s, const helix
     const double right = i + 1 < m ? ll.radius[i + 1] : ll.radius[i];
     const double w = 0.5 * (right - left);
     const double R = ll.radius[i];
-    c[i] = 2.0 * pi * w * R * resolution_weight(s, std::sqrt(R * R + z * z)) * i_to_minus(ll.n) * ll.near[i];
+    c[i] = 2.0 * pi * w * R * resolution_weight(s, std::sqrt(R * R + z * z)) * helix::g_from_near(ll.n) * ll.near[i];
   }
   std::vector<cd> g(r.size());
   for (std::size_t k = 0; k < r.size(); ++k) {

@@ -82,9 +82,19 @@ TEST(Helix, PredictedSidesAreThePointHelixTransform) {
     const double searched = helix::phase_as_near(float(phase_of(v)), 3, side == helix::Side::Far, true);
     EXPECT_NEAR(wrapped(searched - helix::motion_phase(3, 1, m.phi, m.z, c) - want), 0.0, 1e-4);
   }
-  // besselmap's inverse factor undoes the near side's exactly.
-  for (std::int32_t n = -6; n <= 6; ++n)
+  // besselmap's inverse factor undoes the near side's exactly, and an order in the one-order
+  // form enters any block's sides with the sign that the transform's factors give.
+  for (std::int32_t n = -6; n <= 6; ++n) {
     EXPECT_EQ(helix::g_from_near(n) * helix::side_factor(n, helix::Side::Near), cd(1.0, 0.0));
+    for (std::int32_t block_n : {-3, 0, 2})
+      for (helix::Side side : {helix::Side::Near, helix::Side::Far})
+        for (bool second : {false, true}) {
+          const double x = helix::x_sign(block_n, side, second);
+          EXPECT_EQ(helix::one_order_sign(n, block_n, side, second) * helix::side_factor(n, helix::Side::Near),
+                    helix::transform_factor(n, x))
+              << n << " " << block_n;
+        }
+  }
 }
 
 // The orders of a rule, checked against the pairs worked out by hand: u = 4, t = 1 holds -4,
