@@ -97,10 +97,10 @@ namespace {
 // also each data set's sums for the least-squares scale of its amplitudes against what the
 // solution predicts for it: fit[2d] = sum |prediction| |v|, fit[2d+1] = sum |v|^2.
 Separation solve(const Averager& avg, const SeparationSettings& s, const std::vector<const Contribution*>& sets,
-                 const std::vector<double>& scale, const std::string& table, std::vector<double>* fit_sums) {
+                 const std::vector<double>& scale, const std::vector<double>& wiener_k, const std::string& table,
+                 std::vector<double>* fit_sums) {
   Separation out;
   out.fits.resize(avg.samples());
-  const double wiener = avg.wiener();
   std::vector<double> residual(2 * sets.size(), 0.0);
 
   for (std::size_t k = 0; k < avg.grid().size(); ++k) {
@@ -138,7 +138,8 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
         used.clear();
         for (std::size_t d = 0; d < sets.size(); ++d)
           if (present(sets[d]->value[g.offset + jj])) used.push_back(d);
-        const std::size_t extra = wiener > 0.0 ? static_cast<std::size_t>(nparm) : 0;
+        const double kj = wiener_k.empty() ? avg.wiener() : wiener_k[g.offset + jj];
+        const std::size_t extra = kj > 0.0 ? static_cast<std::size_t>(nparm) : 0;
         nobs = static_cast<std::int32_t>(2 * used.size() + extra);
         const std::size_t rows = static_cast<std::size_t>(std::max(nobs, nparm));
         a.assign(rows * static_cast<std::size_t>(nparm), 0.0f);
@@ -156,7 +157,7 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
             a[im + 2 * u + 1] = static_cast<float>(root * (cd.real() - cc.real()));
           }
         }
-        const float ridge = static_cast<float>(std::sqrt(wiener));
+        const float ridge = static_cast<float>(std::sqrt(kj));
         for (std::size_t p = 0; p < extra; ++p) a[p * rows + 2 * used.size() + p] = ridge;
       };
       std::vector<float> a, next;
@@ -273,7 +274,8 @@ Separation solve(const Averager& avg, const SeparationSettings& s, const std::ve
 
 }  // namespace
 
-Separation separate(const Averager& avg, const SeparationSettings& s, std::int32_t half, const std::string& table) {
+Separation separate(const Averager& avg, const SeparationSettings& s, std::int32_t half, const std::string& table,
+                    const std::vector<double>& k) {
   std::vector<const Contribution*> sets;
   for (const Contribution& c : avg.contributions())
     if (half == 0 || c.place.half == half) sets.push_back(&c);
@@ -287,13 +289,13 @@ Separation separate(const Averager& avg, const SeparationSettings& s, std::int32
   std::vector<double> scale(sets.size(), 1.0);
   if (several) {
     std::vector<double> sums(2 * sets.size(), 0.0);
-    solve(avg, s, sets, scale, table, &sums);
+    solve(avg, s, sets, scale, k, table, &sums);
     for (std::size_t d = 0; d < sets.size(); ++d)
       if (sums[2 * d] > 0.0 && sums[2 * d + 1] > 0.0) scale[d] = sums[2 * d] / sums[2 * d + 1];
   } else {
     for (std::size_t d = 0; d < sets.size(); ++d) scale[d] = double(sets[d]->scale);
   }
-  Separation out = solve(avg, s, sets, scale, table, nullptr);
+  Separation out = solve(avg, s, sets, scale, k, table, nullptr);
   for (double c : scale) out.scales.push_back(static_cast<float>(c));
   return out;
 }

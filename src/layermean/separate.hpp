@@ -78,8 +78,10 @@ struct Separation {
 };
 
 // Separates the orders from the data sets the averager holds: half 0 all of them, 1 or 2 one
-// half. Throws records::ReadError (naming `table`) when a block's own order breaks the rule.
-Separation separate(const Averager& avg, const SeparationSettings& s, std::int32_t half, const std::string& table);
+// half. The Wiener constant is the averager's, or k[j] at sample j when k is given (one a
+// sample). Throws records::ReadError (naming `table`) when a block's own order breaks the rule.
+Separation separate(const Averager& avg, const SeparationSettings& s, std::int32_t half, const std::string& table,
+                    const std::vector<double>& k = {});
 
 // The separated blocks in sidesplit's layout, as write_average writes the mean.
 void write_separated(std::ostream& out, const Separation& sep, const std::string& title);

@@ -233,4 +233,17 @@ TEST(LayermeanSeparate, OneOrderALayerLineIsTheMean) {
       EXPECT_LT(std::abs(cd(sep.lines[k].value[j]) - cd(mean[g.offset + j])), 1e-4 * largest)
           << "layer line " << g.nl << ", R " << g.r[j];
   }
+  // With a constant of its own at every sample: sum w c |CTF| G / (sum w CTF^2 + k_j).
+  std::vector<double> kj(avg.samples());
+  for (std::size_t j = 0; j < kj.size(); ++j) kj[j] = 0.01 * double(j % 7 + 1);
+  const layermean::Separation own_k = layermean::separate(avg, one, 0, "table", kj);
+  for (std::size_t k = 0; k < own_k.lines.size(); ++k) {
+    const layermean::LayerLineGrid& g = avg.grid()[k];
+    for (std::size_t j = 0; j < g.r.size(); ++j) {
+      const layermean::SampleSums& s = avg.sums()[g.offset + j];
+      const cd want = s.sum / (s.weight + kj[g.offset + j]);
+      EXPECT_LT(std::abs(cd(own_k.lines[k].value[j]) - want), 1e-4 * std::abs(want) + 1e-3)
+          << "layer line " << g.nl << ", R " << g.r[j];
+    }
+  }
 }
