@@ -1,5 +1,6 @@
-# The average of every ok row with its two half-set averages (layermean), the maps of all
-# three (besselmap) and the Fourier shell correlation of the halves, and of the average
+# The average of every ok row with its two half-set averages (layermean; with the orders
+# separated also separated-*.dat from the particles sampled with the whole deck, which the
+# maps are made from), the maps of all three (besselmap) and the Fourier shell correlation of the halves, and of the average
 # against a true map when the config names one (mapfsc). Each stage writes into a fresh
 # folder whose files are moved into place when all of them are there.
 

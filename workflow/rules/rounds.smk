@@ -9,7 +9,9 @@
 #   round r:    rounds/{r}/chunks/{chunk}.tsv      (realign_chunk: gridscan --around)
 #   each round: rounds/{r}/alignments.tsv          (table, the sides judged)
 #   before the last: rounds/{r}/average/half{1,2}.dat, the next round's references, and
-#               rounds/{r}/maps/ with the half-set FSC of the round
+#               rounds/{r}/maps/ with the half-set FSC of the round (its maps made from
+#               average/separated-*.dat: the orders separated when the check turned that on,
+#               else copies of the averages)
 #   the last:   alignments.tsv, average/, maps/ as the run's results
 # Every round's outputs stay, so a run killed in round r resumes there.
 
