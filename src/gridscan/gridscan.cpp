@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "gridscan/control.hpp"
+#include "gridscan/model.hpp"
 #include "gridscan/reference.hpp"
 #include "gridscan/report.hpp"
 #include "gridscan/search.hpp"
@@ -86,6 +87,10 @@ Files parse_arguments(const std::vector<std::string>& args) {
   // --around takes three values; the rest are "--name value".
   std::vector<std::string> rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--model") {
+      f.model = true;
+      continue;
+    }
     if (args[i] != "--around") {
       rest.push_back(args[i]);
       continue;
@@ -157,6 +162,20 @@ void warn_on_spacing(std::ostream& err, const Files& f, const Control& c, const 
       << " of the reference's points (" << f.reference << "); samples will not fall one to a grid point\n";
 }
 
+// Two successive reference blocks of one layer line and different orders are a model of
+// several orders a layer line; without --model they are taken as layer lines of their own,
+// each paired with a test block by position, and the search goes wrong without an error.
+void warn_on_orders(std::ostream& err, const Files& f, const Control& c, const ReferenceGrid& ref) {
+  for (std::int32_t l = 2; l <= c.llmax; ++l) {
+    const auto i = static_cast<std::size_t>(l - 1);
+    if (ref.nl1[i] != ref.nl1[i - 1] || ref.nn1[i] == ref.nn1[i - 1]) continue;
+    err << "gridscan: " << f.reference << ": blocks " << l - 1 << " and " << l << " hold orders " << ref.nn1[i - 1]
+        << " and " << ref.nn1[i] << " of layer line " << ref.nl1[i]
+        << "; a reference of several orders a layer line is read with --model\n";
+    return;
+  }
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, progmain::Streams streams) {
@@ -178,8 +197,13 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
                 << "; only the first " << c.llmax << " layer lines are compared, at most " << llcap
                 << " are supported\n";
   ReferenceGrid ref;
-  load_reference(refsrc, c, ref, report);
+  const std::unique_ptr<ModelGrid> model = files.model ? std::make_unique<ModelGrid>() : nullptr;
+  if (model)
+    load_model(refsrc, c, ref, *model, report);
+  else
+    load_reference(refsrc, c, ref, report);
   warn_on_spacing(streams.err, files, c, ref);
+  if (!model) warn_on_orders(streams.err, files, c, ref);
   // The point weights of the search are relative to the mean reference amplitude.
   if (ref.allpts == 0.0f && c.smax > 0.0f)
     throw records::ReadError(files.reference, "no reference sample of the " + std::to_string(c.llmax) +
@@ -196,7 +220,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
                                                   ": the point weights of the search are undefined");
   read_control_tail(control, c);
   const std::unique_ptr<BlockKernel> kernel = make_kernel(files.kernel);
-  return run_search(c, ref, test, report, streams.out, streams.err, *kernel);
+  if (!model) return run_search(c, ref, test, report, streams.out, streams.err, *kernel);
+  const std::unique_ptr<ModelKernel> model_kernel = make_model_kernel(files.kernel);
+  ModelPass pass{*model, *model_kernel, {}};
+  return run_search(c, ref, test, report, streams.out, streams.err, *kernel, &pass);
 }
 
 }  // namespace gridscan
