@@ -6,26 +6,13 @@
 #include <numbers>
 
 #include "adapters/fft.hpp"
+#include "helix/sides.hpp"
 
 namespace besselmap {
 namespace {
 
 constexpr double pi = std::numbers::pi;
 using cd = std::complex<double>;
-
-// i^-|n|
-cd i_to_minus(std::int32_t n) {
-  switch (std::abs(n) % 4) {
-    case 0:
-      return {1.0, 0.0};
-    case 1:
-      return {0.0, -1.0};
-    case 2:
-      return {-1.0, 0.0};
-    default:
-      return {0.0, 1.0};
-  }
-}
 
 // Cubic convolution weights (a = -1/2) of the four samples around fraction t in [0, 1).
 void keys_weights(double t, double w[4]) {
@@ -99,7 +86,7 @@ double largest_argument(const std::vector<LayerLine>& lines, const Setup& s, dou
   return 2.0 * pi * rr * rmax;
 }
 
-std::vector<cd> radial_function(const LayerLine& ll, const Setup& s, const BesselTable& j,
+std::vector<cd> radial_function(const LayerLine& ll, const Setup& s, const helix::BesselTable& j,
                                 const std::vector<double>& r) {
   const std::size_t m = ll.radius.size();
   const double z = ll.l / s.repeat;
@@ -110,7 +97,7 @@ std::vector<cd> radial_function(const LayerLine& ll, const Setup& s, const Besse
     const double right = i + 1 < m ? ll.radius[i + 1] : ll.radius[i];
     const double w = 0.5 * (right - left);
     const double R = ll.radius[i];
-    c[i] = 2.0 * pi * w * R * resolution_weight(s, std::sqrt(R * R + z * z)) * i_to_minus(ll.n) * ll.near[i];
+    c[i] = 2.0 * pi * w * R * resolution_weight(s, std::sqrt(R * R + z * z)) * helix::g_from_near(ll.n) * ll.near[i];
   }
   std::vector<cd> g(r.size());
   for (std::size_t k = 0; k < r.size(); ++k) {
@@ -130,7 +117,7 @@ RadialTable radial_table(const std::vector<LayerLine>& lines, const Setup& s) {
   const Polar grid = polar_grid(s, mmax);
   RadialTable t;
   t.r = ring_radii(grid);
-  const BesselTable j(orders_of(lines), largest_argument(lines, s, t.r.back()));
+  const helix::BesselTable j(orders_of(lines), largest_argument(lines, s, t.r.back()));
   for (const LayerLine& ll : lines) t.g.push_back(radial_function(ll, s, j, t.r));
   return t;
 }
@@ -140,7 +127,7 @@ std::vector<float> synthesize(const std::vector<LayerLine>& lines, const Setup& 
   for (const LayerLine& ll : lines) mmax = std::max(mmax, std::abs(ll.n));
   const Polar grid = polar_grid(s, mmax);
   const std::vector<double> radii = ring_radii(grid);
-  const BesselTable j(orders_of(lines), largest_argument(lines, s, radii.back()));
+  const helix::BesselTable j(orders_of(lines), largest_argument(lines, s, radii.back()));
 
   // The terms of non-negative order: each layer line (n, l) and its conjugate (-n, -l).
   struct Term {

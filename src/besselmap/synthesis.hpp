@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "besselmap/bessel.hpp"
+#include "helix/bessel.hpp"
 
 namespace besselmap {
 
@@ -36,7 +36,7 @@ double resolution_weight(const Setup& s, double frequency);
 //   g(r) = 2 pi sum_j w_j G(R_j) J_n(2 pi R_j r) R_j,   G = i^-|n| N,
 // with trapezoid weights w_j on the sampled radii (and the integrand's zero at R = 0), each
 // sample weighted by the resolution edge at sqrt(R^2 + (l/c)^2).
-std::vector<std::complex<double>> radial_function(const LayerLine& ll, const Setup& s, const BesselTable& j,
+std::vector<std::complex<double>> radial_function(const LayerLine& ll, const Setup& s, const helix::BesselTable& j,
                                                   const std::vector<double>& r);
 
 // The largest argument 2 pi R r that radial_function meets for radii up to rmax.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "curvematch/roundedmath.hpp"
+#include "helix/sides.hpp"
 #include "layerline/gridded.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
@@ -161,8 +162,7 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
       d.test_first[ls] = d.ismin;
       d.test_last[ls] = d.ismax;
     }
-    // 180*N in integer arithmetic, then as a real
-    const float side_turn = static_cast<float>(std::int64_t{180} * d.in[static_cast<std::size_t>(l)]);
+    const std::int32_t n = d.in[static_cast<std::size_t>(l)];
     for (std::int32_t ir = d.ismin; ir <= d.ismax; ++ir) {
       if (ir < d.test_first[ls] || ir > d.test_last[ls]) {
         d.a1.at(l, ir) = 0.0f;
@@ -173,9 +173,7 @@ void load_test(records::LineSource& src, const std::string& tfile40, Window w, s
       const float im = d.ltlgb.at(l, ir);
       const float amp = std::sqrt(re * re + im * im);
       check_amplitude(src, amp, l, ir);
-      float phase = dratan2d(im, re);
-      if (ipole == 1) phase = -phase;
-      if (iside == 1) phase = phase + side_turn;
+      const float phase = helix::phase_as_near(dratan2d(im, re), n, iside == 1, ipole == 1);
       d.a1.at(l, ir) = amp;
       d.p1.at(l, ir) = phase;
       d.a1sum += amp;

@@ -6,6 +6,7 @@
 
 #include "gridscan/modelfast.hpp"
 #include "gridscan/modellanes.hpp"
+#include "helix/sides.hpp"
 #include "layerline/pointlist.hpp"
 #include "records/error.hpp"
 
@@ -13,12 +14,9 @@ namespace gridscan {
 
 OrderSigns order_signs(const ModelGrid& m, std::int32_t l, std::int32_t test_nn, bool far_side) {
   OrderSigns sign{};
-  for (std::int32_t o = 0; o < m.orders(l); ++o) {
-    const std::int32_t n = m.order(l, o);
-    const bool other_half = (n >= 0) != (test_nn >= 0);
-    const bool odd = n % 2 != 0;
-    sign[static_cast<std::size_t>(o)] = odd && (other_half != far_side) ? -1.0f : 1.0f;
-  }
+  for (std::int32_t o = 0; o < m.orders(l); ++o)
+    sign[static_cast<std::size_t>(o)] = static_cast<float>(
+        helix::one_order_sign(m.order(l, o), test_nn, far_side ? helix::Side::Far : helix::Side::Near));
   return sign;
 }
 

@@ -78,12 +78,9 @@ struct ModelSums {
   }
 };
 
-// +1 or -1 per order of a layer line: the sign of its term in the test's side. A model order
-// holds its own near side (the negative-R half for n >= 0, the positive-R half for n < 0, as
-// sidesplit chooses by the deck's order); a test block of order test_nn holds the near half
-// of test_nn's sign. Where the two halves differ the term is on its order's far side, and
-// J_n(-x) = (-1)^n J_n(x) gives it the factor (-1)^n; a far-side test (iside = 1) adds
-// (-1)^n more to every order.
+// +1 or -1 per order of a layer line: the sign with which each order, held in the one-order
+// form of its own near side, enters the test block's side (helix::one_order_sign): -1 where
+// the order is odd and the sample lies on that order's own far half.
 using OrderSigns = std::array<float, ordcap>;
 OrderSigns order_signs(const ModelGrid& m, std::int32_t l, std::int32_t test_nn, bool far_side);
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "helix/sides.hpp"
 #include "records/error.hpp"
 #include "records/forms.hpp"
 
@@ -55,9 +56,7 @@ TestSample prepare_test_sample(const layerline::Point& p, float scale, float wt,
                                std::int32_t iside, std::int32_t ipole) {
   TestSample s;
   s.r = p.r;
-  s.psi = p.phase;
-  if (ipole == 1) s.psi = -s.psi;
-  if (iside == 1) s.psi = s.psi + static_cast<float>(nn * 180);
+  s.psi = helix::phase_as_near(p.phase, nn, iside == 1, ipole == 1);
   s.f = p.amp * scale * wt;
   s.a2 = s.f * std::cos(s.psi * radian);
   s.b2 = s.f * std::sin(s.psi * radian);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "helix/rule.hpp"
 #include "helixsim/helixsim.hpp"
 #include "records/error.hpp"
 #include "records/numbers.hpp"
@@ -95,22 +96,9 @@ std::string lower(std::string s) {
 
 std::vector<LayerLine> rule_layer_lines(std::int32_t i, std::int32_t j, std::int32_t lmax, std::int32_t nmax) {
   std::vector<LayerLine> out;
-  if (i == 0) return out;
-  for (std::int32_t l = 0; l <= lmax; ++l) {
-    for (std::int32_t m = 0; m <= nmax; ++m) {
-      // m first, then -m: the positive order of a pair wins.
-      const std::int64_t plus = static_cast<std::int64_t>(j) * m + l;
-      const std::int64_t minus = -static_cast<std::int64_t>(j) * m + l;
-      if (plus % i == 0) {
-        out.push_back(LayerLine{l, m});
-        break;
-      }
-      if (minus % i == 0) {
-        out.push_back(LayerLine{l, -m});
-        break;
-      }
-    }
-  }
+  for (std::int32_t l = 0; l <= lmax; ++l)
+    if (const std::optional<std::int32_t> n = helix::lowest_order(helix::Rule{i, j}, l, nmax))
+      out.push_back(LayerLine{l, *n});
   return out;
 }
 

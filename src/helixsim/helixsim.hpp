@@ -7,9 +7,10 @@
 // negative on the other side of the meridian) is
 //     A * i^n * J_n(2 pi X s r0) * exp(i (n phi0 - 360 l z0 / c) degrees)
 // with r0 the helix radius, s the radial scale, phi0 the rotation and z0 the axial shift; a
-// particle of opposite polarity takes the complex conjugate. Since J_n(-x) = (-1)^n J_n(x),
-// the near and far sides differ by n*180 degrees, as for a real helix, and moving the particle
-// adds n*phi0 - 360*l*z0/c to every phase, the change that the search programs undo.
+// particle of opposite polarity takes the complex conjugate. In the conventions of lib/helix
+// (helix/helix.hpp) that is the helix of G_nl(R) = (-1)^n A J_n(2 pi R s r0): the near side
+// holds i^|n| G_nl = i^-|n| A J_n(2 pi R s r0), the far side n*180 degrees more, and moving the
+// particle adds n*phi0 - 360*l*z0/c to every phase, the change that the search programs undo.
 #pragma once
 
 #include <complex>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "ctf/ctf.hpp"
+#include "helix/sides.hpp"
 #include "progmain/progmain.hpp"
 #include "records/source.hpp"
 
@@ -32,7 +34,7 @@ struct LayerLine {
   std::int32_t n = 0;  // Bessel order
 };
 
-enum class Side { Near, Far };
+using Side = helix::Side;
 
 // One Gaussian blob of the real-space subunit: its offsets from the subunit's place on the
 // helix (radius r0 + dr, azimuth + dphi degrees, height + dz Angstroms), its width (standard
@@ -109,9 +111,6 @@ Geometry geometry_of(const Particle& p);
 // smallest |n| <= nmax with (j*n + l) divisible by i (the positive one of a pair); layer lines
 // without such an order are left out.
 std::vector<LayerLine> rule_layer_lines(std::int32_t i, std::int32_t j, std::int32_t lmax, std::int32_t nmax);
-
-// J_n(x) for any integer order and real argument, in double precision.
-double bessel_j(std::int32_t n, double x);
 
 // The noise-free value of layer line ll at signed radius x (reciprocal Angstroms).
 std::complex<double> layer_value(const Particle& p, const LayerLine& ll, double x);

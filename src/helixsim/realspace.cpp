@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "adapters/fft.hpp"
+#include "helix/rule.hpp"
+#include "helix/sides.hpp"
 #include "helixsim/helixsim.hpp"
 #include "layerline/pointlist.hpp"
 
@@ -36,13 +38,12 @@ std::vector<PlacedBlob> placed_blobs(const Particle& p) {
   const double c = double(p.repeat);
   const std::int64_t repeats = std::lround(double(p.height) * double(p.pixel) / c);
   const std::int64_t count = std::int64_t(p.rule_u < 0 ? -p.rule_u : p.rule_u) * repeats;
-  const double u = double(p.rule_u < 0 ? -p.rule_u : p.rule_u);
+  const helix::Rule rule{p.rule_u, p.rule_t};
   std::vector<PlacedBlob> out;
   out.reserve(static_cast<std::size_t>(count) * sub.size());
   for (std::int64_t k = 0; k < count; ++k) {
-    // Subunit k at phi_k = 360 t k / u degrees, z_k = k c / u.
-    const double phik = 360.0 * double(p.rule_t) * double(k) / u;
-    const double zk = double(k) * c / u;
+    const double phik = helix::subunit_azimuth(rule, k);
+    const double zk = helix::subunit_height(rule, k, c);
     for (const Blob& b : sub) {
       const double r = double(p.scale) * (double(p.radius) + double(b.dr));
       const double phi = (phik + double(b.dphi) - double(p.phi0)) * pi / 180.0;
@@ -208,8 +209,7 @@ void write_sides(std::ostream& near, std::ostream& far, const Particle& p, const
         (side == 0 ? neg : pos).push_back(layerline::Point{r, static_cast<float>(std::abs(v)), phase});
       }
     }
-    // The negative-X half is the near side when n >= 0.
-    const bool neg_near = ll.n >= 0;
+    const bool neg_near = helix::near_is_negative_x(ll.n);
     layerline::write_block(near, layerline::sidesplit_label(p.title, ll.l, true, ysp), 1.0f, ll.n, ll.l,
                            neg_near ? neg : pos);
     layerline::write_block(far, layerline::sidesplit_label(p.title, ll.l, false, ysp), 1.0f, ll.n, ll.l,

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "helix/bessel.hpp"
+#include "helix/motion.hpp"
+#include "helix/sides.hpp"
 #include "helixsim/helixsim.hpp"
 #include "layerline/gridded.hpp"
 #include "records/forms.hpp"
@@ -16,37 +19,15 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-// i^n for any integer n.
-std::complex<double> i_power(std::int32_t n) {
-  switch (((n % 4) + 4) % 4) {
-    case 0:
-      return {1.0, 0.0};
-    case 1:
-      return {0.0, 1.0};
-    case 2:
-      return {-1.0, 0.0};
-    default:
-      return {0.0, -1.0};
-  }
-}
-
 }  // namespace
-
-double bessel_j(std::int32_t n, double x) {
-  const std::int32_t m = n < 0 ? -n : n;
-  double v = std::cyl_bessel_j(static_cast<double>(m), std::abs(x));
-  // J_-m = (-1)^m J_m and J_m(-x) = (-1)^m J_m(x).
-  if (m % 2 == 1 && n < 0) v = -v;
-  if (m % 2 == 1 && x < 0.0) v = -v;
-  return v;
-}
 
 std::complex<double> layer_value(const Particle& p, const LayerLine& ll, double x) {
   if (p.real_model) return real_transform(p, placed_blobs(p), x, double(ll.l) / double(p.repeat));
   const double arg = 2.0 * pi * x * double(p.scale) * double(p.radius);
-  const double theta_deg = double(ll.n) * double(p.phi0) - 360.0 * double(ll.l) * double(p.z0) / double(p.repeat);
+  const double theta_deg = helix::motion_phase(ll.n, ll.l, p.phi0, p.z0, p.repeat);
   const std::complex<double> turn = std::polar(1.0, theta_deg * pi / 180.0);
-  std::complex<double> v = double(p.amplitude) * i_power(ll.n) * bessel_j(ll.n, arg) * turn;
+  // i^n J_n(2 pi X s r0) at signed X is transform_factor(n, X) G with G = (-1)^n J_n(2 pi |X| s r0).
+  std::complex<double> v = double(p.amplitude) * helix::i_power(ll.n) * helix::bessel_j(ll.n, arg) * turn;
   return p.flipped ? std::conj(v) : v;
 }
 
@@ -97,9 +78,8 @@ std::vector<float> transform_section(const Particle& p, const Geometry& g, Noise
 }
 
 GriddedLine gridded_line(const Particle& p, const Geometry& g, const LayerLine& ll, Noise& noise) {
-  // sidesplit writes the negative-R half to the near-side file, the positive-R half when the
-  // Bessel order is negative.
-  const bool negative_half = (p.gridded_side == Side::Near) == (ll.n >= 0);
+  // The half of the layer line that sidesplit writes to the chosen side's file.
+  const bool negative_half = helix::x_sign(ll.n, p.gridded_side) < 0.0;
   GriddedLine out;
   for (std::int32_t j = 1; j <= g.grid_points; ++j) {
     const double r = double(j - 1) * double(g.delr) / double(p.gridded_fine);

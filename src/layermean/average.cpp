@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "helix/motion.hpp"
 #include "records/error.hpp"
 #include "records/numbers.hpp"
 
@@ -70,22 +71,22 @@ void Averager::extend_grid(const std::string& name, const std::vector<layerline:
 std::vector<std::complex<float>> Averager::in_frame(const std::vector<layerline::Block>& blocks,
                                                     const Placement& p) const {
   std::vector<std::complex<float>> out(total_, absent);
-  const double s = double(p.rscale);
-  const double amp_factor = 1.0 / (s * s);
+  const double amp_factor = helix::amplitude_to_reference(p.rscale);
+  const helix::Motion motion{p.phi, p.z, p.rscale, p.opposite};
   std::vector<std::complex<double>> v;
   std::vector<double> x;
   for (std::size_t k = 0; k < blocks.size(); ++k) {
     const layerline::Block& b = blocks[k];
     const LayerLineGrid& g = grid_[k];
     // The phase change of the block: back to the near side, then the motion undone.
-    const double turn = (p.far ? 180.0 * double(g.nn) : 0.0) - double(g.nn) * double(p.phi) +
-                        360.0 * double(g.nl) * double(p.z) / double(repeat_);
+    const double turn =
+        helix::phase_to_reference(g.nn, g.nl, motion, repeat_, p.far ? helix::Side::Far : helix::Side::Near);
     v.assign(b.points.size(), {0.0, 0.0});
     x.assign(b.points.size(), 0.0);
     std::vector<bool> ok(b.points.size(), false);
     for (std::size_t i = 0; i < b.points.size(); ++i) {
       const layerline::Point& pt = b.points[i];
-      x[i] = s * double(pt.r);  // the reference radius this sample stands for
+      x[i] = helix::reference_radius(pt.r, p.rscale);
       if (pt.amp == flagged || !std::isfinite(pt.amp) || !std::isfinite(pt.phase)) continue;
       const double psi = p.opposite ? -double(pt.phase) : double(pt.phase);
       const double angle = std::fmod(psi + turn, 360.0) * pi / 180.0;
@@ -118,9 +119,7 @@ std::vector<float> Averager::ctf_at_samples(const Placement& p) const {
   std::vector<float> out(total_, 0.0f);
   const ctf::Ctf c(p.ctf);
   for (const LayerLineGrid& g : grid_) {
-    double side = p.far ? 1.0 : -1.0;
-    if (g.nn < 0) side = -side;
-    if (g.other_half) side = -side;
+    const double side = helix::x_sign(g.nn, p.far ? helix::Side::Far : helix::Side::Near, g.other_half);
     const double z = double(g.nl) / double(repeat_);
     for (std::size_t j = 0; j < g.r.size(); ++j)
       out[g.offset + j] = static_cast<float>(std::abs(c.value(side * double(g.r[j]) / double(p.rscale), z)));

@@ -16,7 +16,12 @@ constexpr const char* help =
     "    zeros; then per layer line llno nord ysp and, when idump is not 0, nl1 nl2 nr1 nr2.\n"
     "Writes:\n"
     "  near.dat and far.dat in the working directory when idump is not 0 (neither may exist);\n"
-    "  the image library's report and an echo of the run parameters on standard output.\n";
+    "  the image library's report and an echo of the run parameters on standard output.\n"
+    "The near side of a layer line is its half at negative R when its Bessel order nord is 0 or\n"
+    "more, its half at positive R otherwise; the far side is the other half, and both files hold\n"
+    "|R|. In the suite's convention (the transform at R > 0 holds i^-n G_nl, at R < 0 i^n G_nl)\n"
+    "a near side holds i^|n| G_nl(R) and a far side n*180 degrees more. A meridional layer line\n"
+    "written twice (merid 0) holds the halves exchanged in its second block.\n";
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "helix/sides.hpp"
 #include "layerline/pointlist.hpp"
 
 namespace sidesplit {
@@ -32,7 +33,7 @@ void write_layer_line(std::string& near, std::string& far, const Deck& deck, con
   const float wtfac = meridional ? 0.5f : 1.0f;
   const std::int64_t n1 = deck.grid.n1;
   // The negative-R half goes to the near side, unless the Bessel order is negative.
-  bool negative_to_near = e.nord >= 0;
+  bool negative_to_near = helix::near_is_negative_x(e.nord);
   for (int pass = 0; pass < (meridional ? 2 : 1); ++pass) {
     std::string& neg_out = negative_to_near ? near : far;
     std::string& pos_out = negative_to_near ? far : near;

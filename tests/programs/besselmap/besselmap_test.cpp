@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "besselmap/bessel.hpp"
 #include "besselmap/synthesis.hpp"
+#include "helix/bessel.hpp"
 #include "layerline/pointlist.hpp"
 #include "mapbytes.hpp"
 #include "mapcompare.hpp"
 #include "runprog.hpp"
 
 using namespace testsupport;
-using besselmap::bessel_orders;
+using helix::bessel_orders;
 using mapcompare::correlation;
 
 namespace {
@@ -47,7 +47,7 @@ TEST(Bessel, AllOrdersAgreeWithTheStandardLibraryAndTheSumRule) {
   bessel_orders(1.0, 100, j);
   EXPECT_NEAR(j[100] / std::cyl_bessel_j(100.0, 1.0), 1.0, 1e-9);
   // The interpolated table, both signs of order.
-  const besselmap::BesselTable t({3, -7, 200}, 600.0);
+  const helix::BesselTable t({3, -7, 200}, 600.0);
   for (double x : {0.0, 0.013, 2.71, 55.5, 333.3, 599.9}) {
     EXPECT_NEAR(t(3, x), std::cyl_bessel_j(3.0, x), 1e-8) << x;
     EXPECT_NEAR(t(-7, x), -std::cyl_bessel_j(7.0, x), 1e-8) << x;

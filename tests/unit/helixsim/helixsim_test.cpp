@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "helix/bessel.hpp"
 #include "layerline/gridded.hpp"
 #include "records/error.hpp"
 #include "records/free.hpp"
@@ -139,14 +140,14 @@ TEST(HelixsimRule, SmallestOrderOfEachLayerLine) {
 }
 
 TEST(HelixsimValues, BesselTermsAndHelicalPhases) {
-  EXPECT_DOUBLE_EQ(helixsim::bessel_j(0, 0.0), 1.0);
-  EXPECT_NEAR(helixsim::bessel_j(0, 2.404825557695773), 0.0, 1e-12);  // first zero of J_0
-  EXPECT_NEAR(helixsim::bessel_j(1, 1.0), 0.4400505857449335, 1e-12);
+  EXPECT_DOUBLE_EQ(helix::bessel_j(0, 0.0), 1.0);
+  EXPECT_NEAR(helix::bessel_j(0, 2.404825557695773), 0.0, 1e-12);  // first zero of J_0
+  EXPECT_NEAR(helix::bessel_j(1, 1.0), 0.4400505857449335, 1e-12);
   for (int n = -5; n <= 5; ++n) {
     const double x = 3.7;
     const double sign = (n % 2 == 0) ? 1.0 : -1.0;
-    EXPECT_NEAR(helixsim::bessel_j(-n, x), sign * helixsim::bessel_j(n, x), 1e-12);
-    EXPECT_NEAR(helixsim::bessel_j(n, -x), sign * helixsim::bessel_j(n, x), 1e-12);
+    EXPECT_NEAR(helix::bessel_j(-n, x), sign * helix::bessel_j(n, x), 1e-12);
+    EXPECT_NEAR(helix::bessel_j(n, -x), sign * helix::bessel_j(n, x), 1e-12);
   }
 
   auto p = parse(base + "layer 3 -2\n");

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "helix/helix.hpp"
 #include "helixsim/helixsim.hpp"
 #include "records/error.hpp"
 
@@ -84,6 +85,56 @@ TEST(HelixsimRealSpace, RadialScaleIsRhoOfROverS) {
         }
       EXPECT_LT(worst, 1e-9 * biggest) << motion << " scale " << factor;
     }
+  }
+}
+
+TEST(HelixsimRealSpace, LayerLinesAreTheSumOfTheRulesOrders) {
+  // A blob of width w across the axis and wz along it, peak density a, has the transform
+  // a (2 pi)^(3/2) w^2 wz / p^3 exp(-2 pi^2 (w^2 R^2 + wz^2 Z^2)) at its place, a factor that
+  // depends on R alone: so the helix of the rule u/t at rest has, on every admitted (n, l),
+  //   G_nl(R) = K sum over the subunit's blobs of that factor J_n(2 pi R r_b) exp(-i (n phi_b + 2 pi l z_b / c))
+  // (K subunits in the box, the sum over them being K where the rule admits (n, l), else 0).
+  // Moved, scaled and turned over, its transform on either half of each layer line is what
+  // lib/helix predicts from these G_nl: every order of the rule, not only the deck's.
+  const helixsim::Particle rest = real_particle("");
+  const std::vector<helixsim::Blob> sub = helixsim::subunit_of(rest);
+  const double c = double(rest.repeat), a = double(rest.pixel), vox = a * a * a;
+  const double count = double(rest.rule_u) * std::round(rest.height * a / c);
+  auto g_at_rest = [&](std::int32_t n, std::int32_t l, double R) {
+    std::complex<double> g{0.0, 0.0};
+    for (const helixsim::Blob& b : sub) {
+      const double w = double(b.width), z = l / c;
+      const double amp = double(b.weight) * std::pow(2.0 * pi, 1.5) * w * w * w / vox *
+                         std::exp(-2.0 * pi * pi * (w * w * R * R + w * w * z * z));
+      const double angle = n * double(b.dphi) * pi / 180.0 + 2.0 * pi * l * double(b.dz) / c;
+      g += amp * helix::bessel_j(n, 2.0 * pi * R * (double(rest.radius) + double(b.dr))) * std::polar(1.0, -angle);
+    }
+    return count * g;
+  };
+  const helix::Rule rule{rest.rule_u, rest.rule_t};
+  for (const std::string& extra :
+       {std::string(""), std::string("rotate -35\nshift -11\npolarity opposite\nscale 1.1\n"),
+        std::string("rotate 123\nshift 17\nscale 0.93\n")}) {
+    const helixsim::Particle p = real_particle(extra);
+    const auto blobs = helixsim::placed_blobs(p);
+    const helix::Motion m{p.phi0, p.z0, p.scale, p.flipped};
+    double biggest = 0.0, worst = 0.0;
+    for (std::int32_t l = 0; l <= 6; ++l) {
+      const std::int32_t block_n = *helix::lowest_order(rule, l, 10);
+      for (double R : {0.004, 0.019, 0.052, 0.1}) {
+        std::vector<helix::OrderValue> orders;
+        for (std::int32_t n : helix::orders_on(rule, l, 80))
+          orders.push_back({n, g_at_rest(n, l, double(p.scale) * R)});
+        const helix::SideValues v = helix::predict_view(orders, block_n, l, rest.repeat, m);
+        const double near_x = helix::x_sign(block_n, helix::Side::Near) * R;
+        const std::complex<double> near = helixsim::real_transform(p, blobs, near_x, l / c);
+        const std::complex<double> far = helixsim::real_transform(p, blobs, -near_x, l / c);
+        biggest = std::max({biggest, std::abs(near), std::abs(far)});
+        worst = std::max({worst, std::abs(v.near - near), std::abs(v.far - far)});
+      }
+    }
+    EXPECT_LT(worst, 1e-9 * biggest) << extra;
+    EXPECT_GT(biggest, 1.0);
   }
 }
 

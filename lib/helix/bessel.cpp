@@ -1,10 +1,10 @@
-#include "besselmap/bessel.hpp"
+#include "helix/bessel.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-namespace besselmap {
+namespace helix {
 
 void bessel_orders(double x, std::int32_t nmax, std::vector<double>& j) {
   j.assign(static_cast<std::size_t>(nmax) + 1, 0.0);
@@ -80,4 +80,32 @@ double BesselTable::operator()(std::int32_t n, double x) const {
   return (n < 0 && m % 2 == 1) ? -v : v;
 }
 
-}  // namespace besselmap
+double bessel_j(std::int32_t n, double x) {
+  const std::int32_t m = n < 0 ? -n : n;
+  double v = std::cyl_bessel_j(static_cast<double>(m), std::abs(x));
+  // J_-m = (-1)^m J_m and J_m(-x) = (-1)^m J_m(x).
+  if (m % 2 == 1 && n < 0) v = -v;
+  if (m % 2 == 1 && x < 0.0) v = -v;
+  return v;
+}
+
+double bessel_peak(std::int32_t n, double xmax) {
+  if (n == 0) return 1.0;  // J_0(0)
+  if (!(xmax > 0.0)) return 0.0;
+  if (n < -100000 || n > 100000) return 0.0;
+  const std::int32_t m = n < 0 ? -n : n;  // |J_n| = |J_m|
+  // J_m rises on [0, m]; its first maximum, the zero of J_m' = (J_{m-1} - J_{m+1})/2, lies
+  // between m and m + 1.9 m^(1/3) + 1 for every m >= 1.
+  const auto rising = [m](double x) { return bessel_j(m - 1, x) - bessel_j(m + 1, x) > 0.0; };
+  double lo = double(m), hi = double(m) + 1.9 * std::cbrt(double(m)) + 1.0;
+  if (xmax <= lo || (xmax < hi && rising(xmax))) return std::fabs(bessel_j(m, xmax));
+  hi = std::min(hi, xmax);
+  // Bisection: J_m rises at lo and no longer at hi.
+  for (int k = 0; k < 100 && hi - lo > 1e-12 * hi; ++k) {
+    const double mid = 0.5 * (lo + hi);
+    (rising(mid) ? lo : hi) = mid;
+  }
+  return std::fabs(bessel_j(m, 0.5 * (lo + hi)));
+}
+
+}  // namespace helix

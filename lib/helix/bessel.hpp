@@ -1,10 +1,15 @@
-// Bessel functions of the first kind of integer order, for every order at once.
+// Bessel functions of the first kind of integer order: one value, every order at once, a
+// table for many arguments, and the largest value an order reaches below an argument.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-namespace besselmap {
+namespace helix {
+
+// J_n(x) for any integer order and real argument, in double precision (J_-m = (-1)^m J_m,
+// J_m(-x) = (-1)^m J_m(x)).
+double bessel_j(std::int32_t n, double x);
 
 // J_0(x) .. J_nmax(x) for x >= 0 into j (nmax + 1 values), in double precision, by Miller's
 // downward recurrence from an order well above both nmax and x, normalised by
@@ -27,4 +32,10 @@ class BesselTable {
   std::vector<double> value_, slope_;
 };
 
-}  // namespace besselmap
+// The largest |J_n(x)| for 0 <= x <= xmax (an xmax below 0, or not a number, counts as 0).
+// |J_n| rises from 0 to its first maximum, which lies beyond x = |n| and is the largest it ever
+// reaches (n != 0); so the answer is |J_n(xmax)| below that maximum and the maximum itself
+// beyond it. Orders of |n| above 100000 give 0.
+double bessel_peak(std::int32_t n, double xmax);
+
+}  // namespace helix
