@@ -207,3 +207,45 @@ TEST(GridscanModel, RealSpaceHelixOfOverlappingOrdersFoundAtItsAlignment) {
   EXPECT_EQ(op.back().phi, f1(6.5)) << o.read("fort.7");
   EXPECT_EQ(op.back().z, f1(-3.5)) << o.read("fort.7");
 }
+
+TEST(GridscanModel, ModelsThatCannotBeReadAreRefusedAndTwoOrdersWithoutModelAreSaid) {
+  // Without --model, a reference of two orders a layer line is read as before, with a warning.
+  TempDir d;
+  Synthetic s;
+  s.zero_order_offset = 10;
+  s.write(d);
+  RunResult r = run(d);
+  EXPECT_TRUE(contains(r.err,
+                       "gridscan: fort.3: blocks 1 and 2 hold orders 0 and 10 of layer line 1; a reference of "
+                       "several orders a layer line is read with --model\n"))
+      << r.err;
+
+  // Each fault names the file and the line; nothing is written.
+  const std::string block = s.reference().substr(
+      0, s.reference().find(layerline::terminator_record()) + layerline::terminator_record().size() + 1);
+  std::string nine;  // nine orders on layer line 1
+  for (int n = 0; n < 9; ++n) {
+    std::string b = block;
+    const std::size_t at = b.find('\n') + 1;
+    b.replace(at, 20, layerline::parameter_record(1.0f, n, 1));
+    nine += b;
+  }
+  struct Bad {
+    std::string model, message;
+  };
+  for (const Bad& bad :
+       {Bad{block + block,
+            "gridscan: model.dat, line " + std::to_string(std::count(block.begin(), block.end(), '\n') + 1) +
+                ": order 0 of layer line 1 appears twice; a model holds each order of a layer line once\n"},
+        Bad{nine, "layer line 1 holds more than 8 orders, at most 8 are supported\n"},
+        Bad{block, "end of file: the model holds 1 layer lines, 6 expected (llmax)\n"},
+        Bad{block.substr(0, block.size() - 31), "end of file inside the layer-line block"}}) {
+    TempDir b;
+    s.write(b);
+    b.write("model.dat", bad.model);
+    r = run(b, {"--model", "--reference", "model.dat"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, bad.message)) << r.err;
+    EXPECT_FALSE(b.exists("fort.7"));
+  }
+}
