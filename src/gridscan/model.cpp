@@ -152,8 +152,9 @@ void accumulate_model_sample_literal(const ModelGrid& m, std::int32_t l, const O
       cb[oi] = sign[oi] * (fj * std::sin(m.psi(l, o, j) * radian) * u + fk * std::sin(m.psi(l, o, j + 1) * radian) * t);
     }
     acc.f2sum(l, irs) += s.f;
+    const float fwt = model_weight(ca.data(), cb.data(), orders, 1, s.f, 2.0f * fmean);
+    acc.points(irs) += fwt;
     acc.xinc(irs) += s.wt;
-    const float fmean2 = 2.0f * fmean;
     for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
       // The model's prediction for the view turned by phi.
       float pa = 0.0f, pb = 0.0f;
@@ -165,10 +166,9 @@ void accumulate_model_sample_literal(const ModelGrid& m, std::int32_t l, const O
             sn = std::sin(angle);
           },
           pa, pb);
-      float ff1 = 0.0f, delpsi = 0.0f, fwt = 0.0f;
-      model_term<float>(pa, pb, s.psi, s.f, fmean2, ff1, delpsi, fwt);
+      float ff1 = 0.0f, delpsi = 0.0f;
+      model_term<float>(pa, pb, s.psi, ff1, delpsi);
       ms.f1sum(l, iph, irs) += ff1;
-      ms.points(iph, irs) += fwt;
       for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
         const float delzed = static_cast<float>(s.nl) * (static_cast<float>(iz - 1) * g.dzc + g.zcmin);
         float del = std::fabs(delpsi + delzed);
@@ -197,49 +197,32 @@ std::unique_ptr<ModelKernel> make_model_kernel(KernelChoice choice) {
   return std::make_unique<FastModelKernel>(*level);
 }
 
-void add_uncovered_model(const ModelGrid& m, std::int32_t l, const OrderSigns& sign, std::int32_t irmax,
-                         std::int32_t irlast, float wt, const PassGrid& g, float fmean, Accumulators& acc,
-                         ModelSums& ms) {
+void add_uncovered_model(const ModelGrid& m, std::int32_t l, std::int32_t irmax, std::int32_t irlast, float wt,
+                         const PassGrid& g, float fmean, Accumulators& acc) {
   const std::int32_t orders = m.orders(l);
   const std::int32_t jrm2 = std::min(irmax, nrmax);
-  std::array<float, ordcap> ca{}, cb{};
-  std::array<float, nphcap> residx{}, residy{};
   for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
     std::int32_t jrm1 = truncate_index(2.5f + static_cast<float>(irlast - 1) * g.rsc(irs));
     if (jrm1 < 1) jrm1 = 1;
     if (jrm1 > jrm2) continue;
-    residx.fill(0.0f);
-    residy.fill(0.0f);
+    float residx = 0.0f;
+    float residy = 0.0f;
     for (std::int32_t j = jrm1; j <= jrm2; ++j) {
       if (!m.present(l, j)) continue;
+      // The mean squared amplitude of the prediction over every rotation: the same penalty at
+      // every trial, as for a layer line of one order.
+      float s = 0.0f;
+      for (std::int32_t o = 0; o < orders; ++o) s += m.f(l, o, j) * m.f(l, o, j);
+      residx += s;
+      const float fwt = std::sqrt(s) / fmean;
+      acc.points(irs) += fwt;
       acc.xinc(irs) += wt;
-      for (std::int32_t o = 0; o < orders; ++o) {
-        const auto oi = static_cast<std::size_t>(o);
-        ca[oi] = sign[oi] * (m.f(l, o, j) * std::cos(m.psi(l, o, j) * radian));
-        cb[oi] = sign[oi] * (m.f(l, o, j) * std::sin(m.psi(l, o, j) * radian));
-      }
-      for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
-        float pa = 0.0f, pb = 0.0f;
-        model_prediction<float>(
-            ca.data(), cb.data(), orders, 1,
-            [&](std::int32_t o, float& c, float& sn) {
-              const float angle = static_cast<float>(m.order(l, o)) * g.phi(iph) * radian;
-              c = std::cos(angle);
-              sn = std::sin(angle);
-            },
-            pa, pb);
-        const float s = pa * pa + pb * pb;
-        const auto ip = static_cast<std::size_t>(iph - 1);
-        residx[ip] += s;
-        const float fwt = std::sqrt(s) / fmean;
-        ms.points(iph, irs) += fwt;
-        residy[ip] += fwt * 8100.0f;
-      }
+      residy += fwt * 8100.0f;
     }
     for (std::int32_t iph = 1; iph <= g.nph; ++iph)
       for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
-        acc.resid(iph, iz, irs) += residy[static_cast<std::size_t>(iph - 1)];
-        acc.resid2(iph, iz, irs) += residx[static_cast<std::size_t>(iph - 1)];
+        acc.resid(iph, iz, irs) += residy;
+        acc.resid2(iph, iz, irs) += residx;
       }
   }
 }

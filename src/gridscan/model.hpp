@@ -60,19 +60,10 @@ struct ModelGrid {
 };
 
 // The sums of a pass that depend on the rotation on a layer line of several orders: the
-// predicted amplitude changes with phi, and with it the point weights and the reference's
-// amplitude sums. The divisor of the phase residual at (phi, scale) is points(irs) of the
-// Accumulators plus points(iph, irs) here.
+// predicted amplitude, summed for the amplitude scale (taken at the vector minimum's rotation).
 struct ModelSums {
-  std::vector<float> pointsv = std::vector<float>(nphcap * nrscap, 0.0f);
   std::vector<float> f1sumv = std::vector<float>(nphcap * llcap * nrscap, 0.0f);
 
-  float& points(std::int32_t iph, std::int32_t irs) {
-    return pointsv[static_cast<std::size_t>((iph - 1) + nphcap * (irs - 1))];
-  }
-  float points(std::int32_t iph, std::int32_t irs) const {
-    return pointsv[static_cast<std::size_t>((iph - 1) + nphcap * (irs - 1))];
-  }
   float& f1sum(std::int32_t l, std::int32_t iph, std::int32_t irs) {
     return f1sumv[static_cast<std::size_t>((iph - 1) + nphcap * ((l - 1) + llcap * (irs - 1)))];
   }
@@ -117,10 +108,10 @@ class LiteralModelKernel final : public ModelKernel {
 
 std::unique_ptr<ModelKernel> make_model_kernel(KernelChoice choice);
 
-// The model's samples of layer line l (several orders) that the test block does not reach:
-// as add_uncovered, with the predicted amplitude at each rotation.
-void add_uncovered_model(const ModelGrid& m, std::int32_t l, const OrderSigns& sign, std::int32_t irmax,
-                         std::int32_t irlast, float wt, const PassGrid& g, float fmean, Accumulators& acc,
-                         ModelSums& ms);
+// The model's samples of layer line l (several orders) that the test block does not reach: as
+// add_uncovered, each with the root of the sum of its orders' squared amplitudes (the mean
+// amplitude of the prediction over every rotation), so that it costs the same at every trial.
+void add_uncovered_model(const ModelGrid& m, std::int32_t l, std::int32_t irmax, std::int32_t irlast, float wt,
+                         const PassGrid& g, float fmean, Accumulators& acc);
 
 }  // namespace gridscan

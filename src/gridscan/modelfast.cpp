@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gridscan/modellanes.hpp"
+
 namespace gridscan {
 
 FastModelKernel::FastModelKernel(phaselanes::Level level) : level_(level), lanes_(model_lanes_for(level)) {}
@@ -63,7 +65,7 @@ void model_sweep_exact(const ModelBatch& b) {
         float del = std::fabs(b.delpsi[at] + b.delzed[z]);
         del = static_cast<float>(std::fmod(static_cast<double>(del), 360.0));
         if (del > 180.0f) del = 360.0f - del;
-        b.r1[p * b.zcells + z] += del * b.fwt[at];
+        b.r1[p * b.zcells + z] += del * b.fwt[k];
         const float a3 = b.a2[k] * b.cz[z] - b.b2[k] * b.sz[z];
         const float b3 = b.a2[k] * b.sz[z] + b.b2[k] * b.cz[z];
         b.r2[p * b.zcells + z] += (b.pa[at] - a3) * (b.pa[at] - a3) + (b.pb[at] - b3) * (b.pb[at] - b3);
@@ -100,12 +102,12 @@ void FastModelKernel::accumulate(const ModelGrid& m, std::int32_t l, const Order
   b.nph = g.nph;
   b.phis = t.phis;
   b.fmean2 = 2.0f * fmean;
+  const float fmean2 = 2.0f * fmean;
   b.pa = pa_.data();
   b.pb = pb_.data();
   b.delpsi = delpsi_.data();
   b.fwt = fwt_.data();
   b.f1sum = f1sum_.data();
-  b.points = points_.data();
   b.delzed = t.delzed.data();
   b.cz = t.cz.data();
   b.sz = t.sz.data();
@@ -135,8 +137,10 @@ void FastModelKernel::accumulate(const ModelGrid& m, std::int32_t l, const Order
           cb_[k] = sign[oi] * (fj * sin1_[at] * u + fk * sin1_[at + 1] * tt);
         }
         acc.f2sum(l, irs) += s.f;
-        acc.xinc(irs) += s.wt;
         const auto k = static_cast<std::size_t>(count++);
+        fwt_[k] = model_weight(&ca_[k], &cb_[k], orders, batch, s.f, fmean2);
+        acc.points(irs) += fwt_[k];
+        acc.xinc(irs) += s.wt;
         psi_[k] = s.psi;
         f_[k] = s.f;
         a2_[k] = s.a2;
@@ -147,16 +151,11 @@ void FastModelKernel::accumulate(const ModelGrid& m, std::int32_t l, const Order
 
       // The prediction at every rotation, and the running sums that depend on it.
       std::fill(f1sum_.begin(), f1sum_.end(), 0.0f);
-      std::fill(points_.begin(), points_.end(), 0.0f);
-      for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
-        f1sum_[static_cast<std::size_t>(iph - 1)] = ms.f1sum(l, iph, irs);
-        points_[static_cast<std::size_t>(iph - 1)] = ms.points(iph, irs);
-      }
+      for (std::int32_t iph = 1; iph <= g.nph; ++iph) f1sum_[static_cast<std::size_t>(iph - 1)] = ms.f1sum(l, iph, irs);
       lanes_.terms(b);
       double largest = 0.0;
       for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
         ms.f1sum(l, iph, irs) = f1sum_[static_cast<std::size_t>(iph - 1)];
-        ms.points(iph, irs) = points_[static_cast<std::size_t>(iph - 1)];
         for (std::int32_t k = 0; k < count; ++k)
           largest = std::max(
               largest, std::fabs(static_cast<double>(delpsi_[static_cast<std::size_t>(k * model_stride + iph - 1)])));

@@ -47,12 +47,11 @@ class FastModelKernel final : public ModelKernel {
   Tables tab_;
   // One radial scale's batch: what each sample brings, and what it meets at each rotation.
   std::vector<float> ca_ = std::vector<float>(ordcap * batch, 0.0f), cb_ = std::vector<float>(ordcap * batch, 0.0f);
-  std::array<float, batch> psi_{}, f_{}, a2_{}, b2_{};
+  std::array<float, batch> psi_{}, f_{}, a2_{}, b2_{}, fwt_{};
   std::vector<float> pa_ = std::vector<float>(batch * model_stride, 0.0f);
   std::vector<float> pb_ = std::vector<float>(batch * model_stride, 0.0f);
   std::vector<float> delpsi_ = std::vector<float>(batch * model_stride, 0.0f);
-  std::vector<float> fwt_ = std::vector<float>(batch * model_stride, 0.0f);
-  std::array<float, model_stride> f1sum_{}, points_{};
+  std::array<float, model_stride> f1sum_{};
   // The rows of one radial scale's sums: rotation after rotation, the shifts side by side.
   std::vector<float> r1_ = std::vector<float>(nphcap * zcap, 0.0f), r2_ = std::vector<float>(nphcap * zcap, 0.0f);
   // cos and sin of the model's phases of the layer line, by order and grid index.

@@ -91,13 +91,22 @@ inline void model_prediction(const float* ca, const float* cb, std::int32_t orde
   }
 }
 
-// What a test sample (phase psi, amplitude f) meets at a prediction (pa, pb): the predicted
-// amplitude, the phase difference and the point weight.
+// What a test sample of phase psi meets at a prediction (pa, pb): the predicted amplitude and
+// the phase difference.
 template <class V>
-inline void model_term(V pa, V pb, float psi, float f, float fmean2, V& ff1, V& delpsi, V& fwt) {
+inline void model_term(V pa, V pb, float psi, V& ff1, V& delpsi) {
   ff1 = sqrt_v(pa * pa + pb * pb);
   delpsi = splat_v<V>(psi) - phase_degrees(pa, pb);
-  fwt = (ff1 + f) / fmean2;
+}
+
+// The point weight of a sample of amplitude f where the orders' values are (ca, cb): from the
+// root of the sum of their squared amplitudes, the mean amplitude of the prediction over every
+// rotation, so that every trial weighs the sample alike (as a reference of one order does).
+inline float model_weight(const float* ca, const float* cb, std::int32_t orders, std::int32_t cstride, float f,
+                          float fmean2) {
+  float ss = 0.0f;
+  for (std::int32_t o = 0; o < orders; ++o) ss += ca[o * cstride] * ca[o * cstride] + cb[o * cstride] * cb[o * cstride];
+  return (std::sqrt(ss) + f) / fmean2;
 }
 
 template <int W>
@@ -115,15 +124,13 @@ inline void model_terms_lanes(const ModelBatch& b) {
             s = load_n<W>(b.es + o * model_stride + p0);
           },
           pa, pb);
-      V ff1, delpsi, fwt;
-      model_term<V>(pa, pb, b.psi[k], b.f[k], b.fmean2, ff1, delpsi, fwt);
+      V ff1, delpsi;
+      model_term<V>(pa, pb, b.psi[k], ff1, delpsi);
       const std::int32_t at = k * model_stride + p0;
       store_n(b.pa + at, pa);
       store_n(b.pb + at, pb);
       store_n(b.delpsi + at, delpsi);
-      store_n(b.fwt + at, fwt);
       store_n(b.f1sum + p0, load_n<W>(b.f1sum + p0) + ff1);
-      store_n(b.points + p0, load_n<W>(b.points + p0) + fwt);
     }
   }
 }
@@ -142,7 +149,7 @@ inline void model_sweep_run(const ModelBatch& b, std::int32_t p, std::int32_t z0
   }
   for (std::int32_t k = 0; k < b.count; ++k) {
     const std::int32_t at = k * model_stride + p;
-    const V x0 = splat_v<V>(b.delpsi[at]), wk = splat_v<V>(b.fwt[at]);
+    const V x0 = splat_v<V>(b.delpsi[at]), wk = splat_v<V>(b.fwt[k]);
     const V pak = splat_v<V>(b.pa[at]), pbk = splat_v<V>(b.pb[at]);
     const V a2k = splat_v<V>(b.a2[k]), b2k = splat_v<V>(b.b2[k]);
 #pragma GCC unroll 8

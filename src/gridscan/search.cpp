@@ -158,14 +158,13 @@ void read_test_pass(records::LineSource& test, const Control& c, const Reference
     }
     flush();
     if (multi)
-      add_uncovered_model(model->m, l, sign, ref.irmax[static_cast<std::size_t>(l - 1)], ir, c.wt(l), g, fmean, acc,
-                          model->sums);
+      add_uncovered_model(model->m, l, ref.irmax[static_cast<std::size_t>(l - 1)], ir, c.wt(l), g, fmean, acc);
     else
       add_uncovered(ref, l, ir, c.wt(l), g, fmean, acc);
   }
 }
 
-PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule, const ModelSums* ms) {
+PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule) {
   PassResult r;
   // The phase minimum of each radial scale, its grid point and the vector residual there.
   struct ScaleMinimum {
@@ -174,12 +173,9 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, 
   };
   std::array<ScaleMinimum, nrscap> at{};
   for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
-    if (!ms && acc.points(irs) == 0.0f) continue;
+    if (acc.points(irs) == 0.0f) continue;
     ScaleMinimum& m = at[static_cast<std::size_t>(irs - 1)];
     for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
-      // Against a model the point weights of a layer line of several orders vary with phi.
-      const float points = ms ? acc.points(irs) + ms->points(iph, irs) : acc.points(irs);
-      if (points == 0.0f) continue;
       for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
         float& r2 = acc.resid2(iph, iz, irs);
         r2 = std::sqrt(r2 / acc.xinc(irs));
@@ -190,7 +186,7 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, 
           st.iph20 = iph;
         }
         float& r1 = acc.resid(iph, iz, irs);
-        r1 = r1 / points;
+        r1 = r1 / acc.points(irs);
         if (r1 < m.resid) m = ScaleMinimum{r1, r2, iph, iz};
         if (r1 < r.resmin) {
           r.resmin = r1;
@@ -269,12 +265,11 @@ int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& 
     std::fill(acc.resid2v.begin(), acc.resid2v.end(), 0.0f);
     acc.pointsv.fill(0.0f);
     acc.xincv.fill(0.0f);
-    if (model) std::fill(model->sums.pointsv.begin(), model->sums.pointsv.end(), 0.0f);
     const float fmean = ref.sumf1 / ref.allpts;
 
     read_test_pass(test, c, ref, g, fmean, acc, st, report, kernel, model);
 
-    const PassResult r = evaluate_pass(g, acc, st, c.scale_rule, model ? &model->sums : nullptr);
+    const PassResult r = evaluate_pass(g, acc, st, c.scale_rule);
     report.line(phase_minimum_line(r.resmin, st.phi0, st.z0, st.rsc0));
     report.line(ampscale_line(r.vector_found ? mean_ampscale(c, ref, acc, st.ir20, model, st.iph20) : std::nullopt));
 

@@ -80,10 +80,7 @@ struct PassResult {
 // phase residual lies within valley_margin of the pass's lowest form its flat valley, and the
 // one of them whose vector residual is lowest at its phase minimum gives the phase minimum
 // (resmin and the grid point of that scale); the vector minimum is taken as always.
-// With model sums, the divisor of the phase residual at (phi, scale) is points(irs) plus the
-// model's points(iph, irs), and a grid point whose divisor is 0 takes no part.
-PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule = ScaleRule::amplitudes,
-                         const ModelSums* ms = nullptr);
+PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule = ScaleRule::amplitudes);
 
 // The mean over layer lines with a positive weight of f1sum/f2sum at the scale ir20 (f2sum
 // itself when it is not positive); nothing when no layer line has a positive weight. A layer

@@ -35,9 +35,10 @@ void sweep_avx512(const CellSweep& s);
 inline constexpr std::int32_t model_stride = 64;
 
 // One radial scale's batch of samples on a layer line of several orders.
-//   terms: per sample k the orders' values ca, cb at [o * kstride + k], psi, f, a2, b2 at [k];
-//     the turn of each order ec, es at [o * model_stride + iph - 1]; out: at [k * model_stride + iph - 1]
-//     the prediction pa, pb, delpsi and fwt; the running sums f1sum and points at [iph - 1].
+//   terms: per sample k the orders' values ca, cb at [o * kstride + k], psi, f, a2, b2, fwt at
+//     [k]; the turn of each order ec, es at [o * model_stride + iph - 1]; out: at
+//     [k * model_stride + iph - 1] the prediction pa, pb and delpsi; the running sum f1sum of
+//     the predicted amplitudes at [iph - 1].
 //   sweep: per phi row the cells of every axial shift side by side (zcells, a whole number of
 //     vectors), with delzed and the cosine and sine of its turn at [iz - 1]; r1, r2 the rows'
 //     sums at [(iph - 1) * zcells + iz - 1], in and out.
@@ -47,8 +48,9 @@ struct ModelBatch {
   const float *ec = nullptr, *es = nullptr;
   std::int32_t nph = 0, phis = 0;  // phi values, and padded to whole vectors
   float fmean2 = 0.0f;
-  float *pa = nullptr, *pb = nullptr, *delpsi = nullptr, *fwt = nullptr;
-  float *f1sum = nullptr, *points = nullptr;
+  const float* fwt = nullptr;  // the point weight of sample k, at [k]
+  float *pa = nullptr, *pb = nullptr, *delpsi = nullptr;
+  float* f1sum = nullptr;
   const float *delzed = nullptr, *cz = nullptr, *sz = nullptr;
   std::int32_t zcells = 0;
   float *r1 = nullptr, *r2 = nullptr;
