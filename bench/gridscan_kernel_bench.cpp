@@ -1,7 +1,10 @@
 // The two gridscan accumulation kernels on one realistic pass: 40 layer lines with reference
 // samples out to grid point 140 and test samples to grid point 149, over the first-pass grid
 // (27 x 91 x 6) and a later-pass grid (11 x 11 x 6), the fast kernel at each vector width. The counter "evals" is the
-// rate of grid-point evaluations (one sample at one rotation, shift and radial scale).
+// rate of grid-point evaluations (one sample at one rotation, shift and radial scale). The model
+// kernels take the same samples against a model of three orders on every layer line (the
+// reference's order and two more, n + 10 and n - 10, of lower amplitudes), predicting their
+// sum at every rotation.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -12,6 +15,7 @@
 
 #include "gridscan/fastkernel.hpp"
 #include "gridscan/kernel.hpp"
+#include "gridscan/modelfast.hpp"
 #include "gridscan/search.hpp"
 
 using namespace gridscan;
@@ -86,6 +90,66 @@ void run_pass(benchmark::State& state, BlockKernel& kernel) {
   state.counters["evals"] = benchmark::Counter(evals, benchmark::Counter::kIsRate);
 }
 
+// The workload's reference as a model of three orders a layer line.
+const ModelGrid& model() {
+  static const std::unique_ptr<ModelGrid> m = [] {
+    auto g = std::make_unique<ModelGrid>();
+    const Workload& w = workload();
+    for (std::int32_t l = 1; l <= lines; ++l) {
+      const std::int32_t nn = w.ref->nn1[static_cast<std::size_t>(l - 1)];
+      g->norders[static_cast<std::size_t>(l - 1)] = 3;
+      g->nn[static_cast<std::size_t>(l - 1)] = {nn, nn + 10, nn - 10};
+      for (std::int32_t j = 1; j <= nrmax; ++j) {
+        if (w.ref->f1(l, j) == 0.0f) continue;
+        for (std::int32_t o = 0; o < 3; ++o) {
+          g->f(l, o, j) = w.ref->f1(l, j) / static_cast<float>(1 + 2 * o);
+          g->psi(l, o, j) = w.ref->psi1(l, j) + 50.0f * static_cast<float>(o);
+        }
+        g->set_present(l, j);
+      }
+    }
+    return g;
+  }();
+  return *m;
+}
+
+void run_model_pass(benchmark::State& state, ModelKernel& kernel) {
+  const Workload& w = workload();
+  const ModelGrid& m = model();
+  const PassGrid g = grid_of(state.range(0));
+  auto acc = std::make_unique<Accumulators>();
+  auto sums = std::make_unique<ModelSums>();
+  double evals = 0.0;
+  for (auto _ : state) {
+    std::fill(acc->pointsv.begin(), acc->pointsv.end(), 0.0f);
+    std::fill(acc->xincv.begin(), acc->xincv.end(), 0.0f);
+    for (std::int32_t l = 1; l <= lines; ++l) {
+      const OrderSigns sign = order_signs(m, l, m.order(l, 0), false);
+      kernel.accumulate(m, l, sign, g, w.fmean, w.blocks[static_cast<std::size_t>(l - 1)], *acc, *sums);
+    }
+    benchmark::DoNotOptimize(acc->residv.data());
+    for (std::int32_t irs = 1; irs <= g.nrs; ++irs)
+      evals += static_cast<double>(acc->xinc(irs)) * static_cast<double>(g.nph) * static_cast<double>(g.nz);
+  }
+  state.counters["evals"] = benchmark::Counter(evals, benchmark::Counter::kIsRate);
+}
+
+void BM_gridscan_model_literal(benchmark::State& state) {
+  LiteralModelKernel k;
+  run_model_pass(state, k);
+}
+
+void BM_gridscan_model_fast(benchmark::State& state) {
+  const auto level = static_cast<phaselanes::Level>(state.range(1));
+  if (!phaselanes::level_supported(level)) {
+    state.SkipWithError("the processor does not run this level");
+    return;
+  }
+  state.SetLabel(std::string(phaselanes::level_name(level)));
+  FastModelKernel k(level);
+  run_model_pass(state, k);
+}
+
 void BM_gridscan_literal(benchmark::State& state) {
   LiteralKernel k;
   run_pass(state, k);
@@ -108,5 +172,7 @@ void BM_gridscan_fast(benchmark::State& state) {
 // Argument 0: the first-pass grid; 1: a later-pass grid.
 BENCHMARK(BM_gridscan_literal)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_gridscan_fast)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_gridscan_model_literal)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_gridscan_model_fast)->ArgsProduct({{0, 1}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "gridscan/control.hpp"
+#include "gridscan/model.hpp"
 #include "gridscan/reference.hpp"
 #include "gridscan/report.hpp"
 #include "gridscan/search.hpp"
@@ -19,6 +20,7 @@ const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
     "                [--flags ignored|amplitudes] [--kernel fast|literal|sse2|avx2|avx512]\n"
     "                [--resolution RES] [--around PHI Z RSCALE] [--scale-by amplitudes|phase]\n"
+    "                [--model]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -66,6 +68,26 @@ const std::string_view help_text =
     "another pass, centred on the best point, while that point lies on the border of the grid\n"
     "(or on its first two radial scales).\n"
     "\n"
+    "--model reads the reference as a model of several Bessel orders a layer line (as layermean\n"
+    "writes it when it separates overlapping orders): consecutive blocks of one layer-line\n"
+    "number form one layer line, each block one order n (at most 8 a layer line, each once), in\n"
+    "the phase convention of a near-side file; llmax and the weights count layer lines, and\n"
+    "test block k meets layer line k. For the view turned by phi the model predicts on layer\n"
+    "line l at radius R the sum over its orders of N_nl(R) exp(i n phi), an order whose near\n"
+    "half (negative R for n >= 0, positive R for n < 0) is not the test block's taking the\n"
+    "factor (-1)^n, and far-side test data (iside = 1) (-1)^n more, instead of the test phases\n"
+    "turned by n*180. The test data, moved by the axial shift alone, are scored against that\n"
+    "prediction: the phase residual, the vector residual, the model's samples the test data do\n"
+    "not reach, and the amplitude scale at the rotation of the vector minimum. The point\n"
+    "weights, the penalty of a sample not reached and the mean reference amplitude take at each\n"
+    "grid point the root of the sum of the orders' squared amplitudes (the mean amplitude of\n"
+    "the prediction over every rotation), so that every trial weighs a sample alike. A test\n"
+    "block is compared when its order is one of its layer line's. A layer line of one order is\n"
+    "searched exactly as without --model, so a reference of one order a layer line gives the\n"
+    "same report either way. Without --model, two successive reference blocks of one layer line\n"
+    "and different orders draw a warning on standard error (they would be taken as layer lines\n"
+    "of their own).\n"
+    "\n"
     "--kernel chooses how the residuals are accumulated: fast (the default) with the widest\n"
     "vectors the processor runs, sse2, avx2 or avx512 with vectors of that instruction set (4, 8\n"
     "or 16 lanes), literal step by step as the search is written. All write the same report,\n"
@@ -86,6 +108,10 @@ Files parse_arguments(const std::vector<std::string>& args) {
   // --around takes three values; the rest are "--name value".
   std::vector<std::string> rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--model") {
+      f.model = true;
+      continue;
+    }
     if (args[i] != "--around") {
       rest.push_back(args[i]);
       continue;
@@ -157,6 +183,20 @@ void warn_on_spacing(std::ostream& err, const Files& f, const Control& c, const 
       << " of the reference's points (" << f.reference << "); samples will not fall one to a grid point\n";
 }
 
+// Two successive reference blocks of one layer line and different orders are a model of
+// several orders a layer line; without --model they are taken as layer lines of their own,
+// each paired with a test block by position, and the search goes wrong without an error.
+void warn_on_orders(std::ostream& err, const Files& f, const Control& c, const ReferenceGrid& ref) {
+  for (std::int32_t l = 2; l <= c.llmax; ++l) {
+    const auto i = static_cast<std::size_t>(l - 1);
+    if (ref.nl1[i] != ref.nl1[i - 1] || ref.nn1[i] == ref.nn1[i - 1]) continue;
+    err << "gridscan: " << f.reference << ": blocks " << l - 1 << " and " << l << " hold orders " << ref.nn1[i - 1]
+        << " and " << ref.nn1[i] << " of layer line " << ref.nl1[i]
+        << "; a reference of several orders a layer line is read with --model\n";
+    return;
+  }
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, progmain::Streams streams) {
@@ -178,8 +218,13 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
                 << "; only the first " << c.llmax << " layer lines are compared, at most " << llcap
                 << " are supported\n";
   ReferenceGrid ref;
-  load_reference(refsrc, c, ref, report);
+  const std::unique_ptr<ModelGrid> model = files.model ? std::make_unique<ModelGrid>() : nullptr;
+  if (model)
+    load_model(refsrc, c, ref, *model, report);
+  else
+    load_reference(refsrc, c, ref, report);
   warn_on_spacing(streams.err, files, c, ref);
+  if (!model) warn_on_orders(streams.err, files, c, ref);
   // The point weights of the search are relative to the mean reference amplitude.
   if (ref.allpts == 0.0f && c.smax > 0.0f)
     throw records::ReadError(files.reference, "no reference sample of the " + std::to_string(c.llmax) +
@@ -196,7 +241,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
                                                   ": the point weights of the search are undefined");
   read_control_tail(control, c);
   const std::unique_ptr<BlockKernel> kernel = make_kernel(files.kernel);
-  return run_search(c, ref, test, report, streams.out, streams.err, *kernel);
+  if (!model) return run_search(c, ref, test, report, streams.out, streams.err, *kernel);
+  const std::unique_ptr<ModelKernel> model_kernel = make_model_kernel(files.kernel);
+  ModelPass pass{*model, *model_kernel, {}};
+  return run_search(c, ref, test, report, streams.out, streams.err, *kernel, &pass);
 }
 
 }  // namespace gridscan

@@ -28,11 +28,12 @@ struct Files {
   float resolution = 0.0f;                       // --resolution RES in Angstroms; 0: every sample takes part
   std::optional<Around> around;                  // --around PHI Z RSCALE
   ScaleRule scale_rule = ScaleRule::amplitudes;  // --scale-by amplitudes|phase
+  bool model = false;                            // --model: the reference may hold several orders a layer line
 };
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
 // '='; --kernel fast|literal, --flags ignored|amplitudes, --scale-by amplitudes|phase and
-// --resolution RES likewise; --around followed by three numbers. Anything else throws
+// --resolution RES likewise; --around followed by three numbers; --model alone. Anything else throws
 // ReadError("command line", ...).
 Files parse_arguments(const std::vector<std::string>& args);
 

@@ -98,7 +98,8 @@ void add_uncovered(const ReferenceGrid& ref, std::int32_t l, std::int32_t irlast
 }
 
 void read_test_pass(records::LineSource& test, const Control& c, const ReferenceGrid& ref, const PassGrid& g,
-                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, BlockKernel& kernel) {
+                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, BlockKernel& kernel,
+                    ModelPass* model) {
   layerline::PointListReader reader(test, layerline::EndOfBlockRule::RadiusZero);
   // Samples wait here until their block ends, at most block_batch of them.
   constexpr std::size_t block_batch = 1024;
@@ -108,6 +109,8 @@ void read_test_pass(records::LineSource& test, const Control& c, const Reference
     for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
       acc.f1sum(l, irs) = 0.0f;
       acc.f2sum(l, irs) = 0.0f;
+      if (model)
+        for (std::int32_t iph = 1; iph <= g.nph; ++iph) model->sums.f1sum(l, iph, irs) = 0.0f;
     }
     std::int32_t ir = 0;  // grid index of the latest point record
     std::optional<layerline::BlockHeader> h = reader.next_header();
@@ -115,34 +118,49 @@ void read_test_pass(records::LineSource& test, const Control& c, const Reference
       throw records::ReadError(test.name(), test.line() + 1, 0, 0,
                                "end of file: the label record of test block " + std::to_string(l) + " of " +
                                    std::to_string(c.llmax) + " expected");
+    const bool multi = model != nullptr && model->m.multi(l);
     // A block of another Bessel order is read but not compared.
-    const bool compared = h->nn == ref.nn1[static_cast<std::size_t>(l - 1)];
+    bool compared = h->nn == ref.nn1[static_cast<std::size_t>(l - 1)];
+    OrderSigns sign{};
+    if (multi) {
+      compared = false;
+      for (std::int32_t o = 0; o < model->m.orders(l); ++o) compared = compared || model->m.order(l, o) == h->nn;
+      sign = order_signs(model->m, l, h->nn, c.iside == 1);
+    }
     std::int32_t nl = h->nl;
     if (nl != ref.nl1[static_cast<std::size_t>(l - 1)]) {
       st.illdiff = true;
       nl = ref.nl1[static_cast<std::size_t>(l - 1)];
     }
+    const auto flush = [&] {
+      if (multi)
+        model->kernel.accumulate(model->m, l, sign, g, fmean, samples, acc, model->sums);
+      else
+        kernel.accumulate(ref, l, g, fmean, samples, acc);
+      samples.clear();
+    };
     // The block's samples go to the kernel together, in file order, before its penalty step.
     samples.clear();
     for (;;) {
       const layerline::PointRead pr = reader.next_point();
       // The end of the file inside a block ends the pass's reading, without the penalty step.
       if (pr.kind == layerline::PointKind::EndOfFile) {
-        kernel.accumulate(ref, l, g, fmean, samples, acc);
+        flush();
         return;
       }
       if (pr.kind == layerline::PointKind::EndOfBlock && ir != 0) break;
       if (c.iprint == 1) report.echo(pr.point);
       ir = truncate_index(pr.point.r / c.delbr + 1.1f);
       if (ir > nrmax || !compared || !c.uses(pr.point.amp)) continue;
-      samples.push_back(prepare_test_sample(pr.point, h->scale, c.wt(l), h->nn, nl, c.iside, c.ipole));
-      if (samples.size() == block_batch) {
-        kernel.accumulate(ref, l, g, fmean, samples, acc);
-        samples.clear();
-      }
+      // On a layer line of several orders the side is the prediction's, not the test phases'.
+      samples.push_back(prepare_test_sample(pr.point, h->scale, c.wt(l), h->nn, nl, multi ? 0 : c.iside, c.ipole));
+      if (samples.size() == block_batch) flush();
     }
-    kernel.accumulate(ref, l, g, fmean, samples, acc);
-    add_uncovered(ref, l, ir, c.wt(l), g, fmean, acc);
+    flush();
+    if (multi)
+      add_uncovered_model(model->m, l, ref.irmax[static_cast<std::size_t>(l - 1)], ir, c.wt(l), g, fmean, acc);
+    else
+      add_uncovered(ref, l, ir, c.wt(l), g, fmean, acc);
   }
 }
 
@@ -165,6 +183,7 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, 
           r.resmn2 = r2;
           r.vector_found = true;
           st.ir20 = irs;
+          st.iph20 = iph;
         }
         float& r1 = acc.resid(iph, iz, irs);
         r1 = r1 / acc.points(irs);
@@ -198,12 +217,14 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, 
   return r;
 }
 
-std::optional<float> mean_ampscale(const Control& c, const ReferenceGrid& ref, Accumulators& acc, std::int32_t ir20) {
+std::optional<float> mean_ampscale(const Control& c, const ReferenceGrid& ref, Accumulators& acc, std::int32_t ir20,
+                                   ModelPass* model, std::int32_t iph20) {
   float sum = 0.0f;
   std::int32_t count = 0;
   for (std::int32_t l = 1; l <= c.llmax; ++l) {
     const float f2 = acc.f2sum(l, ir20);
-    const float scale = f2 > 0.0f ? acc.f1sum(l, ir20) / f2 : f2;
+    const float f1 = model && model->m.multi(l) ? model->sums.f1sum(l, iph20, ir20) : acc.f1sum(l, ir20);
+    const float scale = f2 > 0.0f ? f1 / f2 : f2;
     if (c.wt(l) > 0.0f && !ref.beyond[static_cast<std::size_t>(l - 1)]) {
       sum += scale;
       ++count;
@@ -228,7 +249,7 @@ bool needs_another_pass(const SearchState& st, const PassGrid& g) {
 }
 
 int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& test, ReportWriter& report,
-               std::ostream& out, std::ostream& err, BlockKernel& kernel) {
+               std::ostream& out, std::ostream& err, BlockKernel& kernel, ModelPass* model) {
   SearchState st;
   Accumulators acc;
   int status = 0;
@@ -246,11 +267,11 @@ int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& 
     acc.xincv.fill(0.0f);
     const float fmean = ref.sumf1 / ref.allpts;
 
-    read_test_pass(test, c, ref, g, fmean, acc, st, report, kernel);
+    read_test_pass(test, c, ref, g, fmean, acc, st, report, kernel, model);
 
     const PassResult r = evaluate_pass(g, acc, st, c.scale_rule);
     report.line(phase_minimum_line(r.resmin, st.phi0, st.z0, st.rsc0));
-    report.line(ampscale_line(r.vector_found ? mean_ampscale(c, ref, acc, st.ir20) : std::nullopt));
+    report.line(ampscale_line(r.vector_found ? mean_ampscale(c, ref, acc, st.ir20, model, st.iph20) : std::nullopt));
 
     if (!r.phase_found) {
       // A further pass would be centred on nothing: the search ends here.

@@ -11,6 +11,7 @@
 #include "gridscan/control.hpp"
 #include "gridscan/grids.hpp"
 #include "gridscan/kernel.hpp"
+#include "gridscan/model.hpp"
 #include "gridscan/report.hpp"
 #include "layerline/pointlist.hpp"
 #include "records/source.hpp"
@@ -22,6 +23,15 @@ struct SearchState {
   float phi0 = 0.0f, z0 = 0.0f, rsc0 = 0.0f;  // phase minimum of the latest pass that found one
   std::int32_t ir20 = 0;                      // radial-scale index of the latest vector minimum
   bool illdiff = false;                       // a test block's layer-line number differed
+  std::int32_t iph20 = 0;                     // rotation index of the latest vector minimum
+};
+
+// A search against a model of several orders on some layer lines (--model): the model, its
+// kernel and the sums of a pass that depend on the rotation.
+struct ModelPass {
+  const ModelGrid& m;
+  ModelKernel& kernel;
+  ModelSums sums;
 };
 
 // The grid of one pass from its ranges and steps; nph, nz and nrs are int(range/step + 1.1),
@@ -50,8 +60,12 @@ void add_uncovered(const ReferenceGrid& ref, std::int32_t l, std::int32_t irlast
 // Reads the llmax blocks of the test file once, from where it stands, adding every usable
 // sample to acc through kernel (a block's samples together, in file order). The end of the file inside a run of point
 // records ends the reading; where a label or parameter record is expected it throws ReadError.
+// With a model, test block l meets layer line l of the model: one of several orders through
+// the model's kernel (compared when the test block's order is one of them; iside then turns
+// the prediction to the far side instead of the test phases), one of one order as always.
 void read_test_pass(records::LineSource& test, const Control& c, const ReferenceGrid& ref, const PassGrid& g,
-                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, BlockKernel& kernel);
+                    float fmean, Accumulators& acc, SearchState& st, ReportWriter& report, BlockKernel& kernel,
+                    ModelPass* model = nullptr);
 
 struct PassResult {
   bool phase_found = false;   // some radial scale had points(irs) != 0
@@ -71,7 +85,10 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, 
 // The mean over layer lines with a positive weight of f1sum/f2sum at the scale ir20 (f2sum
 // itself when it is not positive); nothing when no layer line has a positive weight. A layer
 // line wholly beyond the resolution limit (ref.beyond) is left out like one of weight 0.
-std::optional<float> mean_ampscale(const Control& c, const ReferenceGrid& ref, Accumulators& acc, std::int32_t ir20);
+// With a model, a layer line of several orders takes its reference sum at the rotation of the
+// vector minimum, iph20.
+std::optional<float> mean_ampscale(const Control& c, const ReferenceGrid& ref, Accumulators& acc, std::int32_t ir20,
+                                   ModelPass* model = nullptr, std::int32_t iph20 = 0);
 
 // "0PHASE MINIMUM ..." (79 columns) and "0MEAN AMPSCALE = ..." (24 columns; asterisks when the
 // scale has no value).
@@ -86,6 +103,6 @@ inline constexpr std::int32_t max_passes = 50;
 
 // Runs the passes on an open test file and writes the report; returns the exit status.
 int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& test, ReportWriter& report,
-               std::ostream& out, std::ostream& err, BlockKernel& kernel);
+               std::ostream& out, std::ostream& err, BlockKernel& kernel, ModelPass* model = nullptr);
 
 }  // namespace gridscan

@@ -345,6 +345,27 @@ std::vector<Case> all_cases() {
                    any_failure,
                    {"ref.dat"},
                    {"report.txt"}});
+  // --model: a reference cut inside a block, and garbage, read as a model of several orders
+  std::vector<std::string> margs = gargs;
+  margs.push_back("--model");
+  cases.push_back({"gridscan.model_cut_short",
+                   "gridscan",
+                   margs,
+                   std::nullopt,
+                   {},
+                   gfiles(gctl, first_lines(gref, 5), gtest),
+                   any_failure,
+                   {"ref.dat"},
+                   {"report.txt"}});
+  cases.push_back({"gridscan.model_garbage",
+                   "gridscan",
+                   margs,
+                   std::nullopt,
+                   {},
+                   gfiles(gctl, garbage(), gtest),
+                   any_failure,
+                   {"ref.dat"},
+                   {"report.txt"}});
   cases.push_back({"gridscan.report_exists",
                    "gridscan",
                    gargs,
