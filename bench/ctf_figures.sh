@@ -11,9 +11,10 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-48} cores=${2:-2} seed=${3:-1}
-bin=$top/build/bin
+bin=${BIN:-$top/build/bin}
 work=$(mktemp -d /tmp/ctf-figures.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# KEEP=1 keeps the folder of both runs (named on standard error) for a closer look.
+if [ -n "${KEEP:-}" ]; then echo "ctf_figures: the runs stay in $work" >&2; else trap 'rm -rf "$work"' EXIT; fi
 for kind in plain ctf; do
   extra=()
   [ $kind = ctf ] && extra=(--defocus 1 3 --astigmatism 500)

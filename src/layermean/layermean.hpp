@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ctf/ctf.hpp"
+#include "layermean/average.hpp"
 #include "progmain/progmain.hpp"
 
 namespace layermean {
@@ -18,13 +19,14 @@ struct Options {
   std::string table;    // --table FILE (needed)
   float repeat = 0.0f;  // --repeat C (needed), Angstroms
   std::string output = "average.dat";
-  std::string half1, half2;   // --halves A B
-  std::string stats;          // --stats FILE
-  float delr = 0.0f;          // --delr D; 0: the first data set's radii
-  bool skip_missing = false;  // --skip-missing
-  bool has_ctf = false;       // --ctf V CS A [B]: CTF weights from each row's defocus
-  ctf::Params ctf;            // the microscope (defocus from the table)
-  float wiener = 0.1f;        // --wiener K: the constant 1/SNR of the Wiener-type mean
+  std::string half1, half2;       // --halves A B
+  std::string stats;              // --stats FILE
+  float delr = 0.0f;              // --delr D; 0: the first data set's radii
+  bool skip_missing = false;      // --skip-missing
+  bool has_ctf = false;           // --ctf V CS A [B]: CTF weights from each row's defocus
+  ctf::Params ctf;                // the microscope (defocus from the table)
+  float wiener = default_wiener;  // --wiener K: the constant 1/SNR of the Wiener-type mean
+  bool wiener_auto = false;       // --wiener auto: 1/SNR shell by shell, from the two halves
 };
 
 // Throws records::ReadError("command line", ...) on anything it cannot use.

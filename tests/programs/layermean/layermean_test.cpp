@@ -397,6 +397,12 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
        {"--repeat", "100", "--wiener", "0.1"},
        2,
        "layermean: command line: --wiener is the constant of the CTF weights: give --ctf\n"},
+      // One data set: the halves share no sample from which the SNR could follow.
+      {"file\tphi\tz\trscale\tdefocus_u\na/near.dat\t1\t2\t1\t2e4\n",
+       {"--repeat", "100", "--ctf", "300", "2.7", "0.07", "--wiener", "auto"},
+       2,
+       "layermean: t.tsv: the two halves share no sample: the signal-to-noise ratio that the CTF weights follow "
+       "cannot be estimated (give a constant with --wiener K)\n"},
   };
   for (const Case& c : cases) {
     d.write("t.tsv", c.table);
