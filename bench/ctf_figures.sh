@@ -4,30 +4,64 @@
 # contrast, defocus 1-3 micrometres, astigmatism up to 500 A), each through the workflow; for
 # both, the RMS error of the fitted (phi, z) after symmetry reduction and the resolution of the
 # average's map against the true density at FSC 0.5. Then, for the CTF images, the CTF-weighted
-# (Wiener-type) average against the plain mean of the same phase-flipped data sets: both maps'
-# FSC against the true density shell by shell, from the first zero of the largest defocus on.
-# usage: bench/ctf_figures.sh [N=48] [CORES=2] [SEED=1]
+# (Wiener-type) averages, with the one constant 0.1 and with 1/SNR from the halves shell by
+# shell (the workflow's), against the plain mean of the same phase-flipped data sets, on the
+# fitted and on the true alignments: the maps' FSC against the true density shell by shell,
+# from the first zero of the largest defocus on.
+# usage: [NOISE=0.5] [BIN=build/bin] [KEEP=1] bench/ctf_figures.sh [N=48] [CORES=2] [SEED=1]
 # (after building helixsim, helixft, sidesplit, gridscan, layermean, besselmap and mapfsc)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-48} cores=${2:-2} seed=${3:-1}
-bin=$top/build/bin
+bin=${BIN:-$top/build/bin}
 work=$(mktemp -d /tmp/ctf-figures.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# KEEP=1 keeps the folder of both runs (named on standard error) for a closer look.
+if [ -n "${KEEP:-}" ]; then echo "ctf_figures: the runs stay in $work" >&2; else trap 'rm -rf "$work"' EXIT; fi
 for kind in plain ctf; do
   extra=()
   [ $kind = ctf ] && extra=(--defocus 1 3 --astigmatism 500)
   /usr/bin/python3 "$top/examples/workflow/make_particles" --bin "$bin" --count "$n" --folder "$work/$kind" \
-    --chunk $(((n + 4 * cores - 1) / (4 * cores))) --seed "$seed" "${extra[@]}" >/dev/null
+    --chunk $(((n + 4 * cores - 1) / (4 * cores))) --seed "$seed" --noise "${NOISE:-0.5}" "${extra[@]}" >/dev/null
   (cd "$work/$kind" && snakemake -s "$top/workflow/Snakefile" --configfile config.yaml --cores "$cores" \
     >snakemake.log 2>&1) || { tail -n 20 "$work/$kind/snakemake.log"; exit 1; }
 done
-# The plain mean of the phase-flipped data sets, mapped and compared as the workflow does.
+# The means of the phase-flipped data sets, each mapped and compared as the workflow does: the
+# plain mean, the Wiener-type mean with the one constant 0.1, and with 1/SNR from the halves
+# (the workflow's own), on the fitted alignments and on the true ones (every fit replaced by
+# the symmetry equivalent of its particle's true motion nearest to it, radial scale 1), which
+# shows the averaging apart from the alignment's errors.
 cd "$work/ctf/results"
-"$bin/layermean" --table alignments.tsv --repeat 100 --output plain.dat >/dev/null
-"$bin/besselmap" --input plain.dat --map plain.map --repeat 100 --resolution 10.5 --voxel 2.5 --size 200 200 \
-  >/dev/null
-"$bin/mapfsc" plain.map ../truth.map --table fsc_plain.tsv --mask 50 >/dev/null
+/usr/bin/python3 - "$top/workflow/scripts" "$work/ctf" <<'PY'
+import sys
+from pathlib import Path
+sys.path.insert(0, sys.argv[1])
+import quorvan_wf as wf
+run = Path(sys.argv[2])
+truth = {r["particle"]: (float(r["phi"]), float(r["z"])) for r in wf.read_table(run / "truth.tsv")}
+lines = (run / "results/alignments.tsv").read_text().splitlines()
+head = lines[0].split("\t")
+out = [lines[0]]
+for ln in lines[1:]:
+    r = dict(zip(head, ln.split("\t")))
+    dp, dz = wf.reduce_pair(float(r["phi"]) - truth[r["particle"]][0], float(r["z"]) - truth[r["particle"]][1],
+                            20, 7, 100.0)
+    r.update(phi=f"{float(r['phi']) - dp:.3f}", z=f"{float(r['z']) - dz:.3f}", rscale="1.000")
+    out.append("\t".join(r[h] for h in head))
+(run / "results/alignments_true.tsv").write_text("\n".join(out) + "\n")
+PY
+for table in alignments alignments_true; do
+  for mean in plain constant auto; do
+    opts=()
+    [ $mean = constant ] && opts=(--ctf 300 2.7 0.07 --wiener 0.1)
+    [ $mean = auto ] && opts=(--ctf 300 2.7 0.07 --wiener auto)
+    n=$table.$mean
+    "$bin/layermean" --table $table.tsv --repeat 100 --output $n.dat "${opts[@]}" >$n.txt
+    /usr/bin/python3 "$top/workflow/scripts/keep_layer_lines.py" --limits check/limits.tsv --repeat 100 $n.dat $n.in.dat
+    "$bin/besselmap" --input $n.in.dat --map $n.map --repeat 100 --resolution 10.5 --voxel 2.5 --size 200 200 \
+      >/dev/null
+    "$bin/mapfsc" $n.map ../truth.map --table fsc_$n.tsv --mask 50 >/dev/null
+  done
+done
 /usr/bin/python3 - "$top/workflow/scripts" "$work" <<'PY'
 import math, sys
 from pathlib import Path
@@ -62,14 +96,19 @@ def curve(path):
 # zero by under 1 percent at these resolutions); lambda = 0.019687 A at 300 kV.
 dmax = max(float(r["defocus_u"]) for r in wf.read_table(work / "ctf/particles.tsv"))
 first = math.sqrt((math.pi - math.asin(0.07)) / (math.pi * 0.0196875 * dmax))
-wiener = curve(work / "ctf/results/maps/fsc_average_truth.tsv")
-plain = curve(work / "ctf/results/fsc_plain.tsv")
-print(f"FSC against the truth from the first zero of the largest defocus ({1 / first:.1f} A) to the maps' limit "
-      "(10.5 A): Wiener-type mean against the plain mean of the phase-flipped data")
-worse = 0
-for (s, res, w), (_, _, p) in zip(wiener, plain):
-    if first <= s <= 1 / 10.5:
-        worse += w < p
-        print(f"  {res:7.2f} A  wiener {w:7.4f}  plain {p:7.4f}  {w - p:+.4f}")
-print(f"shells where the Wiener-type mean is below the plain mean: {worse}")
+for table, what in (("alignments", "the fitted alignments"), ("alignments_true", "the true alignments")):
+    c = {m: curve(work / f"ctf/results/fsc_{table}.{m}.tsv") for m in ("plain", "constant", "auto")}
+    print(f"FSC against the truth on {what}, from the first zero of the largest defocus ({1 / first:.1f} A) to the "
+          "maps' limit (10.5 A): the plain mean of the phase-flipped data, the Wiener-type mean with K = 0.1 and "
+          "with K(s) from the halves")
+    worse = {"constant": [], "auto": []}
+    for (s, res, p), (_, _, k), (_, _, a) in zip(c["plain"], c["constant"], c["auto"]):
+        if first <= s <= 1 / 10.5:
+            for m, v in (("constant", k), ("auto", a)):
+                if v < p:
+                    worse[m].append(f"{res:.2f} A ({v - p:+.4f})")
+            print(f"  {res:7.2f} A  plain {p:7.4f}  K=0.1 {k:7.4f} {k - p:+.4f}  K(s) {a:7.4f} {a - p:+.4f}")
+    for m, label in (("constant", "K = 0.1"), ("auto", "K(s)")):
+        print(f"shells where the mean with {label} is below the plain mean: {len(worse[m])}"
+              + (": " + ", ".join(worse[m]) if worse[m] else ""))
 PY

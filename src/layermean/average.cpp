@@ -1,5 +1,6 @@
 #include "layermean/average.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -32,7 +33,8 @@ float label_height(const std::string& label) {
 
 }  // namespace
 
-Averager::Averager(float repeat, float delr, float wiener) : repeat_(repeat), delr_(delr), wiener_(double(wiener)) {}
+Averager::Averager(float repeat, float delr, float wiener, bool from_halves)
+    : repeat_(repeat), delr_(delr), wiener_(from_halves ? 0.0 : double(wiener)), from_halves_(from_halves) {}
 
 void Averager::extend_grid(const std::string& name, const std::vector<layerline::Block>& blocks) {
   for (std::size_t k = grid_.size(); k < blocks.size(); ++k) {
@@ -146,9 +148,10 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
   // |CTF| at sample j, 1 without the CTF (which leaves every sum as it was).
   auto weight_at = [&](std::size_t j) { return c.ctf.empty() ? 1.0 : double(c.ctf[j]); };
 
-  // Least-squares amplitude scale against the running average: c minimises
-  // sum (|A| - c |G|)^2 over the samples both have.
-  if (!sets_.empty()) {
+  // Least-squares amplitude scale against the running average (with k from the halves the
+  // scales are fitted once all data sets are in: fit_scales_from_halves).
+  if (!sets_.empty() && !from_halves_) {
+    // c minimises sum (|CTF| |A| - c |g|)^2 over the samples both have.
     double num = 0.0, den = 0.0;
     for (std::size_t j = 0; j < total_; ++j) {
       // With the CTF the running average is sum/weight where the data sets so far carry the
@@ -161,20 +164,64 @@ void Averager::add(const std::string& name, const std::vector<layerline::Block>&
     }
     if (num > 0.0 && den > 0.0) c.scale = static_cast<float>(num / den);
   }
-  const double wc = double(p.weight) * double(c.scale);
-  std::vector<SampleSums>& half = p.half == 1 ? half1_ : half2_;
-  for (std::size_t j = 0; j < total_; ++j) {
+  accumulate(c);
+  sets_.push_back(std::move(c));
+}
+
+void Averager::accumulate(const Contribution& c) {
+  const double wc = double(c.place.weight) * double(c.scale);
+  std::vector<SampleSums>& half = c.place.half == 1 ? half1_ : half2_;
+  for (std::size_t j = 0; j < total_ && j < c.value.size(); ++j) {
     if (!present(c.value[j])) continue;
     const std::complex<double> g(c.value[j]);
-    const double f = weight_at(j);
+    const double f = c.ctf.empty() ? 1.0 : double(c.ctf[j]);  // 1 without the CTF
     for (SampleSums* s : {&all_[j], &half[j]}) {
       s->sum += wc * f * g;
-      s->weight += double(p.weight) * f * f;
+      s->weight += double(c.place.weight) * f * f;
       s->amp += wc * f * magnitude(g);
       s->count += 1;
     }
   }
-  sets_.push_back(std::move(c));
+}
+
+void Averager::fit_scales_from_halves() {
+  // Data set i of half h should hold |CTF| G / c_i plus noise. Against the other half's
+  // CTF-weighted sum N_o (= S_o G plus noise that is not i's) and its own half's without it
+  // (N_h', S_h'), at every sample
+  //     E |CTF| S_h' Re(g conj N_o) = |CTF|^2 S_h' S_o |G|^2 / c_i,
+  //     E |CTF|^2 Re(N_h' conj N_o) = |CTF|^2 S_h' S_o |G|^2,
+  // so the ratio of their sums is c_i, and no data set's noise enters its own scale (in |g|^2
+  // it would pull every scale down, further for each data set measured against those before
+  // it). The halves' sums hold the scales being fitted: three rounds settle them; the first
+  // data set keeps scale 1.
+  for (int round = 0; round < 3; ++round) {
+    std::vector<float> next(sets_.size(), 1.0f);
+    for (std::size_t i = 0; i < sets_.size(); ++i) {
+      const Contribution& c = sets_[i];
+      const std::vector<SampleSums>& own = c.place.half == 1 ? half1_ : half2_;
+      const std::vector<SampleSums>& other = c.place.half == 1 ? half2_ : half1_;
+      const double wc = double(c.place.weight) * double(c.scale);
+      double num = 0.0, den = 0.0;
+      for (std::size_t j = 0; j < total_ && j < c.value.size(); ++j) {
+        if (!present(c.value[j]) || other[j].count == 0) continue;
+        const std::complex<double> g(c.value[j]);
+        const double f = c.ctf.empty() ? 1.0 : double(c.ctf[j]);
+        const std::complex<double> rest = own[j].sum - wc * f * g;
+        const double rest_weight = own[j].weight - double(c.place.weight) * f * f;
+        num += f * rest_weight * (g * std::conj(other[j].sum)).real();
+        den += f * f * (rest * std::conj(other[j].sum)).real();
+      }
+      if (num > 0.0 && den > 0.0) next[i] = static_cast<float>(den / num);
+    }
+    const float first = next.empty() ? 1.0f : next.front();
+    std::fill(all_.begin(), all_.end(), SampleSums{});
+    std::fill(half1_.begin(), half1_.end(), SampleSums{});
+    std::fill(half2_.begin(), half2_.end(), SampleSums{});
+    for (std::size_t i = 0; i < sets_.size(); ++i) {
+      sets_[i].scale = next[i] / first;
+      accumulate(sets_[i]);
+    }
+  }
 }
 
 std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums, double wiener) {
@@ -184,6 +231,99 @@ std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums, do
     const std::complex<double> m = sums[j].sum / (sums[j].weight + wiener);
     out[j] = std::complex<float>(static_cast<float>(m.real()), static_cast<float>(m.imag()));
   }
+  return out;
+}
+
+std::vector<std::complex<float>> mean_of(const std::vector<SampleSums>& sums, const std::vector<double>& k) {
+  std::vector<std::complex<float>> out(sums.size(), absent);
+  for (std::size_t j = 0; j < sums.size() && j < k.size(); ++j) {
+    if (sums[j].count == 0 || !(sums[j].weight + k[j] > 0.0)) continue;
+    const std::complex<double> m = sums[j].sum / (sums[j].weight + k[j]);
+    out[j] = std::complex<float>(static_cast<float>(m.real()), static_cast<float>(m.imag()));
+  }
+  return out;
+}
+
+double frequency(const LayerLineGrid& g, std::size_t j, float repeat) {
+  const double z = double(g.nl) / double(repeat);
+  return std::sqrt(double(g.r[j]) * double(g.r[j]) + z * z);
+}
+
+std::vector<WienerShell> wiener_shells(const Averager& avg, const std::string& name) {
+  const std::vector<SampleSums>&h1 = avg.half_sums(1), &h2 = avg.half_sums(2);
+  auto both = [&](std::size_t at) { return h1[at].count > 0 && h2[at].count > 0; };
+  double smax = 0.0;
+  std::size_t n = 0;
+  for (const LayerLineGrid& g : avg.grid())
+    for (std::size_t j = 0; j < g.r.size(); ++j)
+      if (both(g.offset + j)) {
+        smax = std::max(smax, frequency(g, j, avg.repeat()));
+        ++n;
+      }
+  if (n == 0 || !(smax > 0.0))
+    throw records::ReadError(name,
+                             "the two halves share no sample: the signal-to-noise ratio that the CTF weights "
+                             "follow cannot be estimated (give a constant with --wiener K)");
+  const std::size_t count = std::clamp<std::size_t>((n + 50) / 100, 4, 24);
+  std::vector<WienerShell> shells(count);
+  // Per shell: sum Re N1 conj(N2), sum |N1|^2 + |N2|^2, sum S1 S2, sum S1^2 + S2^2, sum S1 + S2.
+  std::vector<double> cross(count, 0.0), power(count, 0.0), n1(count, 0.0), n2(count, 0.0), ss(count, 0.0),
+      sq(count, 0.0), sl(count, 0.0);
+  for (const LayerLineGrid& g : avg.grid())
+    for (std::size_t j = 0; j < g.r.size(); ++j) {
+      const std::size_t at = g.offset + j;
+      if (!both(at)) continue;
+      const std::size_t k =
+          std::min(count - 1, static_cast<std::size_t>(frequency(g, j, avg.repeat()) / smax * double(count)));
+      const SampleSums &a = h1[at], &b = h2[at];
+      cross[k] += (a.sum * std::conj(b.sum)).real();
+      n1[k] += std::norm(a.sum);
+      n2[k] += std::norm(b.sum);
+      ss[k] += a.weight * b.weight;
+      sq[k] += a.weight * a.weight + b.weight * b.weight;
+      sl[k] += a.weight + b.weight;
+      shells[k].samples += 1;
+    }
+  for (std::size_t k = 0; k < count; ++k) {
+    WienerShell& w = shells[k];
+    w.s_lo = smax * double(k) / double(count);
+    w.s_hi = smax * double(k + 1) / double(count);
+    if (n1[k] > 0.0 && n2[k] > 0.0) w.fsc = cross[k] / std::sqrt(n1[k] * n2[k]);
+    const double signal = ss[k] > 0.0 ? std::max(0.0, cross[k] / ss[k]) : 0.0;
+    const double noise = sl[k] > 0.0 ? (n1[k] + n2[k] - signal * sq[k]) / sl[k] : 0.0;
+    if (signal <= 0.0) {
+      w.snr = 0.0;
+      w.k = wiener_most;
+    } else if (noise <= 0.0) {
+      w.snr = 1.0 / wiener_least;
+      w.k = wiener_least;
+    } else {
+      w.snr = signal / noise;
+      w.k = std::clamp(noise / signal, wiener_least, wiener_most);
+    }
+  }
+  return shells;
+}
+
+std::vector<double> wiener_at_samples(const Averager& avg, const std::vector<WienerShell>& shells) {
+  std::vector<double> centre, logk;
+  for (const WienerShell& w : shells)
+    if (w.samples > 0) {
+      centre.push_back((w.s_lo + w.s_hi) / 2.0);
+      logk.push_back(std::log(w.k));
+    }
+  std::vector<double> out(avg.samples(), avg.wiener());
+  if (centre.empty()) return out;
+  for (const LayerLineGrid& g : avg.grid())
+    for (std::size_t j = 0; j < g.r.size(); ++j) {
+      const double s = frequency(g, j, avg.repeat());
+      std::size_t i = 0;
+      while (i + 1 < centre.size() && centre[i + 1] <= s) ++i;
+      double v = logk[i];
+      if (s > centre[i] && i + 1 < centre.size())
+        v += (logk[i + 1] - logk[i]) * (s - centre[i]) / (centre[i + 1] - centre[i]);
+      out[g.offset + j] = std::exp(v);
+    }
   return out;
 }
 

@@ -20,7 +20,7 @@ namespace layermean {
 const std::string_view help_text =
     "usage: layermean --table FILE --repeat C [--output FILE] [--halves A B] [--stats FILE]\n"
     "                 [--delr D] [--skip-missing] [--ctf VOLTAGE CS AMPCONTRAST [BFACTOR]]\n"
-    "                 [--wiener K] [--rule U T --radius RMAX [--filter F] [--bessel-level L]]\n"
+    "                 [--wiener K|auto] [--rule U T --radius RMAX [--filter F] [--bessel-level L]]\n"
     "\n"
     "Averages aligned layer-line data sets (point-list files, as sidesplit writes them) in the\n"
     "frame of the reference they were aligned to, and reports how well they agree.\n"
@@ -51,6 +51,9 @@ const std::string_view help_text =
     "               defocus_v, defocus_angle for astigmatism; Angstroms of underfocus, the U\n"
     "               axis in degrees from the image's x axis, the helix axis along its y axis)\n"
     "--wiener K     with --ctf: the constant 1/SNR of the Wiener-type mean (default 0.1)\n"
+    "--wiener auto  with --ctf: 1/SNR shell by shell of the frequency s = sqrt(R^2 + (l/C)^2),\n"
+    "               estimated from the two halves (below); every data set's amplitude scale\n"
+    "               is then fitted against the two halves, free of its own noise\n"
     "--rule U T --radius RMAX\n"
     "               separate the Bessel orders that share a layer line, by least squares over\n"
     "               the views: on layer line l at radius R the unknowns are the order n of the\n"
@@ -83,6 +86,23 @@ const std::string_view help_text =
     "near a data set's CTF zeros count for nothing there, and damped amplitudes are restored.\n"
     "K = 1/SNR keeps the mean finite where every data set is near a zero; the halves use the\n"
     "same K. Without --ctf the mean is sum w c G / sum w.\n"
+    "With --wiener auto, K(s) = 1/snr(s), snr the signal-to-noise ratio of one data set of\n"
+    "weight 1 where |CTF| = 1 (a data set of weight w taken to carry noise power sigma^2/w).\n"
+    "Each half's sum N = sum w c |CTF| G holds the signal S G, S = sum w CTF^2, and noise of\n"
+    "power sigma^2 S; over the samples of a shell that both halves carry\n"
+    "    P = sum Re N1 conj(N2) / sum S1 S2,\n"
+    "    sigma^2 = (sum |N1|^2 + |N2|^2 - P sum (S1^2 + S2^2)) / sum (S1 + S2),\n"
+    "and snr = P / sigma^2 (with every S alike: FSC/(1 - FSC) = S snr, the SNR of a half's\n"
+    "sum, FSC the correlation of the halves' sums). A shell is one of equal width from 0 to\n"
+    "the largest such s, one for every 100 samples (4 to 24); log K is interpolated linearly\n"
+    "between the shells' centres, K within 1e-6 (no noise) and 1e6 (no signal). The mean is\n"
+    "then the least-squares (Wiener) estimate in every shell: damped amplitudes restored\n"
+    "where the data carry the shell, noise held down where they hardly do. The data set's\n"
+    "amplitude scale c makes |CTF| S_h' Re(g conj N_o) and |CTF|^2 Re(N_h' conj N_o) agree\n"
+    "in sum (N_o the other half's sum, N_h' and S_h' its own half's without it), three times\n"
+    "over, the first data set keeping 1: no data set's noise enters its own scale. The halves\n"
+    "should be aligned independently (as the workflow's rounds do): halves aligned to one\n"
+    "reference share its bias and overstate the SNR. The summary lists the shells.\n"
     "With --rule the orders of each layer line are separated instead: a data set turned by phi\n"
     "holds sum over n of H_n exp(i (n - m) phi) in the frame of its block's order m (the far\n"
     "side with (-1)^(n - m) more), H_n being what order n alone puts on its own near side (a\n"
@@ -208,7 +228,7 @@ Options parse_arguments(const std::vector<std::string>& args) {
                           {"--output", &o.output, "a file name"},
                           {"--stats", &o.stats, "a file name"},
                           {"--delr", &delr, "a radial step"},
-                          {"--wiener", &wiener, "the constant 1/SNR"},
+                          {"--wiener", &wiener, "the constant 1/SNR or auto"},
                           {"--radius", &radius, "the particle's outer radius"},
                           {"--filter", &filter, "the fraction of the largest eigenvalue"},
                           {"--bessel-level", &level, "the level of |J_n|"}},
@@ -219,7 +239,10 @@ Options parse_arguments(const std::vector<std::string>& args) {
   if (!delr.empty()) o.delr = positive_number(delr, "--delr");
   if (!wiener.empty()) {
     if (!o.has_ctf) throw records::ReadError("command line", "--wiener is the constant of the CTF weights: give --ctf");
-    o.wiener = positive_number(wiener, "--wiener");
+    if (wiener == "auto")
+      o.wiener_auto = true;
+    else
+      o.wiener = positive_number(wiener, "--wiener");
   }
   if (!o.separate && !(radius.empty() && filter.empty() && level.empty()))
     throw records::ReadError("command line", "--radius, --filter and --bessel-level go with --rule U T");
@@ -273,7 +296,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
         throw records::ReadError(o.table, row.line, 0, 0,
                                  "column \"defocus_u\": the row gives no defocus, and --ctf weights every data set "
                                  "by its CTF");
-  Averager avg(o.repeat, o.delr, o.has_ctf ? o.wiener : 0.0f);
+  Averager avg(o.repeat, o.delr, o.has_ctf ? o.wiener : 0.0f, o.has_ctf && o.wiener_auto);
   int skipped = 0;
   for (const Row& row : table.rows) {
     const std::filesystem::path p(row.file);
@@ -305,14 +328,24 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
                                           " rows left out by their status, " + std::to_string(skipped) +
                                           " missing files skipped)");
 
-  const std::vector<std::complex<float>> mean = mean_of(avg.sums(), avg.wiener());
+  Weighting k;
+  if (o.has_ctf && o.wiener_auto) {
+    avg.fit_scales_from_halves();
+    k.shells = wiener_shells(avg, o.table);
+    k.per_sample = wiener_at_samples(avg, k.shells);
+  }
+  auto average = [&](const std::vector<SampleSums>& sums) {
+    return k.shells.empty() ? mean_of(sums, avg.wiener()) : mean_of(sums, k.per_sample);
+  };
+  const std::vector<std::complex<float>> mean = average(avg.sums());
   const std::string title = "layermean average of " + std::to_string(avg.contributions().size());
   std::vector<std::unique_ptr<PendingFile>> files;
   Separation sep, sep1, sep2;
   if (o.separate) {
-    sep = separate(avg, o.separation, 0, o.table);
-    sep1 = separate(avg, o.separation, 1, o.table);
-    sep2 = separate(avg, o.separation, 2, o.table);
+    // With --wiener auto the separation takes k(s) at every sample, as the mean does.
+    sep = separate(avg, o.separation, 0, o.table, k.per_sample);
+    sep1 = separate(avg, o.separation, 1, o.table, k.per_sample);
+    sep2 = separate(avg, o.separation, 2, o.table, k.per_sample);
   }
   try {
     files.push_back(std::make_unique<PendingFile>(o.output));
@@ -332,9 +365,9 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
       write_average(files.back()->stream(), avg.grid(), mean, title);
       if (!o.half1.empty()) {
         files.push_back(std::make_unique<PendingFile>(o.half1));
-        write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(1), avg.wiener()), "layermean half 1");
+        write_average(files.back()->stream(), avg.grid(), average(avg.half_sums(1)), "layermean half 1");
         files.push_back(std::make_unique<PendingFile>(o.half2));
-        write_average(files.back()->stream(), avg.grid(), mean_of(avg.half_sums(2), avg.wiener()), "layermean half 2");
+        write_average(files.back()->stream(), avg.grid(), average(avg.half_sums(2)), "layermean half 2");
       }
       if (!o.stats.empty()) {
         files.push_back(std::make_unique<PendingFile>(o.stats));
@@ -345,7 +378,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   } catch (const records::ReadError& e) {
     write_failure(streams, e);
   }
-  write_summary(streams.out, avg, mean, table.left_out, skipped, o.table);
+  write_summary(streams.out, avg, mean, k, table.left_out, skipped, o.table);
   if (o.separate) write_separation_summary(streams.out, avg, sep, sep1, sep2, o.separation);
   streams.out.flush();
   if (!streams.out) write_failure(streams, records::ReadError("standard output", "could not be written"));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ctf/ctf.hpp"
+#include "layermean/average.hpp"
 #include "layermean/separate.hpp"
 #include "progmain/progmain.hpp"
 
@@ -25,7 +26,8 @@ struct Options {
   bool skip_missing = false;      // --skip-missing
   bool has_ctf = false;           // --ctf V CS A [B]: CTF weights from each row's defocus
   ctf::Params ctf;                // the microscope (defocus from the table)
-  float wiener = 0.1f;            // --wiener K: the constant 1/SNR of the Wiener-type mean
+  float wiener = default_wiener;  // --wiener K: the constant 1/SNR of the Wiener-type mean
+  bool wiener_auto = false;       // --wiener auto: 1/SNR shell by shell, from the two halves
   bool separate = false;          // --rule U T --radius RMAX: the orders of each layer line separated
   SeparationSettings separation;  // with --filter F and --bessel-level L
 };

@@ -118,14 +118,25 @@ double phase_residual(const std::vector<std::complex<float>>& values,
   return den > 0.0 ? std::sqrt(num / den) : std::nan("");
 }
 
-void write_summary(std::ostream& out, const Averager& avg, const std::vector<std::complex<float>>& mean, int left_out,
-                   int skipped, const std::string& table) {
+void write_summary(std::ostream& out, const Averager& avg, const std::vector<std::complex<float>>& mean,
+                   const Weighting& wk, int left_out, int skipped, const std::string& table) {
   const std::vector<Contribution>& sets = avg.contributions();
   out << " layermean: " << sets.size() << " data sets from " << table << " averaged; " << left_out
       << " rows left out by their status, " << skipped << " missing files skipped\n";
-  if (!sets.empty() && !sets.front().ctf.empty())
+  if (!sets.empty() && !sets.front().ctf.empty() && wk.shells.empty())
     out << " CTF-weighted: sum w c |CTF| G / (sum w CTF^2 + "
         << records::fixed_form(static_cast<float>(avg.wiener()), 8, 4) << ")\n";
+  if (!wk.shells.empty()) {
+    out << " CTF-weighted: sum w c |CTF| G / (sum w CTF^2 + k(s)), k = 1/SNR of one data set, from the halves\n"
+        << "\n wiener    s from      s to  resolution  samples  halves FSC         SNR           k\n";
+    for (const WienerShell& w : wk.shells)
+      out << "       " << records::fixed_form(static_cast<float>(w.s_lo), 10, 5)
+          << records::fixed_form(static_cast<float>(w.s_hi), 10, 5)
+          << records::fixed_form(w.s_hi > 0.0 ? static_cast<float>(1.0 / w.s_hi) : 0.0f, 10, 1) << " A"
+          << records::int_form(w.samples, 9) << records::fixed_form(static_cast<float>(w.fsc), 12, 4)
+          << records::exp_form(static_cast<float>(w.snr), 12, 4) << records::exp_form(static_cast<float>(w.k), 12, 4)
+          << '\n';
+  }
   out << "\n data set half  weight    scale  residual  file\n";
   for (std::size_t i = 0; i < sets.size(); ++i) {
     const Contribution& c = sets[i];
@@ -158,8 +169,10 @@ void write_summary(std::ostream& out, const Averager& avg, const std::vector<std
   // their amplitude-weighted phase residual, weights (|A1| + |A2|)/2, and their correlation
   // Re sum A1 conj(A2) / sqrt(sum |A1|^2 sum |A2|^2).
   constexpr int shells = 8;
-  const std::vector<std::complex<float>> h1 = mean_of(avg.half_sums(1), avg.wiener()),
-                                         h2 = mean_of(avg.half_sums(2), avg.wiener());
+  const std::vector<std::complex<float>> h1 = wk.shells.empty() ? mean_of(avg.half_sums(1), avg.wiener())
+                                                                : mean_of(avg.half_sums(1), wk.per_sample),
+                                         h2 = wk.shells.empty() ? mean_of(avg.half_sums(2), avg.wiener())
+                                                                : mean_of(avg.half_sums(2), wk.per_sample);
   double pw[shells] = {}, w[shells] = {}, cross[shells] = {}, n1[shells] = {}, n2[shells] = {};
   int count[shells] = {};
   for (const LayerLineGrid& g : avg.grid()) {

@@ -46,11 +46,18 @@ void write_average(std::ostream& out, const std::vector<LayerLineGrid>& grid,
 // are left out.
 void write_stats(std::ostream& out, const Averager& avg, const std::vector<std::complex<float>>& mean);
 
+// The CTF weights' 1/SNR when it follows the data: the shells and k at every sample (both
+// empty for the one constant of the Averager).
+struct Weighting {
+  std::vector<WienerShell> shells;
+  std::vector<double> per_sample;
+};
+
 // The summary on standard output: per data set its scale and phase residual against the
-// average, per layer line its mean figure of merit, and the agreement of the two halves per
-// resolution shell.
-void write_summary(std::ostream& out, const Averager& avg, const std::vector<std::complex<float>>& mean, int left_out,
-                   int skipped, const std::string& table);
+// average, per layer line its mean figure of merit, the agreement of the two halves per
+// resolution shell, and the shells of k(s) when k follows the data.
+void write_summary(std::ostream& out, const Averager& avg, const std::vector<std::complex<float>>& mean,
+                   const Weighting& k, int left_out, int skipped, const std::string& table);
 
 // Amplitude-weighted phase residual of `values` against `reference`, in degrees:
 // sqrt(sum |ref| dphi^2 / sum |ref|) over the samples both have (NaN when there are none).

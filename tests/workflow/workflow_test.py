@@ -506,6 +506,8 @@ def test_ctf(tmp):
     summary = (d / "results/report/summary.txt").read_text()
     check("defocus (mean of U and V) of 6 particles" in summary, "the summary gives the defoci:\n" + summary)
     check((d / "results/report/amplitudes.svg").exists(), "the picture of the average's amplitudes")
+    # The config names no wiener: the CTF weights' 1/SNR follows the halves shell by shell.
+    check("from the halves" in (d / "results/average/layermean.txt").read_text(), "layermean --wiener auto")
 
     def lines(text, n, old, new):
         out = text.split("\n")

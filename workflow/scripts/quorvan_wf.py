@@ -259,7 +259,8 @@ def check_defocus(row, where):
 def check_ctf(ctf):
     """The config's ctf section, checked: voltage (kV, above 0), cs (mm, not negative),
     amplitude_contrast (0 to below 1), bfactor (not negative, default 0), wiener (the
-    constant 1/SNR of layermean's mean, above 0, default 0.1). Returns the values as text,
+    1/SNR of layermean's mean: "auto", the default, for layermean's estimate shell by shell
+    from the two halves, or a constant above 0). Returns the values as text,
     as the programs take them; raises TableError naming the key."""
     if not isinstance(ctf, dict):
         raise TableError("ctf: give voltage, cs and amplitude_contrast (or leave ctf out)")
@@ -272,9 +273,12 @@ def check_ctf(ctf):
              "cs": (None, lambda v: v >= 0, "not negative (mm)"),
              "amplitude_contrast": (None, lambda v: 0 <= v < 1, "a fraction from 0 to below 1"),
              "bfactor": (0, lambda v: v >= 0, "not negative (A^2)"),
-             "wiener": (0.1, lambda v: v > 0, "above 0")}
+             "wiener": ("auto", lambda v: v > 0, "\"auto\" or a number above 0")}
     for k, (default, ok, what) in rules.items():
         v = ctf.get(k, default)
+        if k == "wiener" and v == "auto":
+            out[k] = "auto"
+            continue
         if v is None:
             raise TableError(f"ctf: {k} is needed")
         n = _number(str(v)) if not isinstance(v, bool) else None

@@ -419,6 +419,12 @@ TEST(LayermeanProgram, BadInputIsRefusedAndLeavesNoOutput) {
        2,
        "layermean: t.tsv: layer line 2 (n 3, l 1) of the data sets breaks the rule 20/7 ((l + 7 n)/20 is not "
        "whole)\n"},
+      // One data set: the halves share no sample from which the SNR could follow.
+      {"file\tphi\tz\trscale\tdefocus_u\na/near.dat\t1\t2\t1\t2e4\n",
+       {"--repeat", "100", "--ctf", "300", "2.7", "0.07", "--wiener", "auto"},
+       2,
+       "layermean: t.tsv: the two halves share no sample: the signal-to-noise ratio that the CTF weights follow "
+       "cannot be estimated (give a constant with --wiener K)\n"},
   };
   for (const Case& c : cases) {
     d.write("t.tsv", c.table);

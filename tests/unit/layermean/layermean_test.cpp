@@ -175,6 +175,89 @@ TEST(LayermeanAverage, CtfWeightsRestoreTheAmplitudes) {
   }
 }
 
+TEST(LayermeanAverage, WienerConstantFollowsEachShellsSignalToNoiseRatio) {
+  // Eight phase-flipped data sets of a layer-line "particle" of |G| = 1 at every sample (random
+  // phases), so that the signal power is 1 in every shell, on 20 equatorial blocks (s = R, up
+  // to 0.2): each value |CTF| G plus complex noise of power 1/snr(s), the signal-to-noise ratio
+  // of a data set falling from 4 at s = 0 to 1/4 at s = 0.2 as 4 * 16^(-s/0.2).
+  const int blocks = 20, m = 100, sets = 8;
+  const float delr = 0.002f;
+  auto snr = [](double s) { return 4.0 * std::pow(16.0, -s / 0.2); };
+  std::mt19937 gen(26);
+  std::uniform_real_distribution<double> angle(-pi, pi), defocus(10000.0, 30000.0), astig(0.0, 500.0);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  std::vector<std::complex<double>> truth(std::size_t(blocks * m));
+  for (auto& g : truth) g = std::polar(1.0, angle(gen));
+  layermean::Averager weighted(100.0f, 0.0f, 0.0f, true), plain(100.0f, 0.0f);
+  for (int i = 0; i < sets; ++i) {
+    ctf::Params c;
+    c.voltage = 300.0f, c.cs = 2.7f, c.amplitude_contrast = 0.07f;
+    c.defocus_u = static_cast<float>(defocus(gen));
+    c.defocus_v = c.defocus_u - static_cast<float>(astig(gen));
+    c.angle = static_cast<float>(angle(gen) * 180.0 / pi);
+    const ctf::Ctf f(c);
+    std::vector<layerline::Block> b(blocks);
+    for (int k = 0; k < blocks; ++k) {
+      b[std::size_t(k)].header.nn = k, b[std::size_t(k)].header.nl = 0, b[std::size_t(k)].header.scale = 1.0f;
+      for (int j = 1; j <= m; ++j) {
+        const double r = j * double(delr);
+        // A near side of n >= 0: its samples lie at X = -R in the image.
+        const double sd = std::sqrt(0.5 / snr(r));
+        const std::complex<double> v = std::abs(f.value(-r, 0.0)) * truth[std::size_t(k * m + j - 1)] +
+                                       std::complex<double>(sd * normal(gen), sd * normal(gen));
+        b[std::size_t(k)].points.push_back(
+            {static_cast<float>(r), static_cast<float>(std::abs(v)), static_cast<float>(std::arg(v) * 180.0 / pi)});
+      }
+    }
+    layermean::Placement p{0.0f, 0.0f, 1.0f, false, 1.0f, 1 + i % 2};
+    plain.add("p", b, p);
+    p.has_ctf = true;
+    p.ctf = c;
+    weighted.add("p", b, p);
+  }
+  weighted.fit_scales_from_halves();
+  const std::vector<layermean::WienerShell> shells = layermean::wiener_shells(weighted, "test");
+  ASSERT_EQ(shells.size(), 20u);  // 2000 samples, one shell for every 100
+
+  // Shell by shell, the correlation with the truth (as the FSC of a map takes it) of the mean
+  // whose constant follows the shells, of the plain mean of the phase-flipped data sets, and of
+  // the two constants that suit the ends. The first shell, where |CTF| is near the amplitude
+  // contrast in every image, carries too little to tell.
+  const std::vector<double> k = layermean::wiener_at_samples(weighted, shells);
+  const std::vector<std::complex<float>> follow = layermean::mean_of(weighted.sums(), k),
+                                         low_k = layermean::mean_of(weighted.sums(), 0.25),
+                                         high_k = layermean::mean_of(weighted.sums(), 4.0),
+                                         mean = layermean::mean_of(plain.sums());
+  auto correlation = [&](const std::vector<std::complex<float>>& v, double lo, double hi) {
+    double cross = 0.0, pv = 0.0, pt = 0.0;
+    for (std::size_t j = 0; j < v.size(); ++j) {
+      const double s = double(weighted.grid()[j / m].r[j % m]);
+      if (s < lo || s >= hi) continue;
+      cross += (std::complex<double>(v[j]) * std::conj(truth[j])).real();
+      pv += std::norm(std::complex<double>(v[j]));
+      pt += std::norm(truth[j]);
+    }
+    return cross / std::sqrt(pv * pt);
+  };
+  double bias = 0.0, over_low = 0.0, over_high = 0.0;
+  for (std::size_t i = 1; i < shells.size(); ++i) {
+    const layermean::WienerShell& w = shells[i];
+    const double want = snr((w.s_lo + w.s_hi) / 2.0);
+    EXPECT_GT(w.snr, want / 2.5) << w.s_lo;  // 100 samples a shell: a rough estimate each
+    EXPECT_LT(w.snr, want * 2.5) << w.s_lo;
+    bias += std::log(w.snr / want) / double(shells.size() - 1);
+    const double f = correlation(follow, w.s_lo, w.s_hi), a = correlation(low_k, w.s_lo, w.s_hi),
+                 b = correlation(high_k, w.s_lo, w.s_hi);
+    EXPECT_GT(f, correlation(mean, w.s_lo, w.s_hi)) << w.s_lo;
+    EXPECT_GT(f, std::max(a, b) - 0.01) << w.s_lo;
+    over_low += f - a;
+    over_high += f - b;
+  }
+  EXPECT_LT(std::abs(bias), 0.15);  // no systematic error beyond 15 percent
+  EXPECT_GT(over_low, 0.0);
+  EXPECT_GT(over_high, 0.0);
+}
+
 TEST(LayermeanAverage, FlaggedAndMissingSamplesTakeNoPart) {
   const helixsim::Particle p = particle(0, 0, 1);
   std::vector<layerline::Block> a = side_blocks(p, false, 0.002f, 20);
