@@ -15,7 +15,7 @@ import align_chunk as ac
 import quorvan_wf as wf
 
 
-def realign(a, row, folder, work):
+def realign(a, row, sibling, folder, work):
     """The chunk row of one side of the previous round's table."""
     side = row["side"]
     if row["file"] == "-" or row["phi"] == "-":
@@ -28,12 +28,39 @@ def realign(a, row, folder, work):
     os.symlink(os.path.abspath(kept), link)
     reference = a.references[int(row["half"]) - 1]
     pol = row.get("polarity") or "same"
-    searches = {pol: a.gridscan_args + ["--around", row["phi"], row["z"], row["rscale"]]}
-    try:
-        fit = ac.align_side(a, work, side, reference, searches, pol)
-    except ac.Failed as e:
-        return ac.failed_row(side, kept, str(e))
-    return ac.judged_row(a, side, kept, fit)
+    starts = [(row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
+    fits, failure = [], None
+    for phi, z, rsc in starts:
+        try:
+            fits.append(ac.align_side(a, work, side, reference, {pol: a.gridscan_args + ["--around", phi, z, rsc]}, pol))
+        except ac.Failed as e:
+            failure = failure or e
+    if not fits:
+        return ac.failed_row(side, kept, str(failure))
+    # the lower residual; the side's own start on a tie
+    return ac.judged_row(a, side, kept, min(fits, key=lambda f: float(f[3])))
+
+
+def sibling_start(a, row, sibling):
+    """The other side's answer as a second start, when it lies beyond the narrowed search
+    around this side's own: a particle's near and far sides are one particle in one motion,
+    so a side that a wide search left in a wrong valley finds the right one from its
+    sibling's answer (taken as the symmetry equivalent nearest its own). None when the
+    sibling has no answer or a polarity of its own, or lies within the search's reach."""
+    if sibling is None or sibling["phi"] == "-" or sibling["status"] != "ok":
+        return []
+    if (sibling.get("polarity") or "same") != (row.get("polarity") or "same"):
+        return []
+    u, t = a.rule
+    dphi, dz = wf.reduce_pair(float(sibling["phi"]) - float(row["phi"]), float(sibling["z"]) - float(row["z"]),
+                              u, t, a.repeat)
+    if abs(dphi) <= REACH and abs(dz) <= REACH:
+        return []
+    return [(f"{float(row['phi']) + dphi:.2f}", f"{float(row['z']) + dz:.2f}", sibling["rscale"])]
+
+
+# Half the width of the narrowed search's first grid (degrees and Angstroms).
+REACH = 2.5
 
 
 def main():
@@ -42,6 +69,8 @@ def main():
     ap.add_argument("--previous", required=True, help="the previous round's alignment table")
     ap.add_argument("--references", nargs=2, required=True, metavar=("HALF1", "HALF2"),
                     help="the previous round's half averages")
+    ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"),
+                    help="the selection rule, for the symmetry equivalent of a sibling's answer")
     ac.add_search_options(ap)
     a = ap.parse_args()
     ac.finish_options(a)
@@ -53,7 +82,8 @@ def main():
     lines = []
     for r in sorted(rows, key=lambda r: names.index(r["particle"])):
         # the near-far agreement of round 1's sides goes with the particle
-        row = realign(a, r, previous.parent, scratch / f"w-{r['particle']}") + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
+        sibling = next((o for o in rows if o["particle"] == r["particle"] and o["side"] != r["side"]), None)
+        row = realign(a, r, sibling, previous.parent, scratch / f"w-{r['particle']}") + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
         lines.append("\t".join([r["particle"]] + [wf.clean_field(v) for v in row]))
     shutil.rmtree(scratch)
     wf.write_atomic(a.table, "".join(ln + "\n" for ln in lines))
