@@ -59,6 +59,54 @@ def errors(table, truth):
     return out
 
 
+def truth_frame(folder, table):
+    """The motion (dphi, dz) that puts the data set of table on the truth's frame: gridscan of
+    the table's average against the layer lines of the unmoved noise-free particle at full
+    resolution (make_particles' unlimited reference through helixft and sidesplit), and the
+    FSC against the true density of the average so moved (0.5, 0.143). The frame along a
+    motion that the reference cannot pin is then taken from the truth, as a map's frame is a
+    convention; what is left is blur."""
+    bin_ = TOP / "build" / "bin"
+    work = folder / "truth-frame"
+    shutil.rmtree(work, ignore_errors=True)
+    subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(bin_), "--count", "1",
+                    "--folder", str(work / "make"), "--reference-resolution", "0"], check=True,
+                   stdout=subprocess.DEVNULL)
+    run = lambda *args, **kw: subprocess.run([str(bin_ / args[0]), *args[1:]], cwd=work, check=True,  # noqa: E731
+                                             stdout=subprocess.DEVNULL, **kw)
+    run("helixft", "--image", "make/reference.map", "--transform", "truth-transform.map", "--repeat", f"{C:g}")
+    (work / "sidesplit.dek").symlink_to((work / "make/sidesplit.dek").resolve())
+    run("sidesplit", env={"IN": "truth-transform.map", "PATH": "/usr/bin:/bin"})
+    (work / "truth.dat").write_bytes((work / "near.dat").read_bytes())
+    rows = wf.read_table(table)
+    head = Path(table).read_text().splitlines()[0].split("\t")
+    for r in rows:
+        if r["file"] != "-" and not Path(r["file"]).is_absolute():
+            r["file"] = str((Path(table).parent / r["file"]).resolve())
+    write = lambda path, rs: path.write_text("\t".join(head) + "\n" + "".join(  # noqa: E731
+        "\t".join(x[c] for c in head) + "\n" for x in rs))
+    write(work / "table.tsv", rows)
+    run("layermean", "--table", "table.tsv", "--repeat", f"{C:g}", "--output", "average.dat")
+    gs = work / "gs.ctl"
+    gs.write_text(f"10 {1.0 / C!r} 0.002 0\n" + " ".join(["1.0"] * 10) + "\naverage to truth\n0 0\n")
+    subprocess.run([str(bin_ / "gridscan"), "--control", "gs.ctl", "--reference", "truth.dat", "--test",
+                    "average.dat", "--report", "gs.txt"], cwd=work, stdout=subprocess.DEVNULL)
+    m = [ln for ln in (work / "gs.txt").read_text().splitlines() if ln.startswith("0PHASE MINIMUM")][-1]
+    phi, z = float(m.split("PHI=")[1].split()[0]), float(m.split("Z=")[1].split()[0])
+    dphi, dz = wf.reduce_pair(phi, z, U, T, C)
+    for r in rows:
+        if r["phi"] != "-":
+            r["phi"], r["z"] = f"{float(r['phi']) + dphi:.2f}", f"{float(r['z']) + dz:.2f}"
+    write(work / "moved.tsv", rows)
+    run("layermean", "--table", "moved.tsv", "--repeat", f"{C:g}", "--output", "moved.dat")
+    run("besselmap", "--input", "moved.dat", "--map", "moved.map", "--repeat", f"{C:g}", "--resolution", "10.5",
+        "--voxel", "2.5", "--size", "200", "200")
+    with open(work / "fsc.txt", "w") as out:
+        subprocess.run([str(bin_ / "mapfsc"), "moved.map", str((folder / "truth.map").resolve()), "--mask", "50"],
+                       cwd=work, stdout=out, check=True)
+    return dphi, dz, crossings(work / "fsc.txt")
+
+
 def analyse(folder):
     folder = Path(folder)
     truth = {r["particle"]: (float(r["phi"]), float(r["z"]), r.get("polarity", "same"))
@@ -83,6 +131,14 @@ def analyse(folder):
               f" {f'{rms([x - mp for x in ep]):.2f} / {rms([x - mz for x in ez]):.2f}':>14}"
               f" {f'{fmt(h5)}/{fmt(h1)}':>15} {f'{fmt(t5)}/{fmt(t1)}':>14}"
               f" {f'{ratio(h5, t5)}/{ratio(h1, t1)}':>14}  {right} of {len(e)} right")
+        if r == rounds[-1]:
+            dphi, dz, (m5, m1) = truth_frame(folder, res / "alignments.tsv")
+            # the truth's frame is the average's moved by (dphi, dz): each side's error there
+            fp, fz = [x + dphi for x in ep], [x + dz for x in ez]
+            fmt = lambda v: f"{v:.2f}" if v else "-"  # noqa: E731
+            print(f"      in the truth's frame (the average moved by ({dphi:.2f}, {dz:.2f})): RMS error "
+                  f"{rms(fp):.2f} degrees / {rms(fz):.2f} A; FSC against the truth {fmt(m5)}/{fmt(m1)} A,"
+                  f" half-set over it {ratio(h5, m5)}/{ratio(h1, m1)}")
         for half in ("1", "2"):
             hp = [x[2] for x in e if x[1] == half]
             hz = [x[3] for x in e if x[1] == half]

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """One chunk of a refinement round after the first: every side that has layer-line data is
 aligned again, against the average of its own half from the previous round, with the search
-narrowed around its previous answer (gridscan --around), under the polarity round 1 found: an
-average that holds the side favours the polarity it was given, so only the reference can judge
-it. The
-side's layer-line files stay where the first round put them. Writes the chunk's rows, built
-aside and renamed."""
+narrowed around its previous answer (gridscan --around), under the polarity it has (round 1's,
+or its half's turned over by match_halves): an average that holds the side favours the polarity
+it was given, so the side's own polarity is not searched afresh. When its sibling (the other
+side of the particle) is accepted with an answer beyond that narrowed search, or in the other
+polarity, the side is also searched around the sibling's answer in the sibling's polarity, and
+the lower residual kept. The side's layer-line files stay where the first round put them.
+Writes the chunk's rows, built aside and renamed."""
 import argparse
 import os
 import shutil
@@ -28,11 +30,11 @@ def realign(a, row, sibling, folder, work):
     os.symlink(os.path.abspath(kept), link)
     reference = a.references[int(row["half"]) - 1]
     pol = row.get("polarity") or "same"
-    starts = [(row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
+    starts = [(pol, row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
     fits, failure = [], None
-    for phi, z, rsc in starts:
+    for p, phi, z, rsc in starts:
         try:
-            fits.append(ac.align_side(a, work, side, reference, {pol: a.gridscan_args + ["--around", phi, z, rsc]}, pol))
+            fits.append(ac.align_side(a, work, side, reference, {p: a.gridscan_args + ["--around", phi, z, rsc]}, p))
         except ac.Failed as e:
             failure = failure or e
     if not fits:
@@ -42,21 +44,23 @@ def realign(a, row, sibling, folder, work):
 
 
 def sibling_start(a, row, sibling):
-    """The other side's answer as a second start, when it lies beyond the narrowed search
-    around this side's own: a particle's near and far sides are one particle in one motion,
-    so a side that a wide search left in a wrong valley finds the right one from its
-    sibling's answer (taken as the symmetry equivalent nearest its own). None when the
-    sibling has no answer or a polarity of its own, or lies within the search's reach."""
+    """The other side's polarity and answer as a second start, when it lies beyond the
+    narrowed search around this side's own: a particle's near and far sides are one particle
+    in one motion and one polarity, so a side that a wide search left in a wrong valley, or
+    in the polarity that its sibling does not share, finds the right one from its sibling's
+    answer (taken as the symmetry equivalent nearest its own when their polarities agree).
+    None when the sibling has no accepted answer or lies within the search's reach."""
     if sibling is None or sibling["phi"] == "-" or sibling["status"] != "ok":
         return []
-    if (sibling.get("polarity") or "same") != (row.get("polarity") or "same"):
-        return []
+    pol = sibling.get("polarity") or "same"
+    if pol != (row.get("polarity") or "same"):
+        return [(pol, sibling["phi"], sibling["z"], sibling["rscale"])]
     u, t = a.rule
     dphi, dz = wf.reduce_pair(float(sibling["phi"]) - float(row["phi"]), float(sibling["z"]) - float(row["z"]),
                               u, t, a.repeat)
     if abs(dphi) <= REACH and abs(dz) <= REACH:
         return []
-    return [(f"{float(row['phi']) + dphi:.2f}", f"{float(row['z']) + dz:.2f}", sibling["rscale"])]
+    return [(pol, f"{float(row['phi']) + dphi:.2f}", f"{float(row['z']) + dz:.2f}", sibling["rscale"])]
 
 
 # Half the width of the narrowed search's first grid (degrees and Angstroms).
