@@ -219,7 +219,8 @@ def test_match_halves():
 def test_sibling_start():
     """A later round also starts a side from its sibling's answer: the symmetry equivalent
     nearest its own when beyond the narrowed search (2.5 degrees or A), nothing within it or
-    from a sibling not accepted, and the sibling's own answer in the sibling's polarity."""
+    from a sibling not accepted, and the sibling's own answer in the sibling's polarity; the
+    two sides then share the polarity whose residuals sum lower."""
     import realign_chunk
     from types import SimpleNamespace
 
@@ -234,6 +235,17 @@ def test_sibling_start():
     check(got == [("same", "40.00", "5.00", "0.99")], f"beyond reach: {got}")
     got = realign_chunk.sibling_start(a, row, sib(phi="11.00", z="5.00", polarity="opposite"))
     check(got == [("opposite", "11.00", "5.00", "0.99")], f"other polarity: {got}")
+    # Sides that would part in polarity take the one of the lower sum over both: the near side
+    # alone prefers opposite by 1 degree, the far side same by 3.
+    a.threshold = None
+    fit = lambda pol, resid: ("1.0", "2.0", "1.00", f"{resid:.3f}", pol, "90.00", "4.00", "-")  # noqa: E731
+    found = [("near", "n.dat", [fit("opposite", 40.0), fit("same", 41.0)]),
+             ("far", "f.dat", [fit("same", 39.0), fit("opposite", 42.0)])]
+    rows = realign_chunk.choose(a, found)
+    check([(r[0], r[5], r[8]) for r in rows] == [("near", "41.000", "same"), ("far", "39.000", "same")], f"{rows}")
+    failed = ("far", "f.dat", "-", "-", "-", "-", "failed", "why", "-", "-", "-", "-")
+    rows = realign_chunk.choose(a, [found[0], failed])
+    check(rows[0][8] == "opposite" and rows[1] == failed, f"one side failed: {rows}")
 
 
 def main():

@@ -18,7 +18,8 @@ import quorvan_wf as wf
 
 
 def realign(a, row, sibling, folder, work):
-    """The chunk row of one side of the previous round's table."""
+    """The fits of one side of the previous round's table (align_side's answers, one for each
+    start), or its failed row."""
     side = row["side"]
     if row["file"] == "-" or row["phi"] == "-":
         return ac.failed_row(side, row["file"], row["reason"])
@@ -39,8 +40,24 @@ def realign(a, row, sibling, folder, work):
             failure = failure or e
     if not fits:
         return ac.failed_row(side, kept, str(failure))
-    # the lower residual; the side's own start on a tie
-    return ac.judged_row(a, side, kept, min(fits, key=lambda f: float(f[3])))
+    return side, kept, fits
+
+
+def choose(a, found):
+    """The chunk rows of one particle's sides from their fits (realign's answers): each side
+    its lowest residual (its own start on a tie). When the sides would then differ in
+    polarity and both were searched in both, the polarity whose residuals summed over the two
+    sides are lower is taken for both: a side's own average holds it in the polarity it was
+    given, which favours that one; over both sides the favours cancel."""
+    best = lambda fits: min(fits, key=lambda f: float(f[3]))  # noqa: E731
+    sides = [f for f in found if len(f) == 3]
+    pols = {best(f[2])[4] for f in sides}
+    if len(sides) == 2 and len(pols) == 2:
+        by = [{p: best([x for x in f[2] if x[4] == p]) for p in pols if any(x[4] == p for x in f[2])} for f in sides]
+        if all(len(b) == 2 for b in by):
+            pol = min(sorted(pols), key=lambda p: sum(float(b[p][3]) for b in by))
+            return [ac.judged_row(a, f[0], f[1], b[pol]) for f, b in zip(sides, by)]
+    return [ac.judged_row(a, f[0], f[1], best(f[2])) if len(f) == 3 else f for f in found]
 
 
 def sibling_start(a, row, sibling):
@@ -84,11 +101,17 @@ def main():
     rows = [r for r in wf.read_table(previous) if r["particle"] in set(names)]
     scratch = wf.scratch_dir(a.table)
     lines = []
-    for r in sorted(rows, key=lambda r: names.index(r["particle"])):
-        # the near-far agreement of round 1's sides goes with the particle
-        sibling = next((o for o in rows if o["particle"] == r["particle"] and o["side"] != r["side"]), None)
-        row = realign(a, r, sibling, previous.parent, scratch / f"w-{r['particle']}") + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
-        lines.append("\t".join([r["particle"]] + [wf.clean_field(v) for v in row]))
+    ordered = sorted(rows, key=lambda r: names.index(r["particle"]))
+    for name in dict.fromkeys(r["particle"] for r in ordered):
+        mine = [r for r in ordered if r["particle"] == name]
+        found = []
+        for r in mine:
+            sibling = next((o for o in mine if o["side"] != r["side"]), None)
+            found.append(realign(a, r, sibling, previous.parent, scratch / f"w-{name}"))
+        for r, row in zip(mine, choose(a, found)):
+            # the near-far agreement of round 1's sides goes with the particle
+            row = row + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
+            lines.append("\t".join([name] + [wf.clean_field(v) for v in row]))
     shutil.rmtree(scratch)
     wf.write_atomic(a.table, "".join(ln + "\n" for ln in lines))
 
