@@ -20,9 +20,8 @@ top=$(cd "$here/../.." && pwd)
   --defocus 1 3 --astigmatism 500
 cd "$out"
 # Round 1 compares to 14 A: this thin helix's layer lines that pin one screw motion (l >= 4)
-# first carry amplitude near 14 A, and at the default 20 A each half settles in a frame of its
-# own along that motion (RMS error 6 degrees / 5 A, the map 14.7 A, where 14 A gives 3 / 1.8
-# and 11.4 A).
+# first carry amplitude near 14 A; the 30 A reference leaves the whole data set's frame along
+# that motion loose, so the RMS errors are also given about their median.
 echo "initial_resolution: 14" >> config.yaml
 echo "== 24 particle images of a polar helix (20 subunits in 7 turns of 100 A, radius 11 A),"
 echo "   200 x 200 pixels of 2.5 A, noise of half the projection's standard deviation ($out/particles),"

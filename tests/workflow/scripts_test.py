@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The rules of the workflow's scripts that no program run shows directly: the residual of
 random phases derived from the amplitudes, the acceptance of sides, the fixed split into
-halves, the frame a later round is held in, and a round that leaves a half empty.
+halves, the frame a later round is held in, a round that leaves a half empty, half 2 brought
+into half 1's frame (turned over or not) and the sibling's start of a later round.
 
 usage: scripts_test.py SOURCE_TOP    Exit status 0 passed, anything else failed."""
 import math
@@ -170,6 +171,83 @@ def test_empty_half(tmp):
     check(proc.returncode == 0 and [r["status"] for r in rows] == ["ok", "random"] * 3, proc.stderr)
 
 
+def layermean_phase(psi, n, l, row, c):
+    """The phase at which layermean averages a sample of phase psi on layer line (n, l) of
+    the side row (its help): negated for the opposite polarity, n*180 more for a far side,
+    then psi - n phi + 360 l z / c."""
+    if row["polarity"] == "opposite":
+        psi = -psi
+    if row["side"] == "far":
+        psi += n * 180.0
+    return psi - n * float(row["phi"]) + 360.0 * l * float(row["z"]) / c
+
+
+def test_match_halves():
+    """Half 2 brought into half 1's frame by (dphi, dz): every half-2 side's averaged phase
+    moves as half 2's average does, psi' = psi - n dphi + 360 l dz / c; turned over (half 2's
+    average fits half 1's only negated), psi' = -psi - n dphi + 360 l dz / c, in the other
+    polarity. Half 1 stays. Phases compared modulo 360, on layer lines of this helix."""
+    import match_halves
+
+    u, t, c = 20, 7, 100.0
+    rng = random.Random(3)
+    lines = [(0, 0), (-3, 1), (-6, 2), (8, 4), (2, 6), (-1, 7), (-7, 9)]
+    for turned in ("same", "opposite"):
+        rows = [{"particle": f"p{i}", "side": side, "half": str(i % 2 + 1), "polarity": pol,
+                 "phi": f"{rng.uniform(-180, 180):.2f}", "z": f"{rng.uniform(-50, 50):.2f}",
+                 "phi_sym": "-", "z_sym": "-", "other_polarity": "1/2/1.00/40"}
+                for i, (side, pol) in enumerate([(s, p) for s in ("near", "far") for p in ("same", "opposite")] * 2)]
+        rows.append(dict(rows[1], phi="-", z="-"))  # a failed side stays as it is
+        before = [dict(r) for r in rows]
+        dphi, dz = 7.5, -3.25
+        match_halves.moved(rows, dphi, dz, turned, u, t, c)
+        for b, r in zip(before, rows):
+            if b["half"] == "1" or b["phi"] == "-":
+                check(r == b, f"{b} changed to {r}")
+                continue
+            check((r["polarity"] != b["polarity"]) == (turned == "opposite"), f"polarity {b} -> {r}")
+            ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, c)
+            check(abs(float(r["phi_sym"]) - ps) < 0.006 and abs(float(r["z_sym"]) - zs) < 0.006, f"sym {r}")
+            for n, l in lines:
+                psi = rng.uniform(-180, 180)
+                old = layermean_phase(psi, n, l, b, c)
+                want = (-old if turned == "opposite" else old) - n * dphi + 360.0 * l * dz / c
+                diff = (layermean_phase(psi, n, l, r, c) - want) % 360.0
+                check(min(diff, 360.0 - diff) < 0.05 * (1 + abs(n) + abs(l)), f"({n}, {l}) {turned}: {b} -> {r}")
+
+
+def test_sibling_start():
+    """A later round also starts a side from its sibling's answer: the symmetry equivalent
+    nearest its own when beyond the narrowed search (2.5 degrees or A), nothing within it or
+    from a sibling not accepted, and the sibling's own answer in the sibling's polarity; the
+    two sides then share the polarity whose residuals sum lower."""
+    import realign_chunk
+    from types import SimpleNamespace
+
+    a = SimpleNamespace(rule=(20, 7), repeat=100.0)
+    row = {"phi": "10.00", "z": "5.00", "rscale": "1.00", "polarity": "same", "status": "ok"}
+    sib = lambda **k: dict(row, rscale="0.99", **k)  # noqa: E731
+    check(realign_chunk.sibling_start(a, row, sib(phi="12.00", z="3.00")) == [], "within reach")
+    check(realign_chunk.sibling_start(a, row, sib(phi="40.00", status="random")) == [], "not accepted")
+    check(realign_chunk.sibling_start(a, row, None) == [], "no sibling")
+    # 30 degrees away and a subunit step (126 degrees, -5 A) on: the start is 30 degrees away
+    got = realign_chunk.sibling_start(a, row, sib(phi=f"{10 + 30 + 126:.2f}", z=f"{5 - 5:.2f}"))
+    check(got == [("same", "40.00", "5.00", "0.99")], f"beyond reach: {got}")
+    got = realign_chunk.sibling_start(a, row, sib(phi="11.00", z="5.00", polarity="opposite"))
+    check(got == [("opposite", "11.00", "5.00", "0.99")], f"other polarity: {got}")
+    # Sides that would part in polarity take the one of the lower sum over both: the near side
+    # alone prefers opposite by 1 degree, the far side same by 3.
+    a.threshold = None
+    fit = lambda pol, resid: ("1.0", "2.0", "1.00", f"{resid:.3f}", pol, "90.00", "4.00", "-")  # noqa: E731
+    found = [("near", "n.dat", [fit("opposite", 40.0), fit("same", 41.0)]),
+             ("far", "f.dat", [fit("same", 39.0), fit("opposite", 42.0)])]
+    rows = realign_chunk.choose(a, found)
+    check([(r[0], r[5], r[8]) for r in rows] == [("near", "41.000", "same"), ("far", "39.000", "same")], f"{rows}")
+    failed = ("far", "f.dat", "-", "-", "-", "-", "failed", "why", "-", "-", "-", "-")
+    rows = realign_chunk.choose(a, [found[0], failed])
+    check(rows[0][8] == "opposite" and rows[1] == failed, f"one side failed: {rows}")
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
@@ -178,6 +256,8 @@ def main():
         test_split()
         test_frame(tmp)
         test_empty_half(tmp)
+        test_match_halves()
+        test_sibling_start()
     print("passed")
     return 0
 

@@ -107,23 +107,31 @@ rule round_table:
         halves=f"{OUT}/halves.tsv",
         frame=lambda w: [f"{OUT}/rounds/1/alignments.tsv"] if int(w.round) > 1 else [],
     output:
-        f"{OUT}/rounds/{{round}}/alignments.tsv",
+        table=f"{OUT}/rounds/{{round}}/alignments.tsv",
+        motion=f"{OUT}/rounds/{{round}}/halves_motion.txt",
     params:
         u=config["rule"][0],
         t=config["rule"][1],
         # the halves' averages are the next round's references, or the run's result
         need=lambda w: "--need-halves" if int(w.round) < ROUNDS or average_enabled() else "",
+        options=lambda w: search_options(0),
+        ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
     resources:
         mem_mb=res("table", "mem_mb", 1000),
         runtime=res("table", "runtime", 10),
+    # The table is joined and judged, then half 2 is brought into half 1's frame
+    # (match_halves: one gridscan of the two half averages) when both halves are there.
     shell:
-        "{PY} {SCRIPTS}/make_table.py --output {output} --rule {params.u} {params.t} {params.need}"
+        "{PY} {SCRIPTS}/make_table.py --output {output.table}.unmatched --refused {output.table}.refused"
+        " --rule {params.u} {params.t} {params.need}"
         " --repeat {config[repeat]} --halves {input.halves}"
-        " $(for f in {input.frame}; do echo --frame $f; done)"
+        " $(for f in {input.frame}; do echo --frame $f --frame-halves 1; done)"
         f" --accept {SIGNIFICANCE:g} {OUTLIER_K:g}"
         + (f" --particle-table '{PARTICLE_TABLE}'" if config.get("ctf") else "")
-        + 
-        " {input.chunks}"
+        + " {input.chunks}"
+        " && {PY} {SCRIPTS}/match_halves.py --table {output.table}.unmatched --output {output.table}"
+        " --motion {output.motion} --rule {params.u} {params.t} --layermean-args '{params.ctf}'"
+        " {params.options} --names -"
 
 
 rule final_table:
@@ -158,6 +166,7 @@ rule realign_chunk:
     shell:
         "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
         " --references {input.references} {params.options} --names {params.names}"
+        " --rule {config[rule][0]} {config[rule][1]}"
 
 
 # The averages of a round before the last: the next round's references.

@@ -23,7 +23,11 @@ def main():
                          "above median + K x MAD of their half")
     ap.add_argument("--need-halves", action="store_true",
                     help="refuse a table that leaves a half without an accepted side")
-    ap.add_argument("--frame", help="round 1's table: keep each half in its frame (acceptance.hold_frame)")
+    ap.add_argument("--refused", help="where a refused table is kept (default: OUTPUT.refused)")
+    ap.add_argument("--frame", help="round 1's table: keep each half in its frame (acceptance.frame_drift)")
+    ap.add_argument("--frame-halves", type=int, nargs="+", default=[1, 2], metavar="HALF",
+                    help="the halves that --frame holds (default both; 1 when half 2 is then "
+                         "brought into half 1's frame by match_halves)")
     ap.add_argument("--particle-table", default="",
                     help="with the CTF: each row also gets its particle's defocus columns")
     ap.add_argument("chunks", nargs="+")
@@ -39,6 +43,7 @@ def main():
     shift = {}
     if a.frame:
         shift = acceptance.frame_drift(wf.read_table(a.frame), a.chunks, u, t, a.repeat)
+        shift = {h: v for h, v in shift.items() if h in a.frame_halves}
     for path in a.chunks:
         with open(path) as f:
             for line in f:
@@ -72,8 +77,9 @@ def main():
         empty = acceptance.empty_half(rows) if a.need_halves else ""
         if empty:
             # The table stays beside, for a look at the reasons; the round goes no further.
-            wf.write_atomic(a.output + ".refused", "\n".join(out) + "\n")
-            sys.exit(f"make_table: {a.output}: {empty}; the table is in {a.output}.refused")
+            refused = a.refused or a.output + ".refused"
+            wf.write_atomic(refused, "\n".join(out) + "\n")
+            sys.exit(f"make_table: {a.output}: {empty}; the table is in {refused}")
     wf.write_atomic(a.output, "\n".join(out) + "\n")
 
 

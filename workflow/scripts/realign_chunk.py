@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """One chunk of a refinement round after the first: every side that has layer-line data is
 aligned again, against the average of its own half from the previous round, with the search
-narrowed around its previous answer (gridscan --around), under the polarity round 1 found: an
-average that holds the side favours the polarity it was given, so only the reference can judge
-it. The
-side's layer-line files stay where the first round put them. Writes the chunk's rows, built
-aside and renamed."""
+narrowed around its previous answer (gridscan --around), under the polarity it has (round 1's,
+or its half's turned over by match_halves): an average that holds the side favours the polarity
+it was given, so the side's own polarity is not searched afresh. When its sibling (the other
+side of the particle) is accepted with an answer beyond that narrowed search, or in the other
+polarity, the side is also searched around the sibling's answer in the sibling's polarity, and
+the lower residual kept. The side's layer-line files stay where the first round put them.
+Writes the chunk's rows, built aside and renamed."""
 import argparse
 import os
 import shutil
@@ -15,8 +17,9 @@ import align_chunk as ac
 import quorvan_wf as wf
 
 
-def realign(a, row, folder, work):
-    """The chunk row of one side of the previous round's table."""
+def realign(a, row, sibling, folder, work):
+    """The fits of one side of the previous round's table (align_side's answers, one for each
+    start), or its failed row."""
     side = row["side"]
     if row["file"] == "-" or row["phi"] == "-":
         return ac.failed_row(side, row["file"], row["reason"])
@@ -28,12 +31,57 @@ def realign(a, row, folder, work):
     os.symlink(os.path.abspath(kept), link)
     reference = a.references[int(row["half"]) - 1]
     pol = row.get("polarity") or "same"
-    searches = {pol: a.gridscan_args + ["--around", row["phi"], row["z"], row["rscale"]]}
-    try:
-        fit = ac.align_side(a, work, side, reference, searches, pol)
-    except ac.Failed as e:
-        return ac.failed_row(side, kept, str(e))
-    return ac.judged_row(a, side, kept, fit)
+    starts = [(pol, row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
+    fits, failure = [], None
+    for p, phi, z, rsc in starts:
+        try:
+            fits.append(ac.align_side(a, work, side, reference, {p: a.gridscan_args + ["--around", phi, z, rsc]}, p))
+        except ac.Failed as e:
+            failure = failure or e
+    if not fits:
+        return ac.failed_row(side, kept, str(failure))
+    return side, kept, fits
+
+
+def choose(a, found):
+    """The chunk rows of one particle's sides from their fits (realign's answers): each side
+    its lowest residual (its own start on a tie). When the sides would then differ in
+    polarity and both were searched in both, the polarity whose residuals summed over the two
+    sides are lower is taken for both: a side's own average holds it in the polarity it was
+    given, which favours that one; over both sides the favours cancel."""
+    best = lambda fits: min(fits, key=lambda f: float(f[3]))  # noqa: E731
+    sides = [f for f in found if len(f) == 3]
+    pols = {best(f[2])[4] for f in sides}
+    if len(sides) == 2 and len(pols) == 2:
+        by = [{p: best([x for x in f[2] if x[4] == p]) for p in pols if any(x[4] == p for x in f[2])} for f in sides]
+        if all(len(b) == 2 for b in by):
+            pol = min(sorted(pols), key=lambda p: sum(float(b[p][3]) for b in by))
+            return [ac.judged_row(a, f[0], f[1], b[pol]) for f, b in zip(sides, by)]
+    return [ac.judged_row(a, f[0], f[1], best(f[2])) if len(f) == 3 else f for f in found]
+
+
+def sibling_start(a, row, sibling):
+    """The other side's polarity and answer as a second start, when it lies beyond the
+    narrowed search around this side's own: a particle's near and far sides are one particle
+    in one motion and one polarity, so a side that a wide search left in a wrong valley, or
+    in the polarity that its sibling does not share, finds the right one from its sibling's
+    answer (taken as the symmetry equivalent nearest its own when their polarities agree).
+    None when the sibling has no accepted answer or lies within the search's reach."""
+    if sibling is None or sibling["phi"] == "-" or sibling["status"] != "ok":
+        return []
+    pol = sibling.get("polarity") or "same"
+    if pol != (row.get("polarity") or "same"):
+        return [(pol, sibling["phi"], sibling["z"], sibling["rscale"])]
+    u, t = a.rule
+    dphi, dz = wf.reduce_pair(float(sibling["phi"]) - float(row["phi"]), float(sibling["z"]) - float(row["z"]),
+                              u, t, a.repeat)
+    if abs(dphi) <= REACH and abs(dz) <= REACH:
+        return []
+    return [(pol, f"{float(row['phi']) + dphi:.2f}", f"{float(row['z']) + dz:.2f}", sibling["rscale"])]
+
+
+# Half the width of the narrowed search's first grid (degrees and Angstroms).
+REACH = 2.5
 
 
 def main():
@@ -42,6 +90,8 @@ def main():
     ap.add_argument("--previous", required=True, help="the previous round's alignment table")
     ap.add_argument("--references", nargs=2, required=True, metavar=("HALF1", "HALF2"),
                     help="the previous round's half averages")
+    ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"),
+                    help="the selection rule, for the symmetry equivalent of a sibling's answer")
     ac.add_search_options(ap)
     a = ap.parse_args()
     ac.finish_options(a)
@@ -51,10 +101,17 @@ def main():
     rows = [r for r in wf.read_table(previous) if r["particle"] in set(names)]
     scratch = wf.scratch_dir(a.table)
     lines = []
-    for r in sorted(rows, key=lambda r: names.index(r["particle"])):
-        # the near-far agreement of round 1's sides goes with the particle
-        row = realign(a, r, previous.parent, scratch / f"w-{r['particle']}") + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
-        lines.append("\t".join([r["particle"]] + [wf.clean_field(v) for v in row]))
+    ordered = sorted(rows, key=lambda r: names.index(r["particle"]))
+    for name in dict.fromkeys(r["particle"] for r in ordered):
+        mine = [r for r in ordered if r["particle"] == name]
+        found = []
+        for r in mine:
+            sibling = next((o for o in mine if o["side"] != r["side"]), None)
+            found.append(realign(a, r, sibling, previous.parent, scratch / f"w-{name}"))
+        for r, row in zip(mine, choose(a, found)):
+            # the near-far agreement of round 1's sides goes with the particle
+            row = row + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
+            lines.append("\t".join([name] + [wf.clean_field(v) for v in row]))
     shutil.rmtree(scratch)
     wf.write_atomic(a.table, "".join(ln + "\n" for ln in lines))
 

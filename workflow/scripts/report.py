@@ -295,6 +295,17 @@ def round_files(results, r, rounds):
     return results / "rounds" / str(r) / "alignments.tsv", results / "rounds" / str(r) / "maps"
 
 
+def halves_motion(path):
+    """How half 2 was brought into half 1's frame in a round (match_halves' line), or ""."""
+    fields = path.read_text().split() if path.exists() else []
+    if len(fields) < 4:
+        return ""
+    if fields[2] == "-":
+        return "; half 2 left in its own frame: its average could not be aligned to half 1's"
+    turned = "turned over and " if fields[3] == "opposite" else ""
+    return f"; half 2 {turned}moved by ({fields[0]} degrees, {fields[1]} A) into half 1's frame"
+
+
 def rounds_section(results, rounds, limit, folder):
     """Per round: the sides accepted and left out by each rule, the residuals of the sides
     judged, the half-set resolution (and the resolution against a true map); a histogram of
@@ -324,6 +335,7 @@ def rounds_section(results, rounds, limit, folder):
         truth = read_fsc(maps / "fsc_average_truth.txt")
         if truth:
             line += f"; against the true map at 0.5 {resolution_at(truth, '5', limit)[0]}"
+        line += halves_motion(results / "rounds" / str(r) / "halves_motion.txt")
         text.append(line)
         (folder / f"round{r}_residual.svg").write_text(histogram_svg(judged, f"round {r}: phase residual (degrees)"))
         pictures.append((f"round{r}_residual.svg", f"round {r}: phase residual"))

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The refinement rounds' figures on synthetic particle images: make_particles (N particles,
+noise L, optionally mixed polarity), the workflow through its rounds, then per round
+  - the alignment error of every accepted side against the truth, both reduced to the
+    equivalent pair nearest (0, 0) under the helix's symmetry: its RMS in phi and z as it
+    stands, and about the median error of all sides (one motion of the whole data set, which
+    moves the map but does not blur it: a reference limited to 30 A pins the frame along one
+    screw motion of this helix only loosely);
+  - the half-set FSC and the FSC of the average against the true density at 0.5 and 0.143,
+    and the half-set resolution over the truth's (at most 1.15 for an honest curve);
+  - with mixed polarity, how many particles' polarity was found.
+usage: bench/rounds_figures.py [--count N] [--noise L] [--seed S] [--cores C] [--mixed-polarity]
+                               [--config 'key: value' ...] [--folder DIR] [--keep]
+       bench/rounds_figures.py --analyse DIR      (the figures of a run already made)
+(after building helixsim, helixft, sidesplit, gridscan, layermean, besselmap and mapfsc)"""
+import argparse
+import math
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+TOP = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(TOP / "workflow" / "scripts"))
+import quorvan_wf as wf  # noqa: E402
+
+U, T, C = 20, 7, 100.0
+
+
+def crossings(path):
+    """(FSC 0.5, FSC 0.143) in A from a mapfsc report, None where it names none."""
+    out = {}
+    if not path.exists():
+        return None, None
+    for line in path.read_text().splitlines():
+        m = re.match(r"\s*FSC (0\.5|0\.143) at\s+(\S+) A", line)
+        if m:
+            out[m.group(1)] = float(m.group(2))
+    return out.get("0.5"), out.get("0.143")
+
+
+def rms(v):
+    return math.sqrt(sum(x * x for x in v) / len(v)) if v else float("nan")
+
+
+def errors(table, truth):
+    """(particle, half, dphi, dz, polarity) of every accepted side against the truth."""
+    out = []
+    for r in wf.read_table(table):
+        if r["status"] != "ok":
+            continue
+        tp, tz = truth[r["particle"]][:2]
+        dp, dz = wf.reduce_pair(float(r["phi"]) - tp, float(r["z"]) - tz, U, T, C)
+        out.append((r["particle"], r["half"], dp, dz, r.get("polarity", "same")))
+    return out
+
+
+def truth_frame(folder, table):
+    """The motion (dphi, dz) that puts the data set of table on the truth's frame: gridscan of
+    the table's average against the layer lines of the unmoved noise-free particle at full
+    resolution (make_particles' unlimited reference through helixft and sidesplit), and the
+    FSC against the true density of the average so moved (0.5, 0.143). The frame along a
+    motion that the reference cannot pin is then taken from the truth, as a map's frame is a
+    convention; what is left is blur."""
+    bin_ = TOP / "build" / "bin"
+    work = folder / "truth-frame"
+    shutil.rmtree(work, ignore_errors=True)
+    subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(bin_), "--count", "1",
+                    "--folder", str(work / "make"), "--reference-resolution", "0"], check=True,
+                   stdout=subprocess.DEVNULL)
+    run = lambda *args, **kw: subprocess.run([str(bin_ / args[0]), *args[1:]], cwd=work, check=True,  # noqa: E731
+                                             stdout=subprocess.DEVNULL, **kw)
+    run("helixft", "--image", "make/reference.map", "--transform", "truth-transform.map", "--repeat", f"{C:g}")
+    (work / "sidesplit.dek").symlink_to((work / "make/sidesplit.dek").resolve())
+    run("sidesplit", env={"IN": "truth-transform.map", "PATH": "/usr/bin:/bin"})
+    (work / "truth.dat").write_bytes((work / "near.dat").read_bytes())
+    rows = wf.read_table(table)
+    head = Path(table).read_text().splitlines()[0].split("\t")
+    for r in rows:
+        if r["file"] != "-" and not Path(r["file"]).is_absolute():
+            r["file"] = str((Path(table).parent / r["file"]).resolve())
+    write = lambda path, rs: path.write_text("\t".join(head) + "\n" + "".join(  # noqa: E731
+        "\t".join(x[c] for c in head) + "\n" for x in rs))
+    write(work / "table.tsv", rows)
+    run("layermean", "--table", "table.tsv", "--repeat", f"{C:g}", "--output", "average.dat")
+    gs = work / "gs.ctl"
+    gs.write_text(f"10 {1.0 / C!r} 0.002 0\n" + " ".join(["1.0"] * 10) + "\naverage to truth\n0 0\n")
+    subprocess.run([str(bin_ / "gridscan"), "--control", "gs.ctl", "--reference", "truth.dat", "--test",
+                    "average.dat", "--report", "gs.txt"], cwd=work, stdout=subprocess.DEVNULL)
+    m = [ln for ln in (work / "gs.txt").read_text().splitlines() if ln.startswith("0PHASE MINIMUM")][-1]
+    phi, z = float(m.split("PHI=")[1].split()[0]), float(m.split("Z=")[1].split()[0])
+    dphi, dz = wf.reduce_pair(phi, z, U, T, C)
+    for r in rows:
+        if r["phi"] != "-":
+            r["phi"], r["z"] = f"{float(r['phi']) + dphi:.2f}", f"{float(r['z']) + dz:.2f}"
+    write(work / "moved.tsv", rows)
+    run("layermean", "--table", "moved.tsv", "--repeat", f"{C:g}", "--output", "moved.dat")
+    run("besselmap", "--input", "moved.dat", "--map", "moved.map", "--repeat", f"{C:g}", "--resolution", "10.5",
+        "--voxel", "2.5", "--size", "200", "200")
+    with open(work / "fsc.txt", "w") as out:
+        subprocess.run([str(bin_ / "mapfsc"), "moved.map", str((folder / "truth.map").resolve()), "--mask", "50"],
+                       cwd=work, stdout=out, check=True)
+    return dphi, dz, crossings(work / "fsc.txt")
+
+
+def analyse(folder):
+    folder = Path(folder)
+    truth = {r["particle"]: (float(r["phi"]), float(r["z"]), r.get("polarity", "same"))
+             for r in wf.read_table(folder / "truth.tsv")}
+    res = folder / "results"
+    rounds = sorted(int(p.name) for p in (res / "rounds").iterdir() if p.name.isdigit())
+    print(f"{folder}: {len(truth)} particles, {len(rounds)} rounds")
+    print(f"{'round':>5} {'sides':>6} {'RMS phi':>8} {'RMS z':>7} {'median err':>15} {'about it':>14}"
+          f" {'halves .5/.143':>15} {'truth .5/.143':>14} {'ratio .5/.143':>14}  polarity")
+    for r in rounds:
+        maps = res / "maps" if r == rounds[-1] else res / "rounds" / str(r) / "maps"
+        e = errors(res / "rounds" / str(r) / "alignments.tsv", truth)
+        ep, ez = [x[2] for x in e], [x[3] for x in e]
+        mp = statistics.median(ep) if ep else 0.0
+        mz = statistics.median(ez) if ez else 0.0
+        h5, h1 = crossings(maps / "fsc_half1_half2.txt")
+        t5, t1 = crossings(maps / "fsc_average_truth.txt")
+        ratio = lambda h, t: f"{t / h:.2f}" if h and t else "-"  # noqa: E731
+        right = sum(1 for x in e if x[4] == truth[x[0]][2])
+        fmt = lambda v: f"{v:.2f}" if v else "-"  # noqa: E731
+        print(f"{r:5d} {len(e):6d} {rms(ep):8.2f} {rms(ez):7.2f} {f'({mp:.2f}, {mz:.2f})':>15}"
+              f" {f'{rms([x - mp for x in ep]):.2f} / {rms([x - mz for x in ez]):.2f}':>14}"
+              f" {f'{fmt(h5)}/{fmt(h1)}':>15} {f'{fmt(t5)}/{fmt(t1)}':>14}"
+              f" {f'{ratio(h5, t5)}/{ratio(h1, t1)}':>14}  {right} of {len(e)} right")
+        if r == rounds[-1]:
+            dphi, dz, (m5, m1) = truth_frame(folder, res / "alignments.tsv")
+            # the truth's frame is the average's moved by (dphi, dz): each side's error there
+            fp, fz = [x + dphi for x in ep], [x + dz for x in ez]
+            fmt = lambda v: f"{v:.2f}" if v else "-"  # noqa: E731
+            print(f"      in the truth's frame (the average moved by ({dphi:.2f}, {dz:.2f})): RMS error "
+                  f"{rms(fp):.2f} degrees / {rms(fz):.2f} A; FSC against the truth {fmt(m5)}/{fmt(m1)} A,"
+                  f" half-set over it {ratio(h5, m5)}/{ratio(h1, m1)}")
+        for half in ("1", "2"):
+            hp = [x[2] for x in e if x[1] == half]
+            hz = [x[3] for x in e if x[1] == half]
+            if hp:
+                print(f"      half {half}: median error ({statistics.median(hp):.2f}, {statistics.median(hz):.2f}),"
+                      f" RMS about it {rms([x - statistics.median(hp) for x in hp]):.2f} / "
+                      f"{rms([x - statistics.median(hz) for x in hz]):.2f}")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--analyse", help="a folder already run")
+    ap.add_argument("--count", type=int, default=48)
+    ap.add_argument("--noise", type=float, default=4.0)
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--cores", type=int, default=2)
+    ap.add_argument("--mixed-polarity", action="store_true")
+    ap.add_argument("--config", action="append", default=[], help="a line added to the config")
+    ap.add_argument("--folder", help="where to run (default: a fresh temporary folder)")
+    ap.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    a = ap.parse_args()
+    if a.analyse:
+        analyse(a.analyse)
+        return
+    folder = Path(a.folder) if a.folder else Path(tempfile.mkdtemp(prefix="rounds-figures."))
+    if a.folder and folder.exists():
+        sys.exit(f"{folder} exists")
+    extra = ["--mixed-polarity"] if a.mixed_polarity else []
+    subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(TOP / "build/bin"),
+                    "--count", str(a.count), "--folder", str(folder), "--seed", str(a.seed), "--noise", str(a.noise),
+                    "--chunk", str(max(1, a.count // (4 * a.cores)))] + extra, check=True)
+    with open(folder / "config.yaml", "a") as f:
+        f.write("".join(line + "\n" for line in a.config))
+    t0 = time.perf_counter()
+    with open(folder / "snakemake.log", "w") as log:
+        proc = subprocess.run(["snakemake", "-s", str(TOP / "workflow/Snakefile"), "--configfile", "config.yaml",
+                               "--cores", str(a.cores)], cwd=folder, stdout=log, stderr=subprocess.STDOUT)
+    print(f"workflow: status {proc.returncode}, wall {time.perf_counter() - t0:.1f} s")
+    if proc.returncode == 0:
+        analyse(folder)
+    else:
+        print((folder / "snakemake.log").read_text()[-3000:])
+    if not a.folder and not a.keep:
+        shutil.rmtree(folder)
+    sys.exit(proc.returncode)
+
+
+if __name__ == "__main__":
+    main()
