@@ -168,12 +168,13 @@ TEST(Besselmap, AThinHelixComesBackAtItsResolutionAndWithItsHand) {
   for (float v : values) {
     lo = std::min(lo, v);
     hi = std::max(hi, v);
-    sum += v;
+    sum += double(v);
   }
-  for (float v : values) sum2 += (v - sum / double(values.size())) * (v - sum / double(values.size()));
+  const double mean = sum / double(values.size());
+  for (float v : values) sum2 += (double(v) - mean) * (double(v) - mean);
   EXPECT_FLOAT_EQ(map.dmin(), lo);
   EXPECT_FLOAT_EQ(map.dmax(), hi);
-  EXPECT_NEAR(map.word_f32(55), std::sqrt(sum2 / double(values.size())), 1e-5 * hi);
+  EXPECT_NEAR(double(map.word_f32(55)), std::sqrt(sum2 / double(values.size())), 1e-5 * double(hi));
 
   const std::vector<double> truth = h.truth(false), mirror = h.truth(true);
   const double same = correlation(got, truth), other = correlation(got, mirror);
