@@ -2,7 +2,8 @@
 """The rules of the workflow's scripts that no program run shows directly: the residual of
 random phases derived from the amplitudes, the acceptance of sides, the fixed split into
 halves, the frame a later round is held in, a round that leaves a half empty, half 2 brought
-into half 1's frame (turned over or not) and the sibling's start of a later round.
+into half 1's frame (turned over or not), the sibling's start of a later round and a model of
+several orders a layer line as a later round's reference.
 
 usage: scripts_test.py SOURCE_TOP    Exit status 0 passed, anything else failed."""
 import math
@@ -248,6 +249,30 @@ def test_sibling_start():
     check(rows[0][8] == "opposite" and rows[1] == failed, f"one side failed: {rows}")
 
 
+def test_model(tmp):
+    """A model of several orders a layer line (consecutive blocks of one l) weighs a sample by
+    the root of the sum of its orders' squared amplitudes: orders 1 and -9 of amplitudes 3
+    and 4 on layer line 1 give the residual of random phases of a one-order reference of
+    amplitude 5 there, and a layer line of one order stays as it is. A later round uses such
+    a model only for a test that lists its layer lines in its order, each block's order one
+    of its layer line's."""
+    import realign_chunk
+
+    radii = [k * DELBR for k in (1, 2, 3, 4)]
+    pts = lambda f, p: [(r, f * (1 + k), p + 20 * k) for k, r in enumerate(radii)]  # noqa: E731
+    model, plain, test, swapped = (tmp / f for f in ("model.dat", "plain.dat", "mtest.dat", "swapped.dat"))
+    point_list(model, [(0, 0, pts(2.0, 0.0)), (1, 1, pts(3.0, 40.0)), (-9, 1, pts(4.0, -70.0))])
+    point_list(test, [(0, 0, pts(1.0, 50.0)), (-9, 1, pts(2.0, 10.0))])
+    point_list(swapped, [(-9, 1, pts(2.0, 10.0)), (0, 0, pts(1.0, 50.0))])
+    got = acceptance.random_phase_stats(str(model), str(test), 2, DELBR, 1.0, 1.0, model=True)
+    point_list(plain, [(0, 0, pts(2.0, 0.0)), (-9, 1, pts(5.0, 0.0))])
+    want = acceptance.random_phase_stats(str(plain), str(test), 2, DELBR, 1.0, 1.0)
+    check(all(abs(g - w) < 1e-9 for g, w in zip(got, want)), f"model {got}, one-order equivalent {want}")
+    a = type("A", (), {"layer_lines": 2})()
+    check(realign_chunk.model_fits(a, str(model), test), "the test's layer lines are the model's")
+    check(not realign_chunk.model_fits(a, str(model), swapped), "the test's blocks in another order")
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
@@ -258,6 +283,7 @@ def main():
         test_empty_half(tmp)
         test_match_halves()
         test_sibling_start()
+        test_model(tmp)
     print("passed")
     return 0
 

@@ -6,6 +6,7 @@ usage: workflow_test.py CASE SOURCE_TOP BIN
        (CASE: local, corrupt, rerun, slurm, html, rounds, polarity, badconfig, ctf, star, relion,
         overlap)
 Exit status 0 passed, 77 skipped (with the reason), anything else failed."""
+import argparse
 import os
 import re
 import shutil
@@ -819,6 +820,39 @@ def test_overlap(tmp):
     page = (d / "results/report/index.html").read_text()
     check('src="separated_amplitude.svg"' in page and 'src="separated_fom.svg"' in page,
           "the report shows the separated orders")
+    # Round 2 aligned each side's whole-deck sample against its half's separated average of
+    # round 1: searched that way around its own answer, every accepted side of half 1 (which
+    # match_halves leaves as aligned) finds that answer and residual again; the single-order
+    # side against the one-order average, which compares fewer radii, does not.
+    same = {True: 0, False: 0}
+    rows = [r for r in wf.read_table(d / "results/rounds/2/alignments.tsv") if r["half"] == "1" and r["status"] == "ok"]
+    for r in rows:
+        for model in (True, False):
+            found = search_side(d, r, model)
+            same[model] += all(abs(float(v) - float(r[k])) < 1e-6 for v, k in zip(found, ("phi", "z", "rscale", "residual")))
+    check(rows and same[True] == len(rows) and same[False] < len(rows) / 2,
+          f"round 2's answers of {len(rows)} half-1 sides found again: against the separated model {same[True]}, "
+          f"against the one-order average {same[False]}")
+
+
+def search_side(d, row, model):
+    """gridscan's (phi, z, rscale, residual) for a side of round 2's table searched around its
+    answer against its half's average of round 1: with model its whole-deck sample against the
+    separated average (gridscan --model), else its sample against the one-order average."""
+    import align_chunk as ac
+    import yaml
+
+    work = Path(tempfile.mkdtemp(dir=d))
+    kept = (d / "results/rounds/2" / row["file"]).resolve()
+    os.symlink(kept.with_name("full-" + kept.name) if model else kept, work / f"{row['side']}.dat")
+    average = d / f"results/rounds/1/average/{'separated-' if model else ''}half{row['half']}.dat"
+    gs = yaml.safe_load((d / "config.yaml").read_text())["gridscan"]
+    a = argparse.Namespace(layer_lines=gs["layer_lines"], repeat=C, delbr=str(gs["delbr"]), weight=str(gs["weight"]),
+                           title="side", gridscan=str(BIN / "gridscan"))
+    found = ac.gridscan(a, work, row["side"], str(average), row["polarity"],
+                        ["--around", row["phi"], row["z"], row["rscale"]] + (["--model"] if model else []))
+    shutil.rmtree(work)
+    return found
 
 
 def main(cases=None):

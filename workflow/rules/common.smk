@@ -163,6 +163,14 @@ if SEPARATION not in ("auto", "off"):
     _fail(f'separation: "auto" or "off", not {config.get("separation")!r}')
 
 
+# With the orders separated, rounds after the first align each half's whole-deck sides against
+# the half's separated average of the round before (separation_models: true, the default);
+# false aligns the single-order sides against the one-order averages as without separation.
+SEPARATION_MODELS = config.get("separation_models", True)
+if not isinstance(SEPARATION_MODELS, bool):
+    _fail(f"separation_models: true or false, not {SEPARATION_MODELS!r}")
+
+
 def separation_options():
     """layermean's options that separate the orders (used when the check turns it on)."""
     if not config.get("outer_radius"):

@@ -6,7 +6,9 @@
 # their maps measures what the data hold, not how well they agree with one reference.
 #
 #   round 1:    chunks/{chunk}.tsv                 (align_chunk: helixft, sidesplit, gridscan)
-#   round r:    rounds/{r}/chunks/{chunk}.tsv      (realign_chunk: gridscan --around)
+#   round r:    rounds/{r}/chunks/{chunk}.tsv      (realign_chunk: gridscan --around; with the
+#               orders separated, the whole-deck sides against the separated half averages,
+#               gridscan --model)
 #   each round: rounds/{r}/alignments.tsv          (table, the sides judged)
 #   before the last: rounds/{r}/average/half{1,2}.dat, the next round's references, and
 #               rounds/{r}/maps/ with the half-set FSC of the round (its maps made from
@@ -151,11 +153,14 @@ rule realign_chunk:
     input:
         previous=lambda w: f"{OUT}/rounds/{int(w.round) - 1}/alignments.tsv",
         references=lambda w: [f"{OUT}/rounds/{int(w.round) - 1}/average/half{h}.dat" for h in (1, 2)],
+        models=lambda w: [f"{OUT}/rounds/{int(w.round) - 1}/average/separated-half{h}.dat" for h in (1, 2)],
+        limits=rules.check.output.limits,
     output:
         f"{OUT}/rounds/{{round}}/chunks/{{chunk}}.tsv",
     params:
         names=lambda w: ",".join(NAMES[int(w.chunk) * CHUNK : (int(w.chunk) + 1) * CHUNK]),
         options=lambda w: search_options(int(w.round)),
+        use_models="yes" if SEPARATION_MODELS else "no",
     # No group: a group that held chunks of two rounds (or of round 1) would depend on itself
     # through the tables and averages between them; a later round's chunk is light enough to
     # be a job of its own.
@@ -163,9 +168,15 @@ rule realign_chunk:
     resources:
         mem_mb=res("align", "mem_mb", 500),
         runtime=res("align", "runtime", 60),
+    # With the orders separated (the check's limits say so) and separation_models on, each
+    # side's whole-deck sample is aligned against its half's separated average
+    # (realign_chunk --models); else the single-order sides against the one-order average.
     shell:
-        "{PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
-        " --references {input.references} {params.options} --names {params.names}"
+        "models=; if [ {params.use_models} = yes ] &&"
+        " [ \"$(awk -F'\t' '$1 == \"separation\" {{print $2}}' {input.limits})\" = on ]; then"
+        " models='--models {input.models}'; fi;"
+        " {PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
+        " --references {input.references} $models {params.options} --names {params.names}"
         " --rule {config[rule][0]} {config[rule][1]}"
 
 

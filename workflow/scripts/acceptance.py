@@ -72,16 +72,46 @@ def grid_index(r, delbr):
 _GRIDS = {}
 
 
-def reference_grid(reference, llmax, delbr, weight, within=None):
-    """The reference filed on gridscan's radial grid: per block (n, {grid point: (weighted
-    amplitude, phase)}), the grid point of each block's last point, and the mean weighted
-    amplitude fmean. Kept for the run: every side of a chunk meets the same reference."""
-    key = (reference, llmax, delbr, weight, within is None)
+def model_layer_lines(path, llmax):
+    """The first llmax layer lines of a model of several orders a layer line (consecutive
+    blocks of one layer-line number form one), each as (scale 1, its orders, l, points): a
+    point's amplitude the root of the sum of the orders' squared amplitudes at its radius
+    (the prediction's mean amplitude over every rotation, as gridscan --model weighs it), its
+    phase 0. An order whose samples are flagged or missing at a radius adds nothing there."""
+    blocks = read_point_list(path, 10 ** 9)
+    lines = []
+    for scale, n, l, points in blocks:
+        if lines and lines[-1][2] == l:
+            lines[-1][1].append(n)
+            lines[-1][3].append((scale, points))
+        else:
+            if len(lines) == llmax:
+                break
+            lines.append([1.0, [n], l, [(scale, points)]])
+    out = []
+    for _, orders, l, parts in lines:
+        power = {}
+        for scale, points in parts:
+            for r, f, p in points:
+                a = 0.0 if f == FLAG else f * scale
+                power[r] = power.get(r, 0.0) + a * a
+        out.append((1.0, orders, l, [(r, math.sqrt(v), 0.0) for r, v in sorted(power.items())]))
+    return out
+
+
+def reference_grid(reference, llmax, delbr, weight, within=None, model=False):
+    """The reference filed on gridscan's radial grid: per block (its orders, {grid point:
+    (weighted amplitude, phase)}), the grid point of each block's last point, and the mean
+    weighted amplitude fmean. With model, per layer line of a model of several orders
+    (model_layer_lines). Kept for the run: every side of a chunk meets the same reference."""
+    key = (reference, llmax, delbr, weight, within is None, model)
     if key in _GRIDS:
         return _GRIDS[key]
     keep = within or (lambda r, l: True)
     grids, irmax, sumf1, allpts = [], [], 0.0, 0.0
-    for scale, n, l, points in read_point_list(reference, llmax):
+    blocks = (model_layer_lines(reference, llmax) if model
+              else [(s, [n], l, pts) for s, n, l, pts in read_point_list(reference, llmax)])
+    for scale, orders, l, points in blocks:
         g, f0, pts, ir = {}, 0.0, 0.0, 0
         for r, f, p in points:
             ir = grid_index(r, delbr)
@@ -90,7 +120,7 @@ def reference_grid(reference, llmax, delbr, weight, within=None):
             g[ir] = (f * scale * weight, p)
             f0 += f * scale * weight
             pts += weight
-        grids.append((n, g))
+        grids.append((orders, g))
         irmax.append(ir)
         sumf1 += f0
         allpts += pts
@@ -100,17 +130,18 @@ def reference_grid(reference, llmax, delbr, weight, within=None):
     return _GRIDS[key]
 
 
-def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=None):
+def random_phase_stats(reference, test, llmax, delbr, weight, rscale, within=None, model=False):
     """(mean, spread) of gridscan's residual at radial scale rscale if the test's phases were
     random. within(R, l), when given, says which reference samples the search stores (its
-    resolution limit); test samples are compared where they fall between stored ones."""
-    grids, irmax, fmean = reference_grid(reference, llmax, delbr, weight, within)
+    resolution limit); test samples are compared where they fall between stored ones. With
+    model the reference is a model of several orders a layer line (gridscan --model)."""
+    grids, irmax, fmean = reference_grid(reference, llmax, delbr, weight, within, model)
     w1 = w2 = u = 0.0
     for k, (scale, n, l, points) in enumerate(read_point_list(test, llmax)):
         if k >= len(grids) or not points:
             break
-        n1, g = grids[k]
-        if n == n1:
+        orders, g = grids[k]
+        if n in orders:
             for r, f, p in points:
                 if grid_index(r, delbr) > NRMAX or f == FLAG:
                     continue

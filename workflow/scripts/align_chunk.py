@@ -83,13 +83,14 @@ def within_resolution(a):
     return lambda r, l: r * r + (l / a.repeat) ** 2 <= smax2
 
 
-def align_side(a, work, side, reference, searches, preferred="same"):
+def align_side(a, work, side, reference, searches, preferred="same", model=False):
     """One side aligned under each polarity of searches (polarity -> extra gridscan options).
     The other polarity replaces the preferred one only when its residual lies more than
     a.polarity_margin standard errors of the difference below the preferred one's
-    (acceptance.difference_error), or the preferred search failed. Returns phi, z, rscale, residual, polarity, the residual of random phases
-    with its spread, and the other polarity's "phi/z/rscale/residual" (or "-"); raises
-    Failed."""
+    (acceptance.difference_error), or the preferred search failed. With model the reference
+    is a model of several orders a layer line (the searches then carry gridscan's --model).
+    Returns phi, z, rscale, residual, polarity, the residual of random phases with its
+    spread, and the other polarity's "phi/z/rscale/residual" (or "-"); raises Failed."""
     found, failure = {}, None
     for pol, extra in searches.items():
         try:
@@ -102,7 +103,7 @@ def align_side(a, work, side, reference, searches, preferred="same"):
         try:
             return acceptance.random_phase_stats(reference, str(work / f"{side}.dat"), a.layer_lines,
                                                  float(a.delbr), float(a.weight), float(found[pol][2]),
-                                                 within_resolution(a))
+                                                 within_resolution(a), model)
         except acceptance.BadFile as e:
             raise Failed(str(e))
 

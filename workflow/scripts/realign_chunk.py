@@ -7,12 +7,17 @@ it was given, so the side's own polarity is not searched afresh. When its siblin
 side of the particle) is accepted with an answer beyond that narrowed search, or in the other
 polarity, the side is also searched around the sibling's answer in the sibling's polarity, and
 the lower residual kept. The side's layer-line files stay where the first round put them.
-Writes the chunk's rows, built aside and renamed."""
+With --models (the orders separated) each side's whole-deck sample is aligned instead, with
+gridscan --model, against its half's separated average of the previous round: every layer
+line at every radius the separation holds, not only the radii where a layer line carries one
+order. Writes the chunk's rows, built aside and renamed."""
 import argparse
 import os
 import shutil
+import sys
 from pathlib import Path
 
+import acceptance
 import align_chunk as ac
 import quorvan_wf as wf
 
@@ -28,19 +33,44 @@ def realign(a, row, sibling, folder, work):
     link = work / f"{side}.dat"
     if link.is_symlink() or link.exists():
         link.unlink()
-    os.symlink(os.path.abspath(kept), link)
-    reference = a.references[int(row["half"]) - 1]
+    half = int(row["half"]) - 1
+    full = Path(kept).with_name("full-" + Path(kept).name)
+    model = bool(a.models) and full.exists() and model_fits(a, a.models[half], full)
+    os.symlink(os.path.abspath(full if model else kept), link)
+    reference = a.models[half] if model else a.references[half]
+    extra = a.gridscan_args + (["--model"] if model else [])
     pol = row.get("polarity") or "same"
     starts = [(pol, row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
     fits, failure = [], None
     for p, phi, z, rsc in starts:
         try:
-            fits.append(ac.align_side(a, work, side, reference, {p: a.gridscan_args + ["--around", phi, z, rsc]}, p))
+            fits.append(ac.align_side(a, work, side, reference, {p: extra + ["--around", phi, z, rsc]}, p, model))
         except ac.Failed as e:
             failure = failure or e
     if not fits:
         return ac.failed_row(side, kept, str(failure))
     return side, kept, fits
+
+
+_MODELS = {}
+
+
+def model_fits(a, model, test):
+    """Whether gridscan --model pairs the test file's blocks with the model's layer lines
+    rightly: test block k meets the model's layer line k, so the first a.layer_lines of each
+    must be the same layer lines in the same order, each test block's order one of its layer
+    line's. The whole-deck sides and the separated averages made from them agree by
+    construction (the averages keep the data's block order); a side that does not is aligned
+    against the one-order reference instead, with a note."""
+    if model not in _MODELS:
+        _MODELS[model] = [(l, set(orders)) for _, orders, l, _ in acceptance.model_layer_lines(model, a.layer_lines)]
+    lines = _MODELS[model]
+    blocks = [(n, l) for _, n, l, _ in acceptance.read_point_list(str(test), a.layer_lines)]
+    if len(blocks) == len(lines) and all(l == ml and n in orders for (n, l), (ml, orders) in zip(blocks, lines)):
+        return True
+    print(f"realign_chunk: {test}: its layer lines (n, l) {blocks} are not the layer lines of the model {model} "
+          f"{[(sorted(o), l) for l, o in lines]}; aligned against the one-order reference", file=sys.stderr)
+    return False
 
 
 def choose(a, found):
@@ -90,12 +120,16 @@ def main():
     ap.add_argument("--previous", required=True, help="the previous round's alignment table")
     ap.add_argument("--references", nargs=2, required=True, metavar=("HALF1", "HALF2"),
                     help="the previous round's half averages")
+    ap.add_argument("--models", nargs=2, metavar=("HALF1", "HALF2"),
+                    help="the previous round's separated half averages: each side's whole-deck sample "
+                         "(full-near.dat, full-far.dat) is aligned against its half's with gridscan --model")
     ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"),
                     help="the selection rule, for the symmetry equivalent of a sibling's answer")
     ac.add_search_options(ap)
     a = ap.parse_args()
     ac.finish_options(a)
     a.references = [os.path.abspath(r) for r in a.references]
+    a.models = [os.path.abspath(r) for r in a.models] if a.models else None
     names = a.names.split(",")
     previous = Path(a.previous).resolve()
     rows = [r for r in wf.read_table(previous) if r["particle"] in set(names)]
