@@ -790,7 +790,8 @@ def test_overlap(tmp):
     layer line while the alignments compare only the single-order radii. The separated average
     holds several orders a layer line, and its map correlates with the true density inside the
     helix's radius at 0.9 or better, clearly above the map of the one-order average of the same
-    alignments; the report names the orders and the radii the views could not separate."""
+    alignments; the report names the orders and the radii the views could not separate. From
+    round 2 each half's whole-deck sides are aligned against its separated average."""
     import numpy as np
 
     d = dataset(tmp / "run", count=8, options=["--small", "--overlapping"])
