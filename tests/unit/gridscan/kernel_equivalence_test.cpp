@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "first_difference.hpp"
 #include "gridscan/fastkernel.hpp"
 #include "gridscan/kernel.hpp"
 #include "gridscan/search.hpp"
@@ -21,15 +22,6 @@ using namespace gridscan;
 namespace {
 
 float reference_mod360(float d) { return static_cast<float>(std::fmod(static_cast<double>(d), 360.0)); }
-
-// The index and the two bit patterns of the first difference between two float arrays.
-template <typename A>
-std::string first_difference(const A& x, const A& y) {
-  for (std::size_t i = 0; i < x.size(); ++i)
-    if (std::bit_cast<std::uint32_t>(x[i]) != std::bit_cast<std::uint32_t>(y[i]))
-      return "at " + std::to_string(i) + ": " + std::to_string(x[i]) + " against " + std::to_string(y[i]);
-  return "";
-}
 
 struct RandomCase {
   std::unique_ptr<ReferenceGrid> ref = std::make_unique<ReferenceGrid>();

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "first_difference.hpp"
 #include "gridscan/modelfast.hpp"
 #include "gridscan/modellanes.hpp"
 #include "gridscan/search.hpp"
@@ -17,14 +18,6 @@
 using namespace gridscan;
 
 namespace {
-
-template <typename A>
-std::string first_difference(const A& x, const A& y) {
-  for (std::size_t i = 0; i < x.size(); ++i)
-    if (std::bit_cast<std::uint32_t>(x[i]) != std::bit_cast<std::uint32_t>(y[i]))
-      return "at " + std::to_string(i) + ": " + std::to_string(x[i]) + " against " + std::to_string(y[i]);
-  return "";
-}
 
 struct ModelCase {
   std::unique_ptr<ModelGrid> m = std::make_unique<ModelGrid>();
