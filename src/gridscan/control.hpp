@@ -28,6 +28,14 @@ struct Around {
 // valley of the phase residual; phase: the lowest phase residual alone.
 enum class ScaleRule { amplitudes, phase };
 
+// What a pass's minimum is. phase: the amplitude-weighted phase residual's (the radial scale
+// as ScaleRule says). vector: at the radial scale ScaleRule settles, the rotation and shift of
+// the lowest vector residual, the sum of |reference - moved test|^2, which at one scale is
+// least where the cross-correlation of the two is greatest; with noisy test data against a good reference it finds the
+// motion with about half the error of the phase residual, which counts a sample's phase error alike whatever its
+// signal. The report's residual is then the phase residual at that point.
+enum class FitRule { phase, vector };
+
 // The margin of the flat valley above the lowest phase residual m (degrees): 0.1 degree plus 5
 // percent of m, a little wider than the scatter of the residuals of neighbouring scales on
 // noise-free and on noisy data alike.
@@ -54,6 +62,8 @@ struct Control {
   std::optional<Around> around;
   // Run option, not from the file: how a pass settles its radial scale.
   ScaleRule scale_rule = ScaleRule::amplitudes;
+  // Run option, not from the file: which residual's minimum the search takes.
+  FitRule fit_rule = FitRule::phase;
 
   // Whether a reference sample at radius r on layer line nl lies within the resolution limit.
   bool within_resolution(float r, std::int32_t nl) const {

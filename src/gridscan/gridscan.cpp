@@ -20,7 +20,7 @@ const std::string_view help_text =
     "usage: gridscan [--control FILE] [--reference FILE] [--test FILE] [--report FILE]\n"
     "                [--flags ignored|amplitudes] [--kernel fast|literal|sse2|avx2|avx512]\n"
     "                [--resolution RES] [--around PHI Z RSCALE] [--scale-by amplitudes|phase]\n"
-    "                [--model]\n"
+    "                [--model] [--fit phase|vector]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -53,6 +53,18 @@ const std::string_view help_text =
     "minimum gives the pass's minimum (its residual, phi, z and scale; the lowest scale among\n"
     "equals). --scale-by phase restores the old rule, the lowest phase residual alone, for\n"
     "reproducing old results.\n"
+    "\n"
+    "--fit vector takes as each pass's minimum, at the radial scale settled as above, the\n"
+    "rotation and shift of the lowest vector residual, the sum over the compared samples of\n"
+    "|reference - moved test|^2 over the sum of their layer-line weights: it is lowest where\n"
+    "the cross-correlation of reference and moved test data is highest, the best estimate of the\n"
+    "motion when the test data carry noise and the reference little (the phase residual counts\n"
+    "every sample's phase error alike, whatever its signal, and leaves about twice the error).\n"
+    "The report's minimum then gives the phase residual at that grid point, and phi and z\n"
+    "between grid points: the vertex of the quadratic surface through the squared vector\n"
+    "residual there and at its eight neighbours (at most two steps away; the grid point itself on\n"
+    "the border of the grid or where the surface does not curve upward). --fit phase (the\n"
+    "default) takes the phase residual's minimum, as above.\n"
     "\n"
     "--resolution RES (Angstroms) compares the data only to that resolution: a reference sample\n"
     "at radius R on layer line l is stored only when R^2 + (l*recc)^2 <= 1/RES^2, so a layer\n"
@@ -127,12 +139,13 @@ Files parse_arguments(const std::vector<std::string>& args) {
     f.around = a;
     i += 3;
   }
-  std::string kernel_name, flags, resolution, scale_by;
+  std::string kernel_name, flags, resolution, scale_by, fit;
   progmain::bind_options(rest,
                          {{"--kernel", &kernel_name, "fast, literal, sse2, avx2 or avx512"},
                           {"--flags", &flags, "ignored or amplitudes"},
                           {"--resolution", &resolution, "a resolution in Angstroms"},
                           {"--scale-by", &scale_by, "amplitudes or phase"},
+                          {"--fit", &fit, "phase or vector"},
                           {"--control", &f.control, "a file name"},
                           {"--reference", &f.reference, "a file name"},
                           {"--test", &f.test, "a file name"},
@@ -151,6 +164,10 @@ Files parse_arguments(const std::vector<std::string>& args) {
     f.scale_rule = ScaleRule::phase;
   else if (!scale_by.empty() && scale_by != "amplitudes")
     throw records::ReadError("command line", "--scale-by is amplitudes or phase, not \"" + scale_by + "\"");
+  if (fit == "vector")
+    f.fit_rule = FitRule::vector;
+  else if (!fit.empty() && fit != "phase")
+    throw records::ReadError("command line", "--fit is phase or vector, not \"" + fit + "\"");
   if (!resolution.empty()) {
     f.resolution = option_number(resolution, "--resolution needs a positive number of Angstroms");
     if (!(f.resolution > 0.0f))
@@ -212,6 +229,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   if (files.resolution > 0.0f) c.smax = 1.0f / files.resolution;
   c.around = files.around;
   c.scale_rule = files.scale_rule;
+  c.fit_rule = files.fit_rule;
   read_control_head(control, c);
   if (c.llmax_read > c.llmax)
     streams.err << "gridscan: " << files.control << ", control record 1: llmax = " << c.llmax_read

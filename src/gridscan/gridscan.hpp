@@ -29,10 +29,11 @@ struct Files {
   std::optional<Around> around;                  // --around PHI Z RSCALE
   ScaleRule scale_rule = ScaleRule::amplitudes;  // --scale-by amplitudes|phase
   bool model = false;                            // --model: the reference may hold several orders a layer line
+  FitRule fit_rule = FitRule::phase;             // --fit phase|vector
 };
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
-// '='; --kernel fast|literal, --flags ignored|amplitudes, --scale-by amplitudes|phase and
+// '='; --kernel fast|literal, --flags ignored|amplitudes, --scale-by amplitudes|phase, --fit phase|vector and
 // --resolution RES likewise; --around followed by three numbers; --model alone. Anything else throws
 // ReadError("command line", ...).
 Files parse_arguments(const std::vector<std::string>& args);

@@ -164,14 +164,18 @@ void read_test_pass(records::LineSource& test, const Control& c, const Reference
   }
 }
 
-PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule) {
+PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule, FitRule fit) {
   PassResult r;
-  // The phase minimum of each radial scale, its grid point and the vector residual there.
+  // The phase minimum of each radial scale, its grid point and the vector residual there, and
+  // the scale's vector minimum and its grid point.
   struct ScaleMinimum {
     float resid = 1.0e20f, resid2 = 0.0f;
     std::int32_t iph = 0, iz = 0;
+    float vector = 1.0e20f;
+    std::int32_t viph = 0, viz = 0;
   };
   std::array<ScaleMinimum, nrscap> at{};
+  std::int32_t chosen = 0;  // the radial scale of the pass's minimum
   for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
     if (acc.points(irs) == 0.0f) continue;
     ScaleMinimum& m = at[static_cast<std::size_t>(irs - 1)];
@@ -185,35 +189,90 @@ PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, 
           st.ir20 = irs;
           st.iph20 = iph;
         }
+        if (r2 < m.vector) {
+          m.vector = r2;
+          m.viph = iph;
+          m.viz = iz;
+        }
         float& r1 = acc.resid(iph, iz, irs);
         r1 = r1 / acc.points(irs);
-        if (r1 < m.resid) m = ScaleMinimum{r1, r2, iph, iz};
+        if (r1 < m.resid) {
+          m.resid = r1;
+          m.resid2 = r2;
+          m.iph = iph;
+          m.iz = iz;
+        }
         if (r1 < r.resmin) {
           r.resmin = r1;
           r.phase_found = true;
           st.phi0 = g.phi(iph);
           st.z0 = g.z(iz);
           st.rsc0 = g.rsc(irs);
+          chosen = irs;
         }
       }
     }
   }
-  if (!r.phase_found || rule == ScaleRule::phase) return r;
-  // Within the flat valley of the phase residual the vector residual at each scale's phase
-  // minimum settles the scale; among equal ones the lowest scale stays.
-  const float ceiling = r.resmin + valley_margin(r.resmin);
-  std::int32_t best = 0;
-  for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
-    const ScaleMinimum& m = at[static_cast<std::size_t>(irs - 1)];
-    if (m.iph == 0 || !(m.resid <= ceiling)) continue;
-    if (best == 0 || m.resid2 < at[static_cast<std::size_t>(best - 1)].resid2) best = irs;
+  if (!r.phase_found) return r;
+  if (rule == ScaleRule::amplitudes) {
+    // Within the flat valley of the phase residual the vector residual at each scale's phase
+    // minimum settles the scale; among equal ones the lowest scale stays.
+    const float ceiling = r.resmin + valley_margin(r.resmin);
+    std::int32_t best = 0;
+    for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
+      const ScaleMinimum& m = at[static_cast<std::size_t>(irs - 1)];
+      if (m.iph == 0 || !(m.resid <= ceiling)) continue;
+      // (by FitRule::vector each scale's own vector minimum, where its motion is taken)
+      const auto key = [fit](const ScaleMinimum& x) { return fit == FitRule::vector ? x.vector : x.resid2; };
+      if (best == 0 || key(m) < key(at[static_cast<std::size_t>(best - 1)])) best = irs;
+    }
+    if (best != 0) {
+      const ScaleMinimum& m = at[static_cast<std::size_t>(best - 1)];
+      r.resmin = m.resid;
+      st.phi0 = g.phi(m.iph);
+      st.z0 = g.z(m.iz);
+      st.rsc0 = g.rsc(best);
+      chosen = best;
+    }
   }
-  if (best == 0) return r;
-  const ScaleMinimum& m = at[static_cast<std::size_t>(best - 1)];
-  r.resmin = m.resid;
-  st.phi0 = g.phi(m.iph);
-  st.z0 = g.z(m.iz);
-  st.rsc0 = g.rsc(best);
+  if (fit == FitRule::vector) {
+    // At the scale so settled, the rotation and shift of the lowest vector residual: between
+    // scales the vector residual also weighs how the amplitudes match, which is the phase
+    // rule's to settle.
+    const ScaleMinimum& m = at[static_cast<std::size_t>(chosen - 1)];
+    r.resmin = acc.resid(m.viph, m.viz, chosen);
+    st.phi0 = g.phi(m.viph);
+    st.z0 = g.z(m.viz);
+    // Between grid points: the vertex of the quadratic through the squared vector residual at
+    // the minimum and its eight neighbours (the sum is quadratic about its least value; phi and
+    // z err together, so the cross term counts), for the report; the grid point stays the
+    // pass's centre. Where phi and z are pinned together more than apart the least grid point
+    // can lie more than a step from the vertex; at most two steps are taken. On the border of
+    // the grid, or where the surface does not curve upward, the grid point stands.
+    const auto sq = [&](std::int32_t iph, std::int32_t iz) {
+      const float v = acc.resid2(iph, iz, chosen);
+      return v * v;
+    };
+    r.phi_fit = st.phi0;
+    r.z_fit = st.z0;
+    if (m.viph > 1 && m.viph < g.nph && m.viz > 1 && m.viz < g.nz) {
+      const std::int32_t i = m.viph, k = m.viz;
+      const float f0 = sq(i, k);
+      const float fx = 0.5f * (sq(i + 1, k) - sq(i - 1, k));
+      const float fy = 0.5f * (sq(i, k + 1) - sq(i, k - 1));
+      const float fxx = sq(i + 1, k) - 2.0f * f0 + sq(i - 1, k);
+      const float fyy = sq(i, k + 1) - 2.0f * f0 + sq(i, k - 1);
+      const float fxy = 0.25f * (sq(i + 1, k + 1) - sq(i + 1, k - 1) - sq(i - 1, k + 1) + sq(i - 1, k - 1));
+      const float det = fxx * fyy - fxy * fxy;
+      if (fxx > 0.0f && fyy > 0.0f && det > 0.0f) {
+        const float dx = std::clamp((fxy * fy - fyy * fx) / det, -2.0f, 2.0f);
+        const float dy = std::clamp((fxy * fx - fxx * fy) / det, -2.0f, 2.0f);
+        r.phi_fit += g.dphi * dx;
+        r.z_fit += g.dzed * dy;
+      }
+    }
+    r.fitted = true;
+  }
   return r;
 }
 
@@ -269,8 +328,8 @@ int run_search(const Control& c, const ReferenceGrid& ref, records::LineSource& 
 
     read_test_pass(test, c, ref, g, fmean, acc, st, report, kernel, model);
 
-    const PassResult r = evaluate_pass(g, acc, st, c.scale_rule);
-    report.line(phase_minimum_line(r.resmin, st.phi0, st.z0, st.rsc0));
+    const PassResult r = evaluate_pass(g, acc, st, c.scale_rule, c.fit_rule);
+    report.line(phase_minimum_line(r.resmin, r.fitted ? r.phi_fit : st.phi0, r.fitted ? r.z_fit : st.z0, st.rsc0));
     report.line(ampscale_line(r.vector_found ? mean_ampscale(c, ref, acc, st.ir20, model, st.iph20) : std::nullopt));
 
     if (!r.phase_found) {

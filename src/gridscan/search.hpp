@@ -72,6 +72,10 @@ struct PassResult {
   float resmin = 1.0e20f;     // phase minimum (its grid point goes to the state)
   bool vector_found = false;  // a vector minimum was taken (its scale index goes to ir20)
   float resmn2 = 1.0e20f;
+  // By FitRule::vector, the motion between grid points that the report gives (the grid point
+  // itself stays the state's, the next pass's centre).
+  bool fitted = false;
+  float phi_fit = 0.0f, z_fit = 0.0f;
 };
 
 // Divides the accumulators into residuals and takes the minima: radial scale outermost, then
@@ -79,8 +83,13 @@ struct PassResult {
 // lowest phase residual of the pass. By ScaleRule::amplitudes the radial scales whose lowest
 // phase residual lies within valley_margin of the pass's lowest form its flat valley, and the
 // one of them whose vector residual is lowest at its phase minimum gives the phase minimum
-// (resmin and the grid point of that scale); the vector minimum is taken as always.
-PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule = ScaleRule::amplitudes);
+// (resmin and the grid point of that scale); the vector minimum is taken as always. By
+// FitRule::vector the radial scale is settled so, and the rotation and shift are those of the
+// lowest vector residual at that scale, resmin the phase residual there, and phi_fit and z_fit
+// the vertex of the quadratic through the squared vector residual there and at its eight
+// neighbours (at most two steps away; the grid point where that surface does not curve upward).
+PassResult evaluate_pass(const PassGrid& g, Accumulators& acc, SearchState& st, ScaleRule rule = ScaleRule::amplitudes,
+                         FitRule fit = FitRule::phase);
 
 // The mean over layer lines with a positive weight of f1sum/f2sum at the scale ir20 (f2sum
 // itself when it is not positive); nothing when no layer line has a positive weight. A layer

@@ -454,3 +454,27 @@ TEST(Gridscan, RadialScaleSettledByTheVectorResidualWherePhasesAreFlat) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_EQ(bad.err, "gridscan: command line: --scale-by is amplitudes or phase, not \"amplitude\"\n");
 }
+
+TEST(Gridscan, VectorFitFindsTheMotionBetweenGridPoints) {
+  // A motion off the final grid (steps of 0.5): the vector fit reports the vertex of its
+  // quadratic surface, within 0.1 of the motion, where the phase fit can only give a grid
+  // point; a fit that is neither is refused. Phases flat along the layer lines keep the radial scale (a
+  // grid of its own, whose step could stand in for part of the motion) apart from the motion.
+  for (const auto& [phi0, z0] : {std::pair{3.3, -7.2}, std::pair{-1.15, 12.4}}) {
+    TempDir d;
+    Synthetic s;
+    s.flat_phases = true;
+    s.phi0 = phi0;
+    s.z0 = z0;
+    s.write(d);
+    const RunResult r = run(d, {"--fit", "vector"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const Minimum vector = minima(d.read("fort.7")).back();
+    EXPECT_NEAR(std::stod(vector.phi), phi0, 0.1) << d.read("fort.7");
+    EXPECT_NEAR(std::stod(vector.z), z0, 0.1) << d.read("fort.7");
+    EXPECT_EQ(vector.rsc, f3(1.0));
+  }
+  const RunResult bad = run(TempDir(), {"--fit", "correlation"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "gridscan: command line: --fit is phase or vector, not \"correlation\"\n");
+}
