@@ -12,6 +12,7 @@ gridscan --model, against its half's separated average of the previous round: ev
 line at every radius the separation holds, not only the radii where a layer line carries one
 order. Writes the chunk's rows, built aside and renamed."""
 import argparse
+import math
 import os
 import shutil
 import sys
@@ -38,7 +39,7 @@ def realign(a, row, sibling, folder, work):
     model = bool(a.models) and full.exists() and model_fits(a, a.models[half], full)
     os.symlink(os.path.abspath(full if model else kept), link)
     reference = a.models[half] if model else a.references[half]
-    extra = a.gridscan_args + (["--model"] if model else [])
+    extra = a.gridscan_args + FIT + (["--model"] if model else [])
     pol = row.get("polarity") or "same"
     starts = [(pol, row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
     fits, failure = [], None
@@ -110,8 +111,120 @@ def sibling_start(a, row, sibling):
     return [(pol, f"{float(row['phi']) + dphi:.2f}", f"{float(row['z']) + dz:.2f}", sibling["rscale"])]
 
 
+# A half average holds little noise beside one particle's: the motion that correlates the two
+# best is the better estimate (gridscan --fit vector), about half the phase residual's error.
+FIT = ["--fit", "vector"]
 # Half the width of the narrowed search's first grid (degrees and Angstroms).
 REACH = 2.5
+# gridscan compares at most this many layer lines: a joint fit needs twice a.layer_lines.
+MAX_LAYER_LINES = 40
+
+
+def point_blocks(path, count):
+    """The first count blocks of a point-list file as lists of its lines, verbatim: label,
+    parameter record, the points up to and with the record of R = 0 that ends the block (a
+    first point at R = 0 does not end it)."""
+    lines = Path(path).read_text().splitlines()
+    blocks, i = [], 0
+    while len(blocks) < count and i + 1 < len(lines):
+        block = lines[i:i + 2]
+        i += 2
+        while i < len(lines):
+            block.append(lines[i])
+            i += 1
+            if float(lines[i - 1][0:10]) == 0.0 and len(block) > 3:
+                break
+        blocks.append(block)
+    if len(blocks) < count:
+        raise ac.Failed(f"{path}: {len(blocks)} layer-line blocks, {count} needed for a joint fit")
+    return blocks
+
+
+def as_near(block):
+    """A far-side block in the near side's phases: the far side holds (-1)^n times the near
+    side's values, so an odd order's phases turn by 180 degrees (kept within -180..180, written
+    with four decimals so that nothing of the three digits read is lost)."""
+    n = int(block[1][10:15])
+    if n % 2 == 0:
+        return block
+    out = block[:2]
+    for rec in block[2:]:
+        r, f, p = float(rec[0:10]), float(rec[10:20]), float(rec[20:30])
+        if r == 0.0 and f == 0.0 and p == 0.0 and len(out) > 2:
+            out.append(rec)
+            continue
+        q = math.remainder(p + 180.0, 360.0)
+        out.append(rec[0:20] + f"{q:10.4f}" + rec[30:])
+    return out
+
+
+def write_blocks(path, blocks):
+    Path(path).write_text("".join(ln + "\n" for b in blocks for ln in b))
+
+
+def joint_fit(a, rows, folder, work, references):
+    """One answer for a particle's two accepted sides (rows: near's, far's): the test file
+    both.dat holds the near side's first a.layer_lines blocks and then the far side's in the
+    near side's phases, the reference twice the half's average, and gridscan searches them as
+    one near side of 2 a.layer_lines layer lines. The search starts around the near side's
+    answer, and around the far side's too (its equivalent nearest the near side's, in its
+    polarity) when that lies beyond the narrowed search's reach or in the other polarity; the
+    lower residual is kept. Returns the fit
+    (align_side's answer, for both rows); raises ac.Failed."""
+    near, far = rows
+    if near["half"] != far["half"]:
+        raise ac.Failed("the sides lie in different halves")
+    work.mkdir(parents=True, exist_ok=True)
+    files = [r["file"] if os.path.isabs(r["file"]) else os.path.normpath(folder / r["file"]) for r in rows]
+    blocks = [point_blocks(f, a.layer_lines) for f in files]
+    write_blocks(work / "both.dat", blocks[0] + [as_near(b) for b in blocks[1]])
+    half = int(near["half"]) - 1
+    reference = work.parent.resolve() / f"twice-half{half + 1}.dat"
+    if not reference.exists():
+        twice = point_blocks(references[half], a.layer_lines)
+        write_blocks(reference, twice + twice)
+    b = argparse.Namespace(**vars(a))
+    b.layer_lines = 2 * a.layer_lines
+    pol = near.get("polarity") or "same"
+    starts = [(pol, near["phi"], near["z"], near["rscale"])] + sibling_start(a, near, far)
+    by_pol, failure = {}, None
+    for p, phi, z, rsc in starts:
+        try:
+            fit = ac.align_side(b, work, "both", str(reference), {p: b.gridscan_args + FIT + ["--around", phi, z, rsc]}, p)
+        except ac.Failed as e:
+            failure = failure or e
+            continue
+        if p not in by_pol or float(fit[3]) < float(by_pol[p][3]):
+            by_pol[p] = fit
+    if not by_pol:
+        raise failure
+    # Sides that came in different polarities each favour their own (their half's average
+    # holds them so); in the joint sum the favours cancel, and the lower residual decides.
+    best = min(by_pol.values(), key=lambda f: float(f[3]))
+    return best[:7] + ("-",)
+
+
+def joint_rows(a, mine, previous, work, references):
+    """The chunk rows of one particle (mine: its previous rows, near first) from a joint fit,
+    or None when the particle does not take one (a side not accepted before, a model search,
+    too many layer lines) or the joint search fails (each side is then aligned alone)."""
+    if (len(mine) != 2 or a.models or 2 * a.layer_lines > MAX_LAYER_LINES
+            or any(r["status"] != "ok" or r["phi"] == "-" or r["file"] == "-" for r in mine)):
+        return None
+    near = next((r for r in mine if r["side"] == "near"), None)
+    far = next((r for r in mine if r["side"] == "far"), None)
+    if near is None or far is None:
+        return None
+    try:
+        fit = joint_fit(a, (near, far), previous, work, references)
+    except (ac.Failed, ValueError, OSError) as e:
+        print(f"realign_chunk: {near['particle']}: its sides aligned one by one: {e}", file=sys.stderr)
+        return None
+    rows = {}
+    for r in (near, far):
+        kept = r["file"] if os.path.isabs(r["file"]) else os.path.normpath(previous / r["file"])
+        rows[r["side"]] = ac.judged_row(a, r["side"], kept, fit)
+    return [rows[r["side"]] for r in mine]
 
 
 def main():
@@ -138,11 +251,14 @@ def main():
     ordered = sorted(rows, key=lambda r: names.index(r["particle"]))
     for name in dict.fromkeys(r["particle"] for r in ordered):
         mine = [r for r in ordered if r["particle"] == name]
-        found = []
-        for r in mine:
-            sibling = next((o for o in mine if o["side"] != r["side"]), None)
-            found.append(realign(a, r, sibling, previous.parent, scratch / f"w-{name}"))
-        for r, row in zip(mine, choose(a, found)):
+        chosen = joint_rows(a, mine, previous.parent, scratch / f"j-{name}", a.references)
+        if chosen is None:
+            found = []
+            for r in mine:
+                sibling = next((o for o in mine if o["side"] != r["side"]), None)
+                found.append(realign(a, r, sibling, previous.parent, scratch / f"w-{name}"))
+            chosen = choose(a, found)
+        for r, row in zip(mine, chosen):
             # the near-far agreement of round 1's sides goes with the particle
             row = row + (r.get("sides") or "-", r.get("sides_random_sd") or "-")
             lines.append("\t".join([name] + [wf.clean_field(v) for v in row]))
