@@ -26,6 +26,7 @@ from pathlib import Path
 
 TOP = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(TOP / "workflow" / "scripts"))
+import frame  # noqa: E402
 import quorvan_wf as wf  # noqa: E402
 
 U, T, C = 20, 7, 100.0
@@ -107,6 +108,14 @@ def truth_frame(folder, table):
     return dphi, dz, crossings(work / "fsc.txt")
 
 
+def initial_resolution(folder):
+    """The run's initial_resolution (its config's, else the default 20 A)."""
+    for line in (folder / "config.yaml").read_text().splitlines():
+        if line.startswith("initial_resolution:"):
+            return float(line.split(":")[1])
+    return 20.0
+
+
 def analyse(folder):
     folder = Path(folder)
     truth = {r["particle"]: (float(r["phi"]), float(r["z"]), r.get("polarity", "same"))
@@ -139,6 +148,16 @@ def analyse(folder):
             print(f"      in the truth's frame (the average moved by ({dphi:.2f}, {dz:.2f})): RMS error "
                   f"{rms(fp):.2f} degrees / {rms(fz):.2f} A; FSC against the truth {fmt(m5)}/{fmt(m1)} A,"
                   f" half-set over it {ratio(h5, m5)}/{ratio(h1, m1)}")
+            # only the part of that motion along the screw motion the reference leaves free
+            # (frame.py; none when it pins both): the rest of the error is the run's own
+            resolution = initial_resolution(folder) if len(rounds) > 1 else None
+            strong, weak, direction, _ = frame.pinning(str(res / "reference" / "near.dat"), 10, C, resolution)
+            fp, fz = ep, ez
+            if weak < frame.WEAK * strong:
+                mp_, mz_ = frame.along((dphi, dz), direction, C)
+                fp, fz = [x + mp_ for x in ep], [x + mz_ for x in ez]
+                print(f"      along the motion ({direction[0]:.2f}, {direction[1]:.2f}) the reference leaves free, "
+                      f"moved by ({mp_:.2f}, {mz_:.2f}): RMS error {rms(fp):.2f} degrees / {rms(fz):.2f} A")
         for half in ("1", "2"):
             hp = [x[2] for x in e if x[1] == half]
             hz = [x[3] for x in e if x[1] == half]

@@ -3,7 +3,8 @@
 
 
 def report_inputs(wildcards):
-    files = {"table": f"{OUT}/alignments.tsv", "check": rules.check.output.summary}
+    files = {"table": f"{OUT}/alignments.tsv", "check": rules.check.output.summary,
+             "frame": f"{OUT}/reference/frame.txt"}
     if average_enabled():
         files["average"] = f"{OUT}/average/layermean.txt"
     if map_enabled():

@@ -92,6 +92,21 @@ wildcard_constraints:
 
 localrules:
     split,
+    frame,
+
+
+# How firmly the reference fixes the maps' frame within what round 1 compares (frame.py); the
+# report says so when it leaves a screw motion free.
+rule frame:
+    input:
+        rules.reference.output,
+    output:
+        f"{OUT}/reference/frame.txt",
+    params:
+        resolution=f"--resolution {INITIAL_RESOLUTION:g}" if ROUNDS > 1 else "",
+    shell:
+        "{PY} {SCRIPTS}/frame.py --reference {input} --layer-lines {GS[layer_lines]} --repeat {config[repeat]}"
+        " {params.resolution} --output {output}"
 
 
 rule split:

@@ -373,6 +373,13 @@ def checked(results):
     return [f"check: {ln}" for ln in lines if ln.strip() and ln != "passed"]
 
 
+def frame_lines(results):
+    """The reference's hold on the maps' frame (frame.txt), when it leaves a motion free."""
+    path = results / "reference" / "frame.txt"
+    line = path.read_text().strip() if path.exists() else ""
+    return [f"frame: {line}"] if line and not line.startswith("pinned") else []
+
+
 def checked_resolution(results, asked):
     """The maps' resolution limit: the one the check left (lower than asked where a layer line
     carries a second order), else the config's."""
@@ -474,6 +481,7 @@ def main():
     first = results / "rounds" / "1" / "alignments.tsv"
     text += polarity_lines(wf.read_table(first) if a.rounds > 1 and first.exists() else rows, a.polarity_margin)
     text += round_text
+    text += frame_lines(results)
     text[:0] = checked(results)
     agreement = side_agreement(results, rows, a.side_threshold)
     text += agreement.summary
