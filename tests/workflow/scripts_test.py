@@ -2,8 +2,9 @@
 """The rules of the workflow's scripts that no program run shows directly: the residual of
 random phases derived from the amplitudes, the acceptance of sides, the fixed split into
 halves, the frame a later round is held in, a round that leaves a half empty, half 2 brought
-into half 1's frame (turned over or not), the sibling's start of a later round and a model of
-several orders a layer line as a later round's reference.
+into half 1's frame (turned over or not), the sibling's start of a later round, a model of
+several orders a layer line as a later round's reference, the far side read in the near side's
+phases for a particle's joint fit, and the motion a reference leaves free.
 
 usage: scripts_test.py SOURCE_TOP    Exit status 0 passed, anything else failed."""
 import math
@@ -273,6 +274,50 @@ def test_model(tmp):
     check(not realign_chunk.model_fits(a, str(model), swapped), "the test's blocks in another order")
 
 
+def test_joint_sides(tmp):
+    """A particle's far side holds (-1)^n times its near side's values: a far file made so
+    reads back in the near side's phases (odd orders turned by 180 degrees) as the near file,
+    block for block, within the three digits written; the terminators stay."""
+    import realign_chunk
+
+    rng = random.Random(5)
+    blocks = [(n, l, [(k * DELBR, rng.uniform(1, 900), rng.uniform(-179, 179)) for k in range(1, 6)])
+              for n, l in ((0, 0), (-3, 1), (8, 4), (-1, 7))]
+    near, far = tmp / "jnear.dat", tmp / "jfar.dat"
+    point_list(near, blocks)
+    point_list(far, [(n, l, [(r, f, math.remainder(p + 180.0 * n, 360.0)) for r, f, p in pts]) for n, l, pts in blocks])
+    for nb, fb in zip(realign_chunk.point_blocks(near, 4), realign_chunk.point_blocks(far, 4)):
+        fb = realign_chunk.as_near(fb)
+        check(len(nb) == len(fb) and nb[:2] == fb[:2] and nb[-1] == fb[-1], f"block layout {nb} {fb}")
+        for a, b in zip(nb[2:-1], fb[2:-1]):
+            diff = (float(a[20:30]) - float(b[20:30])) % 360.0
+            check(a[:20] == b[:20] and min(diff, 360.0 - diff) < 1.0, f"{a} against {b}")
+
+
+def test_reference_frame(tmp):
+    """The motion a reference leaves free: layer lines (l, n) = (0, 0) and (1, -3) change phase
+    by -3 phi - 360 z / c, so the motion (phi, z) = (-1.2, 1) (c = 100) changes nothing; scaled
+    to its larger part 1 it is (-1, 0.833). A layer line beyond the resolution compared leaves
+    it free; one within (l = 4, n = 8, not on the family) pins it. The error (-8, 7) has the
+    part (-8.36, 6.97) along it (projected where 360 z / c counts as degrees)."""
+    import frame
+
+    radii = [k * DELBR for k in range(1, 8)]
+    ref = tmp / "frame.dat"
+    point_list(ref, [(0, 0, [(r, 900.0, 0.0) for r in radii]), (-3, 1, [(r, 300.0, 50.0) for r in radii]),
+                     (8, 4, [(r, 200.0, 10.0) for r in radii])])
+    strong, weak, (dphi, dz), lines = frame.pinning(str(ref), 3, 100.0, resolution=30.0)
+    check(lines == [(0, 0), (1, -3)] and weak < 1e-6 * strong, f"free: {strong} {weak} {lines}")
+    check(abs(dphi + 1.0) < 1e-6 and abs(dz - 100.0 / 120.0) < 1e-6, f"direction ({dphi}, {dz})")
+    part = frame.along((-8.0, 7.0), (dphi, dz), 100.0)
+    k = (-8.0 * -1.2 + 25.2 * 3.6) / (1.2 ** 2 + 3.6 ** 2)  # (phi, 360 z / c): e = (-8, 25.2), v = (-1.2, 3.6)
+    want = (-1.2 * k, k)
+    check(abs(part[0] - want[0]) < 1e-3 and abs(part[1] - want[1]) < 1e-3, f"along: {part}")
+    strong, weak, _, lines = frame.pinning(str(ref), 3, 100.0)
+    check((4, 8) in lines and weak > frame.WEAK * strong, f"pinned: {strong} {weak} {lines}")
+    check(frame.verdict(str(ref), 3, 100.0, None).startswith("pinned"), "the verdict of a pinned frame")
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
@@ -284,6 +329,8 @@ def main():
         test_match_halves()
         test_sibling_start()
         test_model(tmp)
+        test_joint_sides(tmp)
+        test_reference_frame(tmp)
     print("passed")
     return 0
 
