@@ -286,6 +286,8 @@ def test_rounds(tmp):
     for r in (1, 2, 3):
         motion = (d / f"results/rounds/{r}/halves_motion.txt").read_text().split()
         check(len(motion) >= 4 and motion[3] == "same", f"round {r}: halves' motion {motion}")
+        # the data set held in the reference's frame, by a motion across the free one
+        check(motion[4:5] == ["anchor"] and len(motion) == 7, f"round {r}: no anchor in {motion}")
     final = wf.read_table(d / "results/alignments.tsv")
     check([(r["particle"], r["side"], r["phi"], r["status"]) for r in final] ==
           [(r["particle"], r["side"], r["phi"], r["status"]) for r in tables[2]], "alignments.tsv is the last round's")

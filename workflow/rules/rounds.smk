@@ -123,6 +123,7 @@ rule round_table:
         chunks=lambda w: round_chunk_tables(w.round),
         halves=f"{OUT}/halves.tsv",
         frame=lambda w: [f"{OUT}/rounds/1/alignments.tsv"] if int(w.round) > 1 else [],
+        reference=rules.reference.output,
     output:
         table=f"{OUT}/rounds/{{round}}/alignments.tsv",
         motion=f"{OUT}/rounds/{{round}}/halves_motion.txt",
@@ -132,12 +133,15 @@ rule round_table:
         # the halves' averages are the next round's references, or the run's result
         need=lambda w: "--need-halves" if int(w.round) < ROUNDS or average_enabled() else "",
         options=lambda w: search_options(0),
+        # the data set held in the reference's frame within what round 1 compared
+        anchor=f"--anchor-resolution {INITIAL_RESOLUTION:g}" if ROUNDS > 1 else "",
         ctf=" ".join(quorvan_wf.layermean_ctf_options(config)),
     resources:
         mem_mb=res("table", "mem_mb", 1000),
         runtime=res("table", "runtime", 10),
     # The table is joined and judged, then half 2 is brought into half 1's frame
-    # (match_halves: one gridscan of the two half averages) when both halves are there.
+    # (match_halves: one gridscan of the two half averages) when both halves are there, and
+    # the whole data set held in the reference's frame where the reference can tell.
     shell:
         "{PY} {SCRIPTS}/make_table.py --output {output.table}.unmatched --refused {output.table}.refused"
         " --rule {params.u} {params.t} {params.need}"
@@ -148,6 +152,7 @@ rule round_table:
         + " {input.chunks}"
         " && {PY} {SCRIPTS}/match_halves.py --table {output.table}.unmatched --output {output.table}"
         " --motion {output.motion} --rule {params.u} {params.t} --layermean-args '{params.ctf}'"
+        " --reference {input.reference} {params.anchor}"
         " {params.options} --names -"
 
 

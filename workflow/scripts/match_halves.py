@@ -13,7 +13,14 @@ Reads the table with half 2 as aligned, writes it with half 2 moved (built aside
 renamed) and the motion as one line "dphi dz residual polarity" (or "0 0 - same" and the
 reason when the averages cannot be aligned). Half 2's average is searched under both
 polarities: a half whose sides all came out of round 1 in the polarity that does not fit
-(where the reference cannot tell the polarities apart) turns over as a whole."""
+(where the reference cannot tell the polarities apart) turns over as a whole.
+With --reference, the whole data set is then held in the reference's frame where the
+reference can tell: half 1's average is aligned to the reference within what round 1
+compared (gridscan, the phase residual), and every side of both halves moved by that motion, less
+its part along the screw motion the reference leaves free (frame.py), which the reference
+cannot place and the data set keeps as it found it. Rounds aligned to their own averages
+would otherwise let the data set slide across what round 1 fixed; the two numbers are a
+second line of the motion file, "anchor dphi dz"."""
 import argparse
 import os
 import shutil
@@ -23,6 +30,7 @@ from pathlib import Path
 
 import acceptance
 import align_chunk as ac
+import frame
 import quorvan_wf as wf
 
 
@@ -48,6 +56,35 @@ def half_motion(a, table, work):
     phi, z, _, resid = found[pol]
     dphi, dz = wf.reduce_pair(float(phi), float(z), a.rule[0], a.rule[1], a.repeat)
     return dphi, dz, resid, pol
+
+
+def anchor_motion(a, work):
+    """(dphi, dz) that brings half 1's average (work/half1.dat) onto the reference within
+    a.anchor_resolution, less its part along the motion the reference leaves free (all of it
+    when the reference pins both phi and z, nothing when it carries only the equator); raises
+    ac.Failed."""
+    strong, weak, direction, _ = frame.pinning(a.reference, a.layer_lines, a.repeat, a.anchor_resolution)
+    if strong == 0.0:
+        return 0.0, 0.0
+    extra = ["--resolution", f"{a.anchor_resolution:g}"] if a.anchor_resolution else []
+    phi, z, _, _ = ac.gridscan(a, work, "half1", a.reference, "same", extra)
+    dphi, dz = wf.reduce_pair(float(phi), float(z), a.rule[0], a.rule[1], a.repeat)
+    if weak < frame.WEAK * strong:
+        along = frame.along((dphi, dz), direction, a.repeat)
+        dphi, dz = dphi - along[0], dz - along[1]
+    return dphi, dz
+
+
+def shifted(rows, dphi, dz, u, t, repeat):
+    """The rows with every side that has an answer moved by (dphi, dz)."""
+    for r in rows:
+        if r["phi"] == "-":
+            continue
+        r["phi"] = f"{float(r['phi']) + dphi:.2f}"
+        r["z"] = f"{float(r['z']) + dz:.2f}"
+        ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, repeat)
+        r["phi_sym"], r["z_sym"] = f"{ps:.2f}", f"{zs:.2f}"
+    return rows
 
 
 def moved(rows, dphi, dz, polarity, u, t, repeat):
@@ -80,16 +117,21 @@ def main():
     ap.add_argument("--motion", required=True, help="the motion applied to half 2 (output)")
     ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"))
     ap.add_argument("--layermean-args", default="", help="layermean's options (the CTF weights)")
+    ap.add_argument("--reference", help="round 1's reference: hold the data set in its frame where it can tell")
+    ap.add_argument("--anchor-resolution", type=float, default=None,
+                    help="compare half 1's average with the reference only within this resolution (A)")
     ac.add_search_options(ap)
     a = ap.parse_args()
     ac.finish_options(a)
     a.layermean = str(Path(a.bin) / "layermean") if a.bin else "layermean"
     a.layermean_args = a.layermean_args.split()
+    a.reference = os.path.abspath(a.reference) if a.reference else None
     table = Path(a.table).resolve()
     text = table.read_text()
     head = text.splitlines()[0].split("\t")
     rows = wf.read_table(table)
     work = wf.scratch_dir(a.output)
+    anchor = None
     try:
         dphi, dz, resid, polarity = half_motion(a, table, work)
         line = f"{dphi:.2f} {dz:.2f} {resid} {polarity}\n"
@@ -100,10 +142,18 @@ def main():
         dphi = dz = 0.0
         polarity = "same"
         line = f"0 0 - same {wf.clean_field(str(e))}\n"
+    try:
+        if a.reference and (work / "half1.dat").exists():
+            anchor = anchor_motion(a, work)
+            line += f"anchor {anchor[0]:.2f} {anchor[1]:.2f}\n"
+    except (ac.Failed, acceptance.BadFile) as e:
+        print(f"match_halves: {a.table}: the data set not held in the reference's frame: {e}", file=sys.stderr)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if dphi or dz or polarity != "same":
+    if dphi or dz or polarity != "same" or anchor:
         rows = moved(rows, dphi, dz, polarity, a.rule[0], a.rule[1], a.repeat)
+        if anchor:
+            rows = shifted(rows, anchor[0], anchor[1], a.rule[0], a.rule[1], a.repeat)
         text = "\t".join(head) + "\n" + "".join("\t".join(r[c] for c in head) + "\n" for r in rows)
     wf.write_atomic(a.motion, line)
     wf.write_atomic(a.output, text)

@@ -297,13 +297,16 @@ def round_files(results, r, rounds):
 
 def halves_motion(path):
     """How half 2 was brought into half 1's frame in a round (match_halves' line), or ""."""
-    fields = path.read_text().split() if path.exists() else []
+    lines = path.read_text().splitlines() if path.exists() else []
+    fields = lines[0].split() if lines else []
     if len(fields) < 4:
         return ""
+    anchor = next((ln.split()[1:3] for ln in lines[1:] if ln.startswith("anchor ")), None)
+    held = f"; the data set moved by ({anchor[0]} degrees, {anchor[1]} A) into the reference's frame" if anchor else ""
     if fields[2] == "-":
-        return "; half 2 left in its own frame: its average could not be aligned to half 1's"
+        return "; half 2 left in its own frame: its average could not be aligned to half 1's" + held
     turned = "turned over and " if fields[3] == "opposite" else ""
-    return f"; half 2 {turned}moved by ({fields[0]} degrees, {fields[1]} A) into half 1's frame"
+    return f"; half 2 {turned}moved by ({fields[0]} degrees, {fields[1]} A) into half 1's frame" + held
 
 
 def rounds_section(results, rounds, limit, folder):
