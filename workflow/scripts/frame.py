@@ -90,7 +90,8 @@ def verdict(reference, layer_lines, repeat, resolution):
             f"along the screw motion ({dphi:.2f} degrees, {dz:.2f} A) their phases change {weak:.3f} degrees "
             f"per degree, across it {strong:.2f}, so the maps' frame along that motion is noise's choice, not the "
             f"reference's: they may come out turned and shifted along it (superpose before comparing them "
-            f"with another map; a reference that carries more layer lines, or a finer initial_resolution, fixes it)")
+            f"with another map; a reference that carries layer lines of other orders within initial_resolution "
+            f"fixes it)")
 
 
 def main():
