@@ -3,7 +3,9 @@
 // data model; the first index varies fastest.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -103,5 +105,40 @@ struct TestSample {
   std::int32_t nn = 0;
   std::int32_t nl = 0;  // the reference block's layer-line number
 };
+
+// The reference samples from the first grid point beyond the scaled end of a test block (its
+// last point record at grid index irlast) to grid point jrm2, at each radial scale: each counts
+// in the phase residual as a phase difference of 8100 weighted by its amplitude over fmean,
+// and in the vector residual as a test amplitude of zero. square(j) is the squared amplitude
+// at grid point j, negative where the reference has no sample.
+template <class Square>
+void add_uncovered_samples(std::int32_t jrm2, std::int32_t irlast, float wt, const PassGrid& g, float fmean,
+                           Accumulators& acc, Square square) {
+  jrm2 = std::min(jrm2, nrmax);
+  for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
+    // The first reference grid point beyond the scaled end of the test block; never before
+    // grid point 1, which a scale of zero or below would give.
+    std::int32_t jrm1 = truncate_index(2.5f + static_cast<float>(irlast - 1) * g.rsc(irs));
+    if (jrm1 < 1) jrm1 = 1;
+    if (jrm1 > jrm2) continue;
+    float residx = 0.0f;
+    float residy = 0.0f;
+    for (std::int32_t j = jrm1; j <= jrm2; ++j) {
+      const float s = square(j);
+      if (s < 0.0f) continue;
+      residx += s;
+      const float fwt = std::sqrt(s) / fmean;
+      acc.points(irs) += fwt;
+      acc.xinc(irs) += wt;
+      residy += fwt * 8100.0f;
+    }
+    for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
+      for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
+        acc.resid(iph, iz, irs) += residy;
+        acc.resid2(iph, iz, irs) += residx;
+      }
+    }
+  }
+}
 
 }  // namespace gridscan

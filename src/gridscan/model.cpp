@@ -200,31 +200,14 @@ std::unique_ptr<ModelKernel> make_model_kernel(KernelChoice choice) {
 void add_uncovered_model(const ModelGrid& m, std::int32_t l, std::int32_t irmax, std::int32_t irlast, float wt,
                          const PassGrid& g, float fmean, Accumulators& acc) {
   const std::int32_t orders = m.orders(l);
-  const std::int32_t jrm2 = std::min(irmax, nrmax);
-  for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
-    std::int32_t jrm1 = truncate_index(2.5f + static_cast<float>(irlast - 1) * g.rsc(irs));
-    if (jrm1 < 1) jrm1 = 1;
-    if (jrm1 > jrm2) continue;
-    float residx = 0.0f;
-    float residy = 0.0f;
-    for (std::int32_t j = jrm1; j <= jrm2; ++j) {
-      if (!m.present(l, j)) continue;
-      // The mean squared amplitude of the prediction over every rotation: the same penalty at
-      // every trial, as for a layer line of one order.
-      float s = 0.0f;
-      for (std::int32_t o = 0; o < orders; ++o) s += m.f(l, o, j) * m.f(l, o, j);
-      residx += s;
-      const float fwt = std::sqrt(s) / fmean;
-      acc.points(irs) += fwt;
-      acc.xinc(irs) += wt;
-      residy += fwt * 8100.0f;
-    }
-    for (std::int32_t iph = 1; iph <= g.nph; ++iph)
-      for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
-        acc.resid(iph, iz, irs) += residy;
-        acc.resid2(iph, iz, irs) += residx;
-      }
-  }
+  add_uncovered_samples(irmax, irlast, wt, g, fmean, acc, [&](std::int32_t j) {
+    if (!m.present(l, j)) return -1.0f;
+    // The mean squared amplitude of the prediction over every rotation: the same penalty at
+    // every trial, as for a layer line of one order.
+    float s = 0.0f;
+    for (std::int32_t o = 0; o < orders; ++o) s += m.f(l, o, j) * m.f(l, o, j);
+    return s;
+  });
 }
 
 }  // namespace gridscan

@@ -68,33 +68,12 @@ TestSample prepare_test_sample(const layerline::Point& p, float scale, float wt,
 
 void add_uncovered(const ReferenceGrid& ref, std::int32_t l, std::int32_t irlast, float wt, const PassGrid& g,
                    float fmean, Accumulators& acc) {
-  const std::int32_t jrm2 = std::min(ref.irmax[static_cast<std::size_t>(l - 1)], nrmax);
-  for (std::int32_t irs = 1; irs <= g.nrs; ++irs) {
-    // The first reference grid point beyond the scaled end of the test block; never before
-    // grid point 1, which a scale of zero or below would give.
-    std::int32_t jrm1 = truncate_index(2.5f + static_cast<float>(irlast - 1) * g.rsc(irs));
-    if (jrm1 < 1) jrm1 = 1;
-    if (jrm1 > jrm2) continue;
-    float residx = 0.0f;
-    float residy = 0.0f;
-    for (std::int32_t j = jrm1; j <= jrm2; ++j) {
-      if (ref.f1(l, j) == 0.0f) continue;
-      const float a1 = ref.f1(l, j) * std::cos(ref.psi1(l, j) * radian);
-      const float b1 = ref.f1(l, j) * std::sin(ref.psi1(l, j) * radian);
-      const float s = a1 * a1 + b1 * b1;
-      residx += s;
-      const float fwt = std::sqrt(s) / fmean;
-      acc.points(irs) += fwt;
-      acc.xinc(irs) += wt;
-      residy += fwt * 8100.0f;
-    }
-    for (std::int32_t iph = 1; iph <= g.nph; ++iph) {
-      for (std::int32_t iz = 1; iz <= g.nz; ++iz) {
-        acc.resid(iph, iz, irs) += residy;
-        acc.resid2(iph, iz, irs) += residx;
-      }
-    }
-  }
+  add_uncovered_samples(ref.irmax[static_cast<std::size_t>(l - 1)], irlast, wt, g, fmean, acc, [&](std::int32_t j) {
+    if (ref.f1(l, j) == 0.0f) return -1.0f;
+    const float a1 = ref.f1(l, j) * std::cos(ref.psi1(l, j) * radian);
+    const float b1 = ref.f1(l, j) * std::sin(ref.psi1(l, j) * radian);
+    return a1 * a1 + b1 * b1;
+  });
 }
 
 void read_test_pass(records::LineSource& test, const Control& c, const ReferenceGrid& ref, const PassGrid& g,
