@@ -23,13 +23,18 @@ import align_chunk as ac
 import quorvan_wf as wf
 
 
+def kept_file(row, folder):
+    """A side's layer-line file from the previous round's table (relative to its folder)."""
+    return row["file"] if os.path.isabs(row["file"]) else os.path.normpath(folder / row["file"])
+
+
 def realign(a, row, sibling, folder, work):
     """The fits of one side of the previous round's table (align_side's answers, one for each
     start), or its failed row."""
     side = row["side"]
     if row["file"] == "-" or row["phi"] == "-":
         return ac.failed_row(side, row["file"], row["reason"])
-    kept = row["file"] if os.path.isabs(row["file"]) else os.path.normpath(folder / row["file"])
+    kept = kept_file(row, folder)
     work.mkdir(parents=True, exist_ok=True)
     link = work / f"{side}.dat"
     if link.is_symlink() or link.exists():
@@ -175,7 +180,7 @@ def joint_fit(a, rows, folder, work, references):
     if near["half"] != far["half"]:
         raise ac.Failed("the sides lie in different halves")
     work.mkdir(parents=True, exist_ok=True)
-    files = [r["file"] if os.path.isabs(r["file"]) else os.path.normpath(folder / r["file"]) for r in rows]
+    files = [kept_file(r, folder) for r in rows]
     blocks = [point_blocks(f, a.layer_lines) for f in files]
     write_blocks(work / "both.dat", blocks[0] + [as_near(b) for b in blocks[1]])
     half = int(near["half"]) - 1
@@ -220,11 +225,7 @@ def joint_rows(a, mine, previous, work, references):
     except (ac.Failed, ValueError, OSError) as e:
         print(f"realign_chunk: {near['particle']}: its sides aligned one by one: {e}", file=sys.stderr)
         return None
-    rows = {}
-    for r in (near, far):
-        kept = r["file"] if os.path.isabs(r["file"]) else os.path.normpath(previous / r["file"])
-        rows[r["side"]] = ac.judged_row(a, r["side"], kept, fit)
-    return [rows[r["side"]] for r in mine]
+    return [ac.judged_row(a, r["side"], kept_file(r, previous), fit) for r in mine]
 
 
 def main():
