@@ -1,6 +1,10 @@
 #include "ctf/ctf.hpp"
 
 #include <cmath>
+#include <vector>
+
+#include "records/error.hpp"
+#include "records/numbers.hpp"
 
 namespace ctf {
 
@@ -77,6 +81,31 @@ double Ctf::value(double sx, double sy) const {
 double Ctf::sign(double sx, double sy) const {
   const double x = chi(sx, sy);
   return -(sin_a_ * std::sin(x) + cos_a_ * std::cos(x)) < 0.0 ? -1.0 : 1.0;
+}
+
+Params from_option(const std::string& text) {
+  static const char* const names[] = {
+      "the voltage", "Cs", "the amplitude contrast", "defocus U", "defocus V", "the astigmatism angle", "the B-factor"};
+  std::vector<float> v;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t s = i;
+    while (i < text.size() && text[i] != ' ') ++i;
+    if (v.size() == 7) break;
+    const auto p = records::parse_free_real(text.substr(s, i - s));
+    if (!p.ok()) throw records::ReadError("command line", "--ctf: " + std::string(names[v.size()]) + ": " + p.error);
+    v.push_back(p.value);
+    while (i < text.size() && text[i] == ' ') ++i;
+  }
+  if (v.size() < 6)
+    throw records::ReadError("command line",
+                             "--ctf takes the voltage (kV), Cs (mm), the amplitude contrast, defocus U and V (A), "
+                             "the astigmatism angle (degrees) and an optional B-factor");
+  Params c;
+  c.voltage = v[0], c.cs = v[1], c.amplitude_contrast = v[2], c.defocus_u = v[3], c.defocus_v = v[4], c.angle = v[5];
+  if (v.size() == 7) c.bfactor = v[6];
+  if (const std::string f = fault(c); !f.empty()) throw records::ReadError("command line", "--ctf: " + f);
+  return c;
 }
 
 }  // namespace ctf

@@ -35,6 +35,12 @@ struct Params {
 // not finite. The text names the value, e.g. "the voltage must be above 0 kV (0 given)".
 std::string fault(const Params& p);
 
+// The values of a program's --ctf option, separated by single or repeated spaces: voltage (kV),
+// Cs (mm), amplitude contrast, defocus U and V (A), astigmatism angle (degrees) and an
+// optional B-factor, as helixsim's ctf line gives them. Throws records::ReadError("command
+// line", ...) naming the value that is not a number, too few values, or what fault() finds.
+Params from_option(const std::string& text);
+
 // The relativistic wavelength of electrons accelerated through kv kilovolts, in Angstroms
 // (0.019687 A at 300 kV).
 double wavelength(double kv);

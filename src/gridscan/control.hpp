@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "ctf/ctf.hpp"
 #include "gridscan/grids.hpp"
 #include "records/source.hpp"
 
@@ -64,6 +65,10 @@ struct Control {
   ScaleRule scale_rule = ScaleRule::amplitudes;
   // Run option, not from the file: which residual's minimum the search takes.
   FitRule fit_rule = FitRule::phase;
+  // Run option, not from the file: the test data's CTF. Every reference sample's amplitude is
+  // then taken times |CTF| at its frequency on the test's side of the helix, as the test's
+  // image holds it (the test's phases flipped, its amplitudes not restored).
+  std::optional<ctf::Params> ctf;
 
   // Whether a reference sample at radius r on layer line nl lies within the resolution limit.
   bool within_resolution(float r, std::int32_t nl) const {

@@ -21,6 +21,7 @@ const std::string_view help_text =
     "                [--flags ignored|amplitudes] [--kernel fast|literal|sse2|avx2|avx512]\n"
     "                [--resolution RES] [--around PHI Z RSCALE] [--scale-by amplitudes|phase]\n"
     "                [--model] [--fit phase|vector]\n"
+    "                [--ctf VOLTAGE CS AMPCONTRAST DEFOCUS_U DEFOCUS_V ANGLE [BFACTOR]]\n"
     "\n"
     "Aligns a test point-list layer-line file to a reference one: searches the rotation phi,\n"
     "the axial shift z and the radial scale of the test data for the smallest amplitude-weighted\n"
@@ -65,6 +66,14 @@ const std::string_view help_text =
     "residual there and at its eight neighbours (at most two steps away; the grid point itself on\n"
     "the border of the grid or where the surface does not curve upward). --fit phase (the\n"
     "default) takes the phase residual's minimum, as above.\n"
+    "\n"
+    "--ctf V CS A DU DV ANGLE [B] gives the CTF of the test data's image (as helixsim's ctf\n"
+    "line and helixft's --ctf give it: kV, mm, fraction, A, A, degrees, A^2): test data whose\n"
+    "phases were flipped by it still carry |CTF| in their amplitudes, so every reference sample\n"
+    "is compared as |CTF| times its amplitude, the CTF taken at the sample's frequency (R on the\n"
+    "test's side of the helix, l*recc). Without it the radial scale that the vector residual\n"
+    "settles, and the vector fit's motion, follow the CTF's rings as well as the data. Not with\n"
+    "--model.\n"
     "\n"
     "--resolution RES (Angstroms) compares the data only to that resolution: a reference sample\n"
     "at radius R on layer line l is stored only when R^2 + (l*recc)^2 <= 1/RES^2, so a layer\n"
@@ -124,6 +133,14 @@ Files parse_arguments(const std::vector<std::string>& args) {
       f.model = true;
       continue;
     }
+    if (args[i] == "--ctf") {
+      // six or seven values, the astigmatism angle possibly negative
+      std::string v;
+      for (int k = 0; k < 7 && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0; ++k)
+        v += (k ? " " : "") + args[++i];
+      f.ctf = ctf::from_option(v);
+      continue;
+    }
     if (args[i] != "--around") {
       rest.push_back(args[i]);
       continue;
@@ -168,6 +185,8 @@ Files parse_arguments(const std::vector<std::string>& args) {
     f.fit_rule = FitRule::vector;
   else if (!fit.empty() && fit != "phase")
     throw records::ReadError("command line", "--fit is phase or vector, not \"" + fit + "\"");
+  if (f.ctf && f.model)
+    throw records::ReadError("command line", "--ctf is not taken with --model (a model's orders are weighed alike)");
   if (!resolution.empty()) {
     f.resolution = option_number(resolution, "--resolution needs a positive number of Angstroms");
     if (!(f.resolution > 0.0f))
@@ -230,7 +249,10 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   c.around = files.around;
   c.scale_rule = files.scale_rule;
   c.fit_rule = files.fit_rule;
+  c.ctf = files.ctf;
   read_control_head(control, c);
+  // The CTF weighs the reference on the test's side, which the control's last record gives.
+  if (c.ctf) read_control_tail(control, c);
   if (c.llmax_read > c.llmax)
     streams.err << "gridscan: " << files.control << ", control record 1: llmax = " << c.llmax_read
                 << "; only the first " << c.llmax << " layer lines are compared, at most " << llcap
@@ -257,7 +279,7 @@ int run(const std::vector<std::string>& args, progmain::Streams streams) {
   if (!std::isfinite(fmean) || fmean == 0.0f)
     throw records::ReadError(files.reference, "the mean weighted reference amplitude is " + records::free_real(fmean) +
                                                   ": the point weights of the search are undefined");
-  read_control_tail(control, c);
+  if (!c.ctf) read_control_tail(control, c);
   const std::unique_ptr<BlockKernel> kernel = make_kernel(files.kernel);
   if (!model) return run_search(c, ref, test, report, streams.out, streams.err, *kernel);
   const std::unique_ptr<ModelKernel> model_kernel = make_model_kernel(files.kernel);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ctf/ctf.hpp"
 #include "gridscan/control.hpp"
 #include "gridscan/kernel.hpp"
 #include "progmain/progmain.hpp"
@@ -30,11 +31,12 @@ struct Files {
   ScaleRule scale_rule = ScaleRule::amplitudes;  // --scale-by amplitudes|phase
   bool model = false;                            // --model: the reference may hold several orders a layer line
   FitRule fit_rule = FitRule::phase;             // --fit phase|vector
+  std::optional<ctf::Params> ctf;                // --ctf V CS A DU DV ANGLE [B]: the test data's CTF
 };
 
 // --control, --reference, --test, --report, each followed by a file name or joined to it by
 // '='; --kernel fast|literal, --flags ignored|amplitudes, --scale-by amplitudes|phase, --fit phase|vector and
-// --resolution RES likewise; --around followed by three numbers; --model alone. Anything else throws
+// --resolution RES likewise; --around followed by three numbers; --ctf by six or seven; --model alone. Anything else throws
 // ReadError("command line", ...).
 Files parse_arguments(const std::vector<std::string>& args);
 

@@ -1,8 +1,11 @@
 #include "gridscan/reference.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <vector>
 
+#include "helix/sides.hpp"
 #include "layerline/pointlist.hpp"
 #include "records/error.hpp"
 
@@ -30,6 +33,11 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
   const auto block_step = [&steps](float first, float last, std::int32_t records) {
     if (records >= 2) steps.push_back((last - first) / static_cast<float>(records - 1));
   };
+  // |CTF| of the test's image at a reference sample: on the test's side of the helix, where the
+  // half of X that side takes follows the block's order (and is the other half in the second
+  // block of a layer line written twice).
+  const std::optional<ctf::Ctf> transfer = c.ctf ? std::optional<ctf::Ctf>(ctf::Ctf(*c.ctf)) : std::nullopt;
+  const helix::Side side = c.iside == 1 ? helix::Side::Far : helix::Side::Near;
   for (std::int32_t l = 1; l <= c.llmax; ++l) {
     std::int32_t ir = 0;  // grid index of the latest point record
     std::optional<layerline::BlockHeader> h = reader.next_header();
@@ -38,6 +46,9 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
                                "end of file: the label record of reference block " + std::to_string(l) + " of " +
                                    std::to_string(c.llmax) + " expected");
     const float scale = h->scale;
+    const bool second_block = l > 1 && ref.nn1[static_cast<std::size_t>(l - 2)] == h->nn &&
+                              ref.nl1[static_cast<std::size_t>(l - 2)] == h->nl;
+    const double xsign = helix::x_sign(h->nn, side, second_block);
     ref.nn1[static_cast<std::size_t>(l - 1)] = h->nn;
     ref.nl1[static_cast<std::size_t>(l - 1)] = h->nl;
     // A layer line none of whose point records lies within the resolution limit takes no part.
@@ -76,6 +87,9 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
       if (ir > nrmax || ir < 1 || !c.uses(pr.point.amp) || !within) continue;
       // A later sample at the same grid point replaces the stored one; the sums keep both.
       ref.f1(l, ir) = pr.point.amp * scale * c.wt(l);
+      if (transfer)
+        ref.f1(l, ir) *= static_cast<float>(
+            std::abs(transfer->value(xsign * double(pr.point.r), double(h->nl) * double(c.recc))));
       ref.psi1(l, ir) = pr.point.phase;
       f0sum += ref.f1(l, ir);
       pts += c.wt(l);

@@ -97,31 +97,6 @@ float real_of(const std::string& text, const char* option) {
   return v.value;
 }
 
-// The values of --ctf: voltage, Cs, amplitude contrast, defocus U and V, angle, B-factor.
-ctf::Params ctf_of(const std::string& text) {
-  static const char* const names[] = {
-      "the voltage", "Cs", "the amplitude contrast", "defocus U", "defocus V", "the astigmatism angle", "the B-factor"};
-  std::vector<float> v;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const std::size_t s = i;
-    while (i < text.size() && text[i] != ' ') ++i;
-    if (v.size() == 7) break;
-    const auto p = records::parse_free_real(text.substr(s, i - s));
-    if (!p.ok()) throw records::ReadError("command line", "--ctf: " + std::string(names[v.size()]) + ": " + p.error);
-    v.push_back(p.value);
-    while (i < text.size() && text[i] == ' ') ++i;
-  }
-  if (v.size() < 6)
-    throw records::ReadError("command line",
-                             "--ctf takes the voltage (kV), Cs (mm), the amplitude contrast, defocus U and V (A), "
-                             "the astigmatism angle (degrees) and an optional B-factor");
-  ctf::Params c;
-  c.voltage = v[0], c.cs = v[1], c.amplitude_contrast = v[2], c.defocus_u = v[3], c.defocus_v = v[4], c.angle = v[5];
-  if (v.size() == 7) c.bfactor = v[6];
-  if (const std::string f = ctf::fault(c); !f.empty()) throw records::ReadError("command line", "--ctf: " + f);
-  return c;
-}
 
 }  // namespace
 
@@ -212,7 +187,7 @@ Options parse_arguments(const std::vector<std::string>& args) {
   if (!repeat.empty()) o.repeat = real_of(repeat, "--repeat");
   if (!pixel.empty()) o.pixel = real_of(pixel, "--pixel");
   if (!ctf_values.empty()) {
-    o.ctf = ctf_of(ctf_values);
+    o.ctf = ctf::from_option(ctf_values);
     o.has_ctf = true;
   }
   if (o.inverted && !o.has_ctf)

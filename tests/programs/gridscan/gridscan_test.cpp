@@ -455,6 +455,45 @@ TEST(Gridscan, RadialScaleSettledByTheVectorResidualWherePhasesAreFlat) {
   EXPECT_EQ(bad.err, "gridscan: command line: --scale-by is amplitudes or phase, not \"amplitude\"\n");
 }
 
+TEST(Gridscan, CtfWeighsTheReferenceAsTheTestImageHoldsIt) {
+  // Test data whose amplitudes carry |CTF| (a phase-flipped image, 2 um underfocus: |CTF| rises
+  // from 0.07 at the origin to 1 at 0.036 1/A, with zeros at 0.050 and 0.071 1/A among the
+  // samples): with --ctf the reference compared is
+  // |CTF| times its own, the test's amplitudes exactly, so the vector fit finds the motion and the
+  // scale 1 with an amplitude scale of 1, whichever scale the rings would favour. A bad CTF and
+  // --ctf with --model are refused before anything is read.
+  ctf::Params c;
+  c.voltage = 300.0f, c.cs = 2.7f, c.amplitude_contrast = 0.07f, c.defocus_u = 20000.0f, c.defocus_v = 20000.0f;
+  TempDir d;
+  Synthetic s;
+  s.flat_phases = true;
+  s.phi0 = 3.3;
+  s.z0 = -7.2;
+  s.test_ctf = c;
+  s.write(d);
+  const RunResult r = run(d, {"--fit", "vector", "--ctf", "300", "2.7", "0.07", "20000", "20000", "-30"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string report = d.read("fort.7");
+  const Minimum m = minima(report).back();
+  EXPECT_NEAR(std::stod(m.phi), 3.3, 0.1) << report;
+  EXPECT_NEAR(std::stod(m.z), -7.2, 0.1) << report;
+  EXPECT_EQ(m.rsc, f3(1.0)) << report;
+  EXPECT_EQ(lines_of(report).back(), "0MEAN AMPSCALE =   1.000");
+
+  for (const auto& [args, message] :
+       {std::pair<std::vector<std::string>, std::string>{{"--ctf", "0", "2.7", "0.07", "2e4", "2e4", "0"},
+                                                          "--ctf: the voltage must be above 0 kV (0 given)"},
+        {{"--ctf", "300", "2.7", "0.07", "2e4", "2e4", "x"}, "--ctf: the astigmatism angle: "},
+        {{"--ctf", "300", "2.7", "0.07", "2e4", "2e4", "0", "--model"},
+         "--ctf is not taken with --model (a model's orders are weighed alike)"}}) {
+    TempDir bad;
+    const RunResult b = run(bad, args);
+    EXPECT_EQ(b.status, 2);
+    EXPECT_EQ(b.err.rfind("gridscan: command line: " + message, 0), 0u) << b.err;
+    EXPECT_FALSE(bad.exists("fort.7"));
+  }
+}
+
 TEST(Gridscan, VectorFitFindsTheMotionBetweenGridPoints) {
   // A motion off the final grid (steps of 0.5): the vector fit reports the vertex of its
   // quadratic surface, within 0.1 of the motion, where the phase fit can only give a grid

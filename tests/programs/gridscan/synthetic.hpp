@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "ctf/ctf.hpp"
 #include "layerline/pointlist.hpp"
 #include "records/forms.hpp"
 #include "runprog.hpp"
@@ -37,6 +39,9 @@ struct Synthetic {
   // Not 0: a block of order nn + zero_order_offset with amplitudes 0 follows each reference
   // block, a model of two orders whose second adds nothing.
   int zero_order_offset = 0;
+  // The test data as a phase-flipped image holds them: every amplitude times |CTF| at the test
+  // sample's own frequency (r, l*recc); a stigmatic CTF, the same on either side.
+  std::optional<ctf::Params> test_ctf;
 
   int nn(int l) const { return orders[static_cast<std::size_t>(l - 1) % orders.size()]; }
   static double amp(int l, int k) { return 100.0 + 60.0 * std::sin(0.2 * k + l); }
@@ -80,7 +85,8 @@ struct Synthetic {
         if (ipole == 1) q = -q;
         const double rref = (k - 1) * double(delbr), zref = l * double(recc);
         if (garble_beyond > 0.0 && rref * rref + zref * zref > garble_beyond * garble_beyond) q += 97.0 * k + 41.0;
-        s += point(r, flagged(test_flag_every, k + 2 * l) ? -999.0 : amp(l, k), std::remainder(q, 360.0));
+        const double a = test_ctf ? amp(l, k) * std::abs(ctf::Ctf(*test_ctf).value(r, l * double(recc))) : amp(l, k);
+        s += point(r, flagged(test_flag_every, k + 2 * l) ? -999.0 : a, std::remainder(q, 360.0));
       }
       if (!(cut_last_test_block && l == lines)) s += layerline::terminator_record() + "\n";
     }
