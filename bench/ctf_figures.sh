@@ -6,19 +6,21 @@
 # average's map against the true density at FSC 0.5. Then, for the CTF images, the CTF-weighted
 # (Wiener-type) averages, with the one constant 0.1 and with 1/SNR from the halves shell by
 # shell (the workflow's), against the plain mean of the same phase-flipped data sets, on the
-# fitted alignments (the data set moved as a whole by its median error, which a reference that
+# fitted alignments (the data set moved as a whole by its own offset from the truth, which a reference that
 # leaves a screw motion free cannot fix) and on the true alignments: the maps' FSC against the
 # true density shell by shell, from the first zero of the largest defocus on.
-# usage: [NOISE=0.5] [BIN=build/bin] [KEEP=1] bench/ctf_figures.sh [N=48] [CORES=2] [SEED=1]
+# usage: [NOISE=0.5] [BIN=build/bin] [KEEP=1 | ANALYSE=DIR] bench/ctf_figures.sh [N=48] [CORES=2] [SEED=1]
 # (after building helixsim, helixft, sidesplit, gridscan, layermean, besselmap and mapfsc)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-48} cores=${2:-2} seed=${3:-1}
 bin=${BIN:-$top/build/bin}
-work=$(mktemp -d /tmp/ctf-figures.XXXXXX)
+# ANALYSE=DIR gives the figures of the runs a KEEP=1 run left in DIR, without running them again.
+work=${ANALYSE:-$(mktemp -d /tmp/ctf-figures.XXXXXX)}
 # KEEP=1 keeps the folder of both runs (named on standard error) for a closer look.
-if [ -n "${KEEP:-}" ]; then echo "ctf_figures: the runs stay in $work" >&2; else trap 'rm -rf "$work"' EXIT; fi
+if [ -n "${KEEP:-}${ANALYSE:-}" ]; then echo "ctf_figures: the runs stay in $work" >&2; else trap 'rm -rf "$work"' EXIT; fi
 for kind in plain ctf; do
+  [ -n "${ANALYSE:-}" ] && break
   extra=()
   [ $kind = ctf ] && extra=(--defocus 1 3 --astigmatism 500)
   /usr/bin/python3 "$top/examples/workflow/make_particles" --bin "$bin" --count "$n" --folder "$work/$kind" \
@@ -32,11 +34,13 @@ done
 # the symmetry equivalent of its particle's true motion nearest to it, radial scale 1), which
 # shows the averaging apart from the alignment's errors.
 cd "$work/ctf/results"
-/usr/bin/python3 - "$top/workflow/scripts" "$work/ctf" <<'PY'
+/usr/bin/python3 - "$top/workflow/scripts" "$work/ctf" "$top/bench" <<'PY'
 import sys
 from pathlib import Path
 sys.path.insert(0, sys.argv[1])
+sys.path.insert(0, sys.argv[3])
 import quorvan_wf as wf
+import rounds_figures as rf
 run = Path(sys.argv[2])
 truth = {r["particle"]: (float(r["phi"]), float(r["z"])) for r in wf.read_table(run / "truth.tsv")}
 lines = (run / "results/alignments.tsv").read_text().splitlines()
@@ -49,7 +53,7 @@ for ln in lines[1:]:
     r.update(phi=f"{float(r['phi']) - dp:.3f}", z=f"{float(r['z']) - dz:.3f}", rscale="1.000")
     out.append("\t".join(r[h] for h in head))
 (run / "results/alignments_true.tsv").write_text("\n".join(out) + "\n")
-# The fitted alignments with the data set moved as a whole by its median error: a reference
+# The fitted alignments with the data set moved as a whole by its own offset from the truth: a reference
 # that leaves a screw motion free (frame.py) places the data set anywhere along it, so the
 # map as fitted is the truth's moved; compared there it would say nothing of the averaging.
 errors = []
@@ -58,8 +62,7 @@ for ln in lines[1:]:
     if r["status"] == "ok":
         errors.append(wf.reduce_pair(float(r["phi"]) - truth[r["particle"]][0],
                                      float(r["z"]) - truth[r["particle"]][1], 20, 7, 100.0))
-mp = sorted(e[0] for e in errors)[len(errors) // 2]
-mz = sorted(e[1] for e in errors)[len(errors) // 2]
+mp, mz = rf.centre(errors)
 out = [lines[0]]
 for ln in lines[1:]:
     r = dict(zip(head, ln.split("\t")))
@@ -74,6 +77,7 @@ for table in alignments_moved alignments_true; do
     [ $mean = constant ] && opts=(--ctf 300 2.7 0.07 --wiener 0.1)
     [ $mean = auto ] && opts=(--ctf 300 2.7 0.07 --wiener auto)
     n=$table.$mean
+    rm -f $n.dat $n.txt $n.in.dat $n.map fsc_$n.tsv
     "$bin/layermean" --table $table.tsv --repeat 100 --output $n.dat "${opts[@]}" >$n.txt
     /usr/bin/python3 "$top/workflow/scripts/keep_layer_lines.py" --limits check/limits.tsv --repeat 100 $n.dat $n.in.dat
     "$bin/besselmap" --input $n.in.dat --map $n.map --repeat 100 --resolution 10.5 --voxel 2.5 --size 200 200 \
@@ -81,11 +85,13 @@ for table in alignments_moved alignments_true; do
     "$bin/mapfsc" $n.map ../truth.map --table fsc_$n.tsv --mask 50 >/dev/null
   done
 done
-/usr/bin/python3 - "$top/workflow/scripts" "$work" <<'PY'
+/usr/bin/python3 - "$top/workflow/scripts" "$work" "$top/bench" <<'PY'
 import math, sys
 from pathlib import Path
 sys.path.insert(0, sys.argv[1])
+sys.path.insert(0, sys.argv[3])
 import quorvan_wf as wf
+import rounds_figures as rf
 work = Path(sys.argv[2])
 U, T, C = 20, 7, 100.0
 for kind in ("plain", "ctf"):
@@ -102,10 +108,11 @@ for kind in ("plain", "ctf"):
     rms = lambda v: math.sqrt(sum(x * x for x in v) / len(v)) if v else float("nan")
     fsc = [ln for ln in (d / "results/maps/fsc_average_truth.txt").read_text().splitlines() if "FSC 0.5" in ln]
     label = "without the CTF" if kind == "plain" else "with the CTF, corrected"
-    mp, mz = sorted(ep)[len(ep) // 2], sorted(ez)[len(ez) // 2]
+    mp, mz = rf.centre(list(zip(ep, ez)))
+    about = rf.moved(list(zip(ep, ez)), (-mp, -mz))
     print(f"{label:24}: {len(ep)} of {len(rows)} sides ok, RMS error phi {rms(ep):.3f} deg, z {rms(ez):.3f} A"
-          f" (about the median error ({mp:.2f}, {mz:.2f}): {rms([x - mp for x in ep]):.3f} deg,"
-          f" {rms([x - mz for x in ez]):.3f} A); against the truth{fsc[0].strip()[3:] if fsc else ' -'}")
+          f" (about the data set's own offset ({mp:.2f}, {mz:.2f}): {rms([x[0] for x in about]):.3f} deg,"
+          f" {rms([x[1] for x in about]):.3f} A); against the truth{fsc[0].strip()[3:] if fsc else ' -'}")
 
 
 def curve(path):
@@ -117,7 +124,7 @@ def curve(path):
 # zero by under 1 percent at these resolutions); lambda = 0.019687 A at 300 kV.
 dmax = max(float(r["defocus_u"]) for r in wf.read_table(work / "ctf/particles.tsv"))
 first = math.sqrt((math.pi - math.asin(0.07)) / (math.pi * 0.0196875 * dmax))
-for table, what in (("alignments_moved", "the fitted alignments, the data set moved by its median error"),
+for table, what in (("alignments_moved", "the fitted alignments, the data set moved by its own offset"),
                     ("alignments_true", "the true alignments")):
     c = {m: curve(work / f"ctf/results/fsc_{table}.{m}.tsv") for m in ("plain", "constant", "auto")}
     print(f"FSC against the truth on {what}, from the first zero of the largest defocus ({1 / first:.1f} A) to the "

@@ -48,6 +48,27 @@ def rms(v):
     return math.sqrt(sum(x * x for x in v) / len(v)) if v else float("nan")
 
 
+def moved(errs, offset):
+    """Errors (dphi, dz) with the whole data set moved by offset, each reduced again to the
+    equivalent nearest (0, 0): a data set whose frame lies near half a symmetry step from the
+    truth's has its errors reduced to equivalents on both sides of it, which only a reduction
+    after the move brings together."""
+    return [wf.reduce_pair(p + offset[0], z + offset[1], U, T, C) for p, z in errs]
+
+
+def centre(errs):
+    """The data set's own offset from the truth: the error of the side whose errors relative to
+    it are smallest in the sum, refined by the median of those relative errors. Errors about it
+    (moved(errs, -centre)) measure the blur of the map, whatever frame it stands in."""
+    if not errs:
+        return 0.0, 0.0
+    sample = errs[:: max(1, len(errs) // 50)]
+    cost = lambda c: sum(p * p + (360.0 * z / C) ** 2 for p, z in moved(errs, (-c[0], -c[1])))  # noqa: E731
+    c = min(sample, key=cost)
+    rel = moved(errs, (-c[0], -c[1]))
+    return c[0] + statistics.median(p for p, _ in rel), c[1] + statistics.median(z for _, z in rel)
+
+
 def errors(table, truth):
     """(particle, half, dphi, dz, polarity) of every accepted side against the truth."""
     out = []
@@ -129,21 +150,21 @@ def analyse(folder):
         maps = res / "maps" if r == rounds[-1] else res / "rounds" / str(r) / "maps"
         e = errors(res / "rounds" / str(r) / "alignments.tsv", truth)
         ep, ez = [x[2] for x in e], [x[3] for x in e]
-        mp = statistics.median(ep) if ep else 0.0
-        mz = statistics.median(ez) if ez else 0.0
+        mp, mz = centre([(x[2], x[3]) for x in e])
+        about = moved([(x[2], x[3]) for x in e], (-mp, -mz))
         h5, h1 = crossings(maps / "fsc_half1_half2.txt")
         t5, t1 = crossings(maps / "fsc_average_truth.txt")
         ratio = lambda h, t: f"{t / h:.2f}" if h and t else "-"  # noqa: E731
         right = sum(1 for x in e if x[4] == truth[x[0]][2])
         fmt = lambda v: f"{v:.2f}" if v else "-"  # noqa: E731
         print(f"{r:5d} {len(e):6d} {rms(ep):8.2f} {rms(ez):7.2f} {f'({mp:.2f}, {mz:.2f})':>15}"
-              f" {f'{rms([x - mp for x in ep]):.2f} / {rms([x - mz for x in ez]):.2f}':>14}"
+              f" {f'{rms([x[0] for x in about]):.2f} / {rms([x[1] for x in about]):.2f}':>14}"
               f" {f'{fmt(h5)}/{fmt(h1)}':>15} {f'{fmt(t5)}/{fmt(t1)}':>14}"
               f" {f'{ratio(h5, t5)}/{ratio(h1, t1)}':>14}  {right} of {len(e)} right")
         if r == rounds[-1]:
             dphi, dz, (m5, m1) = truth_frame(folder, res / "alignments.tsv")
             # the truth's frame is the average's moved by (dphi, dz): each side's error there
-            fp, fz = [x + dphi for x in ep], [x + dz for x in ez]
+            fp, fz = zip(*moved(zip(ep, ez), (dphi, dz))) if ep else ((), ())
             fmt = lambda v: f"{v:.2f}" if v else "-"  # noqa: E731
             print(f"      in the truth's frame (the average moved by ({dphi:.2f}, {dz:.2f})): RMS error "
                   f"{rms(fp):.2f} degrees / {rms(fz):.2f} A; FSC against the truth {fmt(m5)}/{fmt(m1)} A,"
@@ -155,16 +176,15 @@ def analyse(folder):
             fp, fz = ep, ez
             if weak < frame.WEAK * strong:
                 mp_, mz_ = frame.along((dphi, dz), direction, C)
-                fp, fz = [x + mp_ for x in ep], [x + mz_ for x in ez]
+                fp, fz = zip(*moved(zip(ep, ez), (mp_, mz_)))
                 print(f"      along the motion ({direction[0]:.2f}, {direction[1]:.2f}) the reference leaves free, "
                       f"moved by ({mp_:.2f}, {mz_:.2f}): RMS error {rms(fp):.2f} degrees / {rms(fz):.2f} A")
         for half in ("1", "2"):
-            hp = [x[2] for x in e if x[1] == half]
-            hz = [x[3] for x in e if x[1] == half]
-            if hp:
-                print(f"      half {half}: median error ({statistics.median(hp):.2f}, {statistics.median(hz):.2f}),"
-                      f" RMS about it {rms([x - statistics.median(hp) for x in hp]):.2f} / "
-                      f"{rms([x - statistics.median(hz) for x in hz]):.2f}")
+            he = [(x[2], x[3]) for x in e if x[1] == half]
+            if he:
+                cp, cz = centre(he)
+                hp, hz = zip(*moved(he, (-cp, -cz)))
+                print(f"      half {half}: median error ({cp:.2f}, {cz:.2f}), RMS about it {rms(hp):.2f} / {rms(hz):.2f}")
 
 
 def main():
