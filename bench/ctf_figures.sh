@@ -9,7 +9,7 @@
 # fitted alignments (the data set moved as a whole by its own offset from the truth, which a reference that
 # leaves a screw motion free cannot fix) and on the true alignments: the maps' FSC against the
 # true density shell by shell, from the first zero of the largest defocus on.
-# usage: [NOISE=0.5] [BIN=build/bin] [KEEP=1 | ANALYSE=DIR] bench/ctf_figures.sh [N=48] [CORES=2] [SEED=1]
+# usage: [NOISE=0.5] [ASTIGMATISM=500] [BIN=build/bin] [KEEP=1 | ANALYSE=DIR] bench/ctf_figures.sh [N=48] [CORES=2] [SEED=1]
 # (after building helixsim, helixft, sidesplit, gridscan, layermean, besselmap and mapfsc)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,7 +22,7 @@ if [ -n "${KEEP:-}${ANALYSE:-}" ]; then echo "ctf_figures: the runs stay in $wor
 for kind in plain ctf; do
   [ -n "${ANALYSE:-}" ] && break
   extra=()
-  [ $kind = ctf ] && extra=(--defocus 1 3 --astigmatism 500)
+  [ $kind = ctf ] && extra=(--defocus 1 3 --astigmatism "${ASTIGMATISM:-500}")
   /usr/bin/python3 "$top/examples/workflow/make_particles" --bin "$bin" --count "$n" --folder "$work/$kind" \
     --chunk $(((n + 4 * cores - 1) / (4 * cores))) --seed "$seed" --noise "${NOISE:-0.5}" "${extra[@]}" >/dev/null
   (cd "$work/$kind" && snakemake -s "$top/workflow/Snakefile" --configfile config.yaml --cores "$cores" \

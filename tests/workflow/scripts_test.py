@@ -188,7 +188,8 @@ def test_match_halves():
     """Half 2 brought into half 1's frame by (dphi, dz): every half-2 side's averaged phase
     moves as half 2's average does, psi' = psi - n dphi + 360 l dz / c; turned over (half 2's
     average fits half 1's only negated), psi' = -psi - n dphi + 360 l dz / c, in the other
-    polarity. Half 1 stays. Phases compared modulo 360, on layer lines of this helix."""
+    polarity; the other polarity's answer moves alike. Half 1 stays. Phases compared modulo
+    360, on layer lines of this helix."""
     import match_halves
 
     u, t, c = 20, 7, 100.0
@@ -210,12 +211,16 @@ def test_match_halves():
             check((r["polarity"] != b["polarity"]) == (turned == "opposite"), f"polarity {b} -> {r}")
             ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, c)
             check(abs(float(r["phi_sym"]) - ps) < 0.006 and abs(float(r["z_sym"]) - zs) < 0.006, f"sym {r}")
-            for n, l in lines:
+            # the other polarity's answer (the row's other polarity at its motion) moves alike
+            flip = {"same": "opposite", "opposite": "same"}
+            other = [dict(x, polarity=flip[x["polarity"]], phi=x["other_polarity"].split("/")[0],
+                          z=x["other_polarity"].split("/")[1]) for x in (b, r)]
+            for (x, y), (n, l) in [(pair, nl) for pair in ((b, r), tuple(other)) for nl in lines]:
                 psi = rng.uniform(-180, 180)
-                old = layermean_phase(psi, n, l, b, c)
+                old = layermean_phase(psi, n, l, x, c)
                 want = (-old if turned == "opposite" else old) - n * dphi + 360.0 * l * dz / c
-                diff = (layermean_phase(psi, n, l, r, c) - want) % 360.0
-                check(min(diff, 360.0 - diff) < 0.05 * (1 + abs(n) + abs(l)), f"({n}, {l}) {turned}: {b} -> {r}")
+                diff = (layermean_phase(psi, n, l, y, c) - want) % 360.0
+                check(min(diff, 360.0 - diff) < 0.05 * (1 + abs(n) + abs(l)), f"({n}, {l}) {turned}: {x} -> {y}")
 
 
 def test_sibling_start():

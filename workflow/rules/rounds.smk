@@ -74,6 +74,13 @@ def search_options(round_):
     return opts
 
 
+def search_polarity(round_):
+    """Whether a round decides again the polarity of the particles whose sides came in
+    different polarities: from round 3 the averages come from refined alignments and tell the
+    polarities apart where round 1's low-resolution reference could not."""
+    return int(round_) >= 3 and POLARITY == "both"
+
+
 def round_chunk_tables(round_):
     if int(round_) == 1:
         return expand(f"{OUT}/chunks/{{chunk}}.tsv", chunk=CHUNKS)
@@ -179,8 +186,10 @@ rule realign_chunk:
         f"{OUT}/rounds/{{round}}/chunks/{{chunk}}.tsv",
     params:
         names=lambda w: ",".join(NAMES[int(w.chunk) * CHUNK : (int(w.chunk) + 1) * CHUNK]),
-        options=lambda w: search_options(int(w.round)),
+        # from round 3 a particle whose sides came in different polarities is decided again
+        options=lambda w: search_options(int(w.round)) + (" --search-polarity" if search_polarity(w.round) else ""),
         use_models="yes" if SEPARATION_MODELS else "no",
+        table=ctf_chunk_options(),
     # No group: a group that held chunks of two rounds (or of round 1) would depend on itself
     # through the tables and averages between them; a later round's chunk is light enough to
     # be a job of its own.
@@ -197,7 +206,7 @@ rule realign_chunk:
         " models='--models {input.models}'; fi;"
         " {PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
         " --references {input.references} $models {params.options} --names {params.names}"
-        " --rule {config[rule][0]} {config[rule][1]}"
+        " --rule {config[rule][0]} {config[rule][1]} {params.table}"
 
 
 # The averages of a round before the last: the next round's references.

@@ -75,13 +75,24 @@ def anchor_motion(a, work):
     return dphi, dz
 
 
+def other_moved(text, sign, dphi, dz):
+    """The other polarity's answer "phi/z/rscale/residual" (or "-") with its motion (phi, z)
+    taken to (sign phi + dphi, sign z + dz), as the row's own."""
+    if text in ("", "-"):
+        return text
+    phi, z, rest = text.split("/", 2)
+    return f"{sign * float(phi) + dphi:.2f}/{sign * float(z) + dz:.2f}/{rest}"
+
+
 def shifted(rows, dphi, dz, u, t, repeat):
-    """The rows with every side that has an answer moved by (dphi, dz)."""
+    """The rows with every side that has an answer moved by (dphi, dz) (the other polarity's
+    answer too)."""
     for r in rows:
         if r["phi"] == "-":
             continue
         r["phi"] = f"{float(r['phi']) + dphi:.2f}"
         r["z"] = f"{float(r['z']) + dz:.2f}"
+        r["other_polarity"] = other_moved(r.get("other_polarity", "-"), 1.0, dphi, dz)
         ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, repeat)
         r["phi_sym"], r["z_sym"] = f"{ps:.2f}", f"{zs:.2f}"
     return rows
@@ -93,16 +104,17 @@ def moved(rows, dphi, dz, polarity, u, t, repeat):
     with its phases negated) every half-2 side also turns over: a side's data D moved by m lie
     on half 2's average A2; negated, -(D moved by m) = (-D) moved by -m lies on -A2, which
     moved by (dphi, dz) lies on half 1's; so the side takes the other polarity and the motion
-    (dphi - phi, dz - z). Its search of the other polarity against the reference then no
-    longer stands beside it."""
+    (dphi - phi, dz - z); the other polarity's answer, turned likewise, becomes the answer for
+    the polarity the side no longer has."""
     for r in rows:
         if r["half"] != "2" or r["phi"] == "-":
             continue
         phi, z = float(r["phi"]), float(r["z"])
+        sign = -1.0 if polarity == "opposite" else 1.0
         if polarity == "opposite":
             phi, z = -phi, -z
             r["polarity"] = "same" if r.get("polarity", "same") == "opposite" else "opposite"
-            r["other_polarity"] = "-"
+        r["other_polarity"] = other_moved(r.get("other_polarity", "-"), sign, dphi, dz)
         r["phi"] = f"{phi + dphi:.2f}"
         r["z"] = f"{z + dz:.2f}"
         ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, repeat)

@@ -6,7 +6,11 @@ or its half's turned over by match_halves): an average that holds the side favou
 it was given, so the side's own polarity is not searched afresh. When its sibling (the other
 side of the particle) is accepted with an answer beyond that narrowed search, or in the other
 polarity, the side is also searched around the sibling's answer in the sibling's polarity, and
-the lower residual kept. The side's layer-line files stay where the first round put them.
+the lower residual kept; a row then records the other polarity's answer. From round 3
+(--search-polarity) a particle whose previous rows record one (its sides came in different
+polarities, and the round before settled it against poorer averages) is searched in the other
+polarity too, over the whole grid, and takes the lower residual. The side's layer-line files
+stay where the first round put them.
 With --models (the orders separated) each side's whole-deck sample is aligned instead, with
 gridscan --model, against its half's separated average of the previous round: every layer
 line at every radius the separation holds, not only the radii where a layer line carries one
@@ -28,9 +32,25 @@ def kept_file(row, folder):
     return row["file"] if os.path.isabs(row["file"]) else os.path.normpath(folder / row["file"])
 
 
-def realign(a, row, sibling, folder, work):
+def unsettled(rows):
+    """Whether a particle's previous rows record the other polarity's answer: its sides came
+    in different polarities and the round before decided between them."""
+    return any(r.get("other_polarity", "-") not in ("", "-") for r in rows)
+
+
+def with_other(fits):
+    """The fits, each with the lowest fit of the other polarity among them as its other
+    polarity's answer (its last field), where there is one."""
+    out = []
+    for f in fits:
+        opp = [x for x in fits if x[4] != f[4]]
+        out.append(f[:7] + ("/".join(min(opp, key=lambda x: float(x[3]))[:4]) if opp else f[7],))
+    return out
+
+
+def realign(a, row, sibling, folder, work, decide=False):
     """The fits of one side of the previous round's table (align_side's answers, one for each
-    start), or its failed row."""
+    start, and with decide one over the whole grid in the other polarity), or its failed row."""
     side = row["side"]
     if row["file"] == "-" or row["phi"] == "-":
         return ac.failed_row(side, row["file"], row["reason"])
@@ -44,7 +64,7 @@ def realign(a, row, sibling, folder, work):
     model = bool(a.models) and full.exists() and model_fits(a, a.models[half], full)
     os.symlink(os.path.abspath(full if model else kept), link)
     reference = a.models[half] if model else a.references[half]
-    extra = a.gridscan_args + FIT + (["--model"] if model else [])
+    extra = a.gridscan_args + FIT + (["--model"] if model else ac.gridscan_ctf(a, row["particle"]))
     pol = row.get("polarity") or "same"
     starts = [(pol, row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
     fits, failure = [], None
@@ -55,7 +75,13 @@ def realign(a, row, sibling, folder, work):
             failure = failure or e
     if not fits:
         return ac.failed_row(side, kept, str(failure))
-    return side, kept, fits
+    turn = "opposite" if pol == "same" else "same"
+    if decide and not model and not any(f[4] == turn for f in fits):
+        try:
+            fits.append(ac.align_side(a, work, side, reference, {turn: extra}, turn))
+        except ac.Failed:
+            pass
+    return side, kept, with_other(fits)
 
 
 _MODELS = {}
@@ -167,14 +193,17 @@ def write_blocks(path, blocks):
     Path(path).write_text("".join(ln + "\n" for b in blocks for ln in b))
 
 
-def joint_fit(a, rows, folder, work, references):
+def joint_fit(a, rows, folder, work, references, decide=False):
     """One answer for a particle's two accepted sides (rows: near's, far's): the test file
     both.dat holds the near side's first a.layer_lines blocks and then the far side's in the
     near side's phases, the reference twice the half's average, and gridscan searches them as
     one near side of 2 a.layer_lines layer lines. The search starts around the near side's
     answer, and around the far side's too (its equivalent nearest the near side's, in its
-    polarity) when that lies beyond the narrowed search's reach or in the other polarity; the
-    lower residual is kept. Returns the fit
+    polarity) when that lies beyond the narrowed search's reach or in the other polarity, and
+    with decide over the whole grid in the other polarity too; the lower residual is kept, and
+    the other polarity's answer, where one was searched, is its last field. The far side's
+    blocks are compared with the CTF of the near side's half of X (they differ only by the
+    astigmatism). Returns the fit
     (align_side's answer, for both rows); raises ac.Failed."""
     near, far = rows
     if near["half"] != far["half"]:
@@ -191,11 +220,12 @@ def joint_fit(a, rows, folder, work, references):
     b = argparse.Namespace(**vars(a))
     b.layer_lines = 2 * a.layer_lines
     pol = near.get("polarity") or "same"
+    extra = b.gridscan_args + FIT + ac.gridscan_ctf(a, near["particle"])
     starts = [(pol, near["phi"], near["z"], near["rscale"])] + sibling_start(a, near, far)
     by_pol, failure = {}, None
     for p, phi, z, rsc in starts:
         try:
-            fit = ac.align_side(b, work, "both", str(reference), {p: b.gridscan_args + FIT + ["--around", phi, z, rsc]}, p)
+            fit = ac.align_side(b, work, "both", str(reference), {p: extra + ["--around", phi, z, rsc]}, p)
         except ac.Failed as e:
             failure = failure or e
             continue
@@ -205,8 +235,15 @@ def joint_fit(a, rows, folder, work, references):
         raise failure
     # Sides that came in different polarities each favour their own (their half's average
     # holds them so); in the joint sum the favours cancel, and the lower residual decides.
+    turn = "opposite" if pol == "same" else "same"
+    if decide and turn not in by_pol:
+        try:
+            by_pol[turn] = ac.align_side(b, work, "both", str(reference), {turn: extra}, turn)
+        except ac.Failed:
+            pass
     best = min(by_pol.values(), key=lambda f: float(f[3]))
-    return best[:7] + ("-",)
+    other = next((f for f in by_pol.values() if f[4] != best[4]), None)
+    return best[:7] + ("/".join(other[:4]) if other else "-",)
 
 
 def joint_rows(a, mine, previous, work, references):
@@ -221,7 +258,7 @@ def joint_rows(a, mine, previous, work, references):
     if near is None or far is None:
         return None
     try:
-        fit = joint_fit(a, (near, far), previous, work, references)
+        fit = joint_fit(a, (near, far), previous, work, references, a.search_polarity and unsettled(mine))
     except (ac.Failed, ValueError, OSError) as e:
         print(f"realign_chunk: {near['particle']}: its sides aligned one by one: {e}", file=sys.stderr)
         return None
@@ -237,6 +274,11 @@ def main():
     ap.add_argument("--models", nargs=2, metavar=("HALF1", "HALF2"),
                     help="the previous round's separated half averages: each side's whole-deck sample "
                          "(full-near.dat, full-far.dat) is aligned against its half's with gridscan --model")
+    ap.add_argument("--search-polarity", action="store_true",
+                    help="a particle whose previous rows record the other polarity's answer is searched "
+                         "in both, the one it does not have over the whole grid, and takes the lower "
+                         "residual (averages of refined alignments tell the polarities apart where "
+                         "round 1's reference could not)")
     ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"),
                     help="the selection rule, for the symmetry equivalent of a sibling's answer")
     ac.add_search_options(ap)
@@ -257,7 +299,8 @@ def main():
             found = []
             for r in mine:
                 sibling = next((o for o in mine if o["side"] != r["side"]), None)
-                found.append(realign(a, r, sibling, previous.parent, scratch / f"w-{name}"))
+                found.append(realign(a, r, sibling, previous.parent, scratch / f"w-{name}",
+                                     a.search_polarity and unsettled(mine)))
             chosen = choose(a, found)
         for r, row in zip(mine, chosen):
             # the near-far agreement of round 1's sides goes with the particle
