@@ -26,6 +26,7 @@ from pathlib import Path
 
 TOP = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(TOP / "workflow" / "scripts"))
+import acceptance  # noqa: E402
 import frame  # noqa: E402
 import quorvan_wf as wf  # noqa: E402
 
@@ -81,15 +82,11 @@ def errors(table, truth):
     return out
 
 
-def truth_frame(folder, table):
-    """The motion (dphi, dz) that puts the data set of table on the truth's frame: gridscan of
-    the table's average against the layer lines of the unmoved noise-free particle at full
-    resolution (make_particles' unlimited reference through helixft and sidesplit), and the
-    FSC against the true density of the average so moved (0.5, 0.143). The frame along a
-    motion that the reference cannot pin is then taken from the truth, as a map's frame is a
-    convention; what is left is blur."""
+def truth_layer_lines(work):
+    """work/truth.dat: the layer lines (near side) of the unmoved noise-free particle at full
+    resolution, make_particles' unlimited reference through helixft and sidesplit; the folder
+    is made afresh."""
     bin_ = TOP / "build" / "bin"
-    work = folder / "truth-frame"
     shutil.rmtree(work, ignore_errors=True)
     subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(bin_), "--count", "1",
                     "--folder", str(work / "make"), "--reference-resolution", "0"], check=True,
@@ -100,6 +97,51 @@ def truth_frame(folder, table):
     (work / "sidesplit.dek").symlink_to((work / "make/sidesplit.dek").resolve())
     run("sidesplit", env={"IN": "truth-transform.map", "PATH": "/usr/bin:/bin"})
     (work / "truth.dat").write_bytes((work / "near.dat").read_bytes())
+    return work / "truth.dat"
+
+
+def layer_line_fsc(average, truth, step=0.002):
+    """{shell k: FSC} of a layer-line average against the truth's layer lines, on the samples
+    themselves: a sample at radius R of layer line l lies on the ring of radius R at height
+    l/c of the 3-D transform, so it counts with the weight R in the shell of
+    s = sqrt(R^2 + (l/c)^2), k = round(s / step) (mapfsc's shells for a 500 A box). The
+    map's FSC measures the same where the map holds what the layer lines do, but its box and
+    mask mix neighbouring shells, which matters where the curve falls steeply."""
+    def values(path):
+        out = {}
+        for scale, n, l, pts in acceptance.read_point_list(str(path), 10000):
+            key = (n, l)
+            key = key + (2,) if key in out else key
+            out[key] = {round(r, 5): scale * f * complex(math.cos(math.radians(p)), math.sin(math.radians(p)))
+                        for r, f, p in pts if f > -900.0}
+        return out
+    a, t = values(average), values(truth)
+    sums = {}
+    for key, samples in t.items():
+        for r, tv in samples.items():
+            av = a.get(key, {}).get(r)
+            if av is None:
+                av = 0j
+            k = round(math.hypot(r, key[1] / C) / step)
+            s = sums.setdefault(k, [0.0, 0.0, 0.0])
+            s[0] += r * (av * tv.conjugate()).real
+            s[1] += r * abs(av) ** 2
+            s[2] += r * abs(tv) ** 2
+    return {k: v[0] / math.sqrt(v[1] * v[2]) for k, v in sorted(sums.items()) if v[1] > 0 and v[2] > 0}
+
+
+def truth_frame(folder, table):
+    """The motion (dphi, dz) that puts the data set of table on the truth's frame: gridscan of
+    the table's average against the layer lines of the unmoved noise-free particle at full
+    resolution (make_particles' unlimited reference through helixft and sidesplit), and the
+    FSC against the true density of the average so moved (0.5, 0.143). The frame along a
+    motion that the reference cannot pin is then taken from the truth, as a map's frame is a
+    convention; what is left is blur."""
+    bin_ = TOP / "build" / "bin"
+    work = folder / "truth-frame"
+    truth_layer_lines(work)
+    run = lambda *args, **kw: subprocess.run([str(bin_ / args[0]), *args[1:]], cwd=work, check=True,  # noqa: E731
+                                             stdout=subprocess.DEVNULL, **kw)
     rows = wf.read_table(table)
     head = Path(table).read_text().splitlines()[0].split("\t")
     for r in rows:
