@@ -33,16 +33,24 @@ import quorvan_wf as wf  # noqa: E402
 U, T, C = 20, 7, 100.0
 
 
-def crossings(path):
-    """(FSC 0.5, FSC 0.143) in A from a mapfsc report, None where it names none."""
+def crossings(path, limit=0.0):
+    """(FSC 0.5, FSC 0.143) in A from a mapfsc report, None where it names none; a crossing
+    finer than the maps' limit (where they hold no data) counts as the limit, as the
+    workflow's summary gives it."""
     out = {}
     if not path.exists():
         return None, None
     for line in path.read_text().splitlines():
         m = re.match(r"\s*FSC (0\.5|0\.143) at\s+(\S+) A", line)
         if m:
-            out[m.group(1)] = float(m.group(2))
+            out[m.group(1)] = max(float(m.group(2)), limit)
     return out.get("0.5"), out.get("0.143")
+
+
+def map_limit(folder):
+    """The resolution the run's maps were limited to (its config's map: resolution), 0 if none."""
+    m = re.search(r"^map:.*\bresolution:\s*([0-9.]+)", (folder / "config.yaml").read_text(), re.M)
+    return float(m.group(1)) if m else 0.0
 
 
 def rms(v):
@@ -194,7 +202,7 @@ def analyse(folder):
         ep, ez = [x[2] for x in e], [x[3] for x in e]
         mp, mz = centre([(x[2], x[3]) for x in e])
         about = moved([(x[2], x[3]) for x in e], (-mp, -mz))
-        h5, h1 = crossings(maps / "fsc_half1_half2.txt")
+        h5, h1 = crossings(maps / "fsc_half1_half2.txt", map_limit(folder))
         t5, t1 = crossings(maps / "fsc_average_truth.txt")
         ratio = lambda h, t: f"{t / h:.2f}" if h and t else "-"  # noqa: E731
         right = sum(1 for x in e if x[4] == truth[x[0]][2])

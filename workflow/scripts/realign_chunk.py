@@ -9,7 +9,8 @@ polarity, the side is also searched around the sibling's answer in the sibling's
 the lower residual kept; a row then records the other polarity's answer. From round 3
 (--search-polarity) a particle whose previous rows record one (its sides came in different
 polarities, and the round before settled it against poorer averages) is searched in the other
-polarity too, over the whole grid, and takes the lower residual. The side's layer-line files
+polarity too, over the whole grid, and turns over when that residual is lower by more
+standard errors of the difference than the round before's preference for the one it has. The side's layer-line files
 stay where the first round put them.
 With --models (the orders separated) each side's whole-deck sample is aligned instead, with
 gridscan --model, against its half's separated average of the previous round: every layer
@@ -32,25 +33,43 @@ def kept_file(row, folder):
     return row["file"] if os.path.isabs(row["file"]) else os.path.normpath(folder / row["file"])
 
 
-def unsettled(rows):
-    """Whether a particle's previous rows record the other polarity's answer: its sides came
-    in different polarities and the round before decided between them."""
-    return any(r.get("other_polarity", "-") not in ("", "-") for r in rows)
+def earlier_margin(rows):
+    """None when no previous row of the particle records the other polarity's answer (its
+    polarity is settled); else the margin, in standard errors of the difference
+    (acceptance.difference_error), by which the round before preferred the polarity it has:
+    its sides came in different polarities and that round decided between them."""
+    margins = []
+    for r in rows:
+        other = r.get("other_polarity", "-")
+        if other in ("", "-") or r.get("random_sd", "-") in ("", "-") or r["residual"] == "-":
+            continue
+        own = float(r["residual"])
+        margins.append(max(0.0, (float(other.split("/")[3]) - own) / acceptance.difference_error(own, float(r["random_sd"]))))
+    return max(margins) if margins else None
 
 
-def with_other(fits):
-    """The fits, each with the lowest fit of the other polarity among them as its other
+def turned_over(own, turned, margin):
+    """Whether the fit of the other polarity (turned) replaces the particle's own: its residual
+    lower by more than margin standard errors of the difference. The round that saw the
+    difference more clearly decides."""
+    lower = float(own[3]) - float(turned[3])
+    return lower > 0.0 and lower > margin * acceptance.difference_error(float(turned[3]), float(turned[6]))
+
+
+def with_other(fits, pool):
+    """The fits, each with the lowest fit of the other polarity in pool as its other
     polarity's answer (its last field), where there is one."""
     out = []
     for f in fits:
-        opp = [x for x in fits if x[4] != f[4]]
+        opp = [x for x in pool if x[4] != f[4]]
         out.append(f[:7] + ("/".join(min(opp, key=lambda x: float(x[3]))[:4]) if opp else f[7],))
     return out
 
 
-def realign(a, row, sibling, folder, work, decide=False):
+def realign(a, row, sibling, folder, work, decide=None):
     """The fits of one side of the previous round's table (align_side's answers, one for each
-    start, and with decide one over the whole grid in the other polarity), or its failed row."""
+    start), or its failed row. With decide (earlier_margin's) the side is also searched over
+    the whole grid in the other polarity, which it takes when turned_over says so."""
     side = row["side"]
     if row["file"] == "-" or row["phi"] == "-":
         return ac.failed_row(side, row["file"], row["reason"])
@@ -76,12 +95,16 @@ def realign(a, row, sibling, folder, work, decide=False):
     if not fits:
         return ac.failed_row(side, kept, str(failure))
     turn = "opposite" if pol == "same" else "same"
-    if decide and not model and not any(f[4] == turn for f in fits):
+    pool = list(fits)
+    if decide is not None and not model and not any(f[4] == turn for f in fits):
         try:
-            fits.append(ac.align_side(a, work, side, reference, {turn: extra}, turn))
+            probe = ac.align_side(a, work, side, reference, {turn: extra}, turn)
+            pool.append(probe)
+            if turned_over(min(fits, key=lambda f: float(f[3])), probe, decide):
+                fits.append(probe)
         except ac.Failed:
             pass
-    return side, kept, with_other(fits)
+    return side, kept, with_other(fits, pool)
 
 
 _MODELS = {}
@@ -193,15 +216,16 @@ def write_blocks(path, blocks):
     Path(path).write_text("".join(ln + "\n" for b in blocks for ln in b))
 
 
-def joint_fit(a, rows, folder, work, references, decide=False):
+def joint_fit(a, rows, folder, work, references, decide=None):
     """One answer for a particle's two accepted sides (rows: near's, far's): the test file
     both.dat holds the near side's first a.layer_lines blocks and then the far side's in the
     near side's phases, the reference twice the half's average, and gridscan searches them as
     one near side of 2 a.layer_lines layer lines. The search starts around the near side's
     answer, and around the far side's too (its equivalent nearest the near side's, in its
     polarity) when that lies beyond the narrowed search's reach or in the other polarity, and
-    with decide over the whole grid in the other polarity too; the lower residual is kept, and
-    the other polarity's answer, where one was searched, is its last field. The far side's
+    the lower residual kept; with decide (earlier_margin's) over the whole grid in the other
+    polarity too, taken when turned_over says so. The other polarity's answer, where one was
+    searched, is the fit's last field. The far side's
     blocks are compared with the CTF of the near side's half of X (they differ only by the
     astigmatism). Returns the fit
     (align_side's answer, for both rows); raises ac.Failed."""
@@ -235,13 +259,15 @@ def joint_fit(a, rows, folder, work, references, decide=False):
         raise failure
     # Sides that came in different polarities each favour their own (their half's average
     # holds them so); in the joint sum the favours cancel, and the lower residual decides.
+    best = min(by_pol.values(), key=lambda f: float(f[3]))
     turn = "opposite" if pol == "same" else "same"
-    if decide and turn not in by_pol:
+    if decide is not None and turn not in by_pol:
         try:
             by_pol[turn] = ac.align_side(b, work, "both", str(reference), {turn: extra}, turn)
+            if turned_over(best, by_pol[turn], decide):
+                best = by_pol[turn]
         except ac.Failed:
             pass
-    best = min(by_pol.values(), key=lambda f: float(f[3]))
     other = next((f for f in by_pol.values() if f[4] != best[4]), None)
     return best[:7] + ("/".join(other[:4]) if other else "-",)
 
@@ -258,7 +284,7 @@ def joint_rows(a, mine, previous, work, references):
     if near is None or far is None:
         return None
     try:
-        fit = joint_fit(a, (near, far), previous, work, references, a.search_polarity and unsettled(mine))
+        fit = joint_fit(a, (near, far), previous, work, references, earlier_margin(mine) if a.search_polarity else None)
     except (ac.Failed, ValueError, OSError) as e:
         print(f"realign_chunk: {near['particle']}: its sides aligned one by one: {e}", file=sys.stderr)
         return None
@@ -276,9 +302,10 @@ def main():
                          "(full-near.dat, full-far.dat) is aligned against its half's with gridscan --model")
     ap.add_argument("--search-polarity", action="store_true",
                     help="a particle whose previous rows record the other polarity's answer is searched "
-                         "in both, the one it does not have over the whole grid, and takes the lower "
-                         "residual (averages of refined alignments tell the polarities apart where "
-                         "round 1's reference could not)")
+                         "in both, the one it does not have over the whole grid, and turns over when that "
+                         "residual is lower by more standard errors than the round before's preference "
+                         "(averages of refined alignments tell the polarities apart where round 1's "
+                         "reference could not)")
     ap.add_argument("--rule", type=int, nargs=2, required=True, metavar=("U", "T"),
                     help="the selection rule, for the symmetry equivalent of a sibling's answer")
     ac.add_search_options(ap)
@@ -300,7 +327,7 @@ def main():
             for r in mine:
                 sibling = next((o for o in mine if o["side"] != r["side"]), None)
                 found.append(realign(a, r, sibling, previous.parent, scratch / f"w-{name}",
-                                     a.search_polarity and unsettled(mine)))
+                                     earlier_margin(mine) if a.search_polarity else None))
             chosen = choose(a, found)
         for r, row in zip(mine, chosen):
             # the near-far agreement of round 1's sides goes with the particle
