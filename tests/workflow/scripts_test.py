@@ -4,7 +4,8 @@ random phases derived from the amplitudes, the acceptance of sides, the fixed sp
 halves, the frame a later round is held in, a round that leaves a half empty, half 2 brought
 into half 1's frame (turned over or not), the sibling's start of a later round, a model of
 several orders a layer line as a later round's reference, the far side read in the near side's
-phases for a particle's joint fit, and the motion a reference leaves free.
+phases for a particle's joint fit, the motion a reference leaves free, and a polarity decided
+again in a later round.
 
 usage: scripts_test.py SOURCE_TOP    Exit status 0 passed, anything else failed."""
 import math
@@ -323,6 +324,24 @@ def test_reference_frame(tmp):
     check(frame.verdict(str(ref), 3, 100.0, None).startswith("pinned"), "the verdict of a pinned frame")
 
 
+def test_polarity_decided_again():
+    """A residual of 40 with random spread 5 has a standard error of the difference of
+    sqrt 2 x 0.756 x 40 / (180 / sqrt 12) x 5 = 4.115. Rows whose other polarity's answer lies
+    4.115 above preferred the polarity they have by 1; none with such an answer: settled. A
+    later round turns the particle over only when the other polarity's residual (40) lies more
+    than that margin below its own: 45 does, 44 does not."""
+    import realign_chunk
+
+    row = {"residual": "40.000", "random_sd": "5.00", "other_polarity": "1.0/2.0/1.000/44.115"}
+    margin = realign_chunk.earlier_margin([row, dict(row, other_polarity="-")])
+    check(abs(margin - 1.0) < 1e-3, f"margin {margin}")
+    check(realign_chunk.earlier_margin([dict(row, other_polarity="-")]) is None, "a settled particle")
+    turned = ("1.0", "2.0", "1.000", "40.000", "opposite", "90.00", "5.00", "-")
+    own = lambda resid: ("3.0", "4.0", "1.000", resid, "same", "90.00", "5.00", "-")  # noqa: E731
+    check(realign_chunk.turned_over(own("45.000"), turned, margin), "lower by 5 > 4.115: turns over")
+    check(not realign_chunk.turned_over(own("44.000"), turned, margin), "lower by 4 < 4.115: stays")
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
@@ -336,6 +355,7 @@ def main():
         test_model(tmp)
         test_joint_sides(tmp)
         test_reference_frame(tmp)
+        test_polarity_decided_again()
     print("passed")
     return 0
 
