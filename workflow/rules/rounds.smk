@@ -189,7 +189,6 @@ rule realign_chunk:
         # from round 3 a particle whose sides came in different polarities is decided again
         options=lambda w: search_options(int(w.round)) + (" --search-polarity" if search_polarity(w.round) else ""),
         use_models="yes" if SEPARATION_MODELS else "no",
-        table=ctf_chunk_options(),
     # No group: a group that held chunks of two rounds (or of round 1) would depend on itself
     # through the tables and averages between them; a later round's chunk is light enough to
     # be a job of its own.
@@ -206,7 +205,7 @@ rule realign_chunk:
         " models='--models {input.models}'; fi;"
         " {PY} {SCRIPTS}/realign_chunk.py --table {output} --previous {input.previous}"
         " --references {input.references} $models {params.options} --names {params.names}"
-        " --rule {config[rule][0]} {config[rule][1]} {params.table}"
+        " --rule {config[rule][0]} {config[rule][1]}"
 
 
 # The averages of a round before the last: the next round's references.

@@ -179,7 +179,7 @@ def one_particle(a, src, name, work, keep, row=None):
         os.symlink(os.path.abspath(keep / f"{side}.dat"), work / f"{side}.dat")
         kept = f"{a.final_dir}/{name}/{side}.dat"
         try:
-            searches = {pol: a.gridscan_args + gridscan_ctf(a, name) for pol in a.polarities}
+            searches = {pol: a.gridscan_args for pol in a.polarities}
             rows.append(judged_row(a, side, kept, align_side(a, work, side, a.reference, searches)))
         except Failed as e:
             rows.append(failed_row(side, kept, str(e)))
@@ -219,30 +219,12 @@ def add_search_options(ap):
                     help="standard errors by which the other polarity's residual must be lower")
     ap.add_argument("--bin", default="")
     ap.add_argument("--names", required=True, help="comma-separated particle names")
-    ap.add_argument("--particle-table", default="", help="the particle table: files and options by name")
-    ap.add_argument("--ctf", nargs=4, metavar=("KV", "CS", "AMPCONTRAST", "BFACTOR"),
-                    help="the particles' images carry the CTF (defoci from the particle table): each is "
-                         "phase-flipped by its own, and compared with the reference as its image holds it")
-    ap.add_argument("--inverted", action="store_true", help="images of inverted contrast")
 
 
 def finish_options(a):
     for prog in ("helixft", "sidesplit", "gridscan"):
         setattr(a, prog, str(Path(a.bin) / prog) if a.bin else prog)
     a.gridscan_args = ["--resolution", f"{a.resolution:g}"] if a.resolution else []
-    a.rows = {r["name"]: r for r in star_particles.read_tsv(a.particle_table)} if a.particle_table else {}
-
-
-def gridscan_ctf(a, name):
-    """gridscan's --ctf for the particle's image (none without the CTF): its phases are flipped
-    but its amplitudes still carry |CTF|, so the reference is compared as that image holds it;
-    else the rings, not the data, pull the radial scale the vector residual settles (to 0.97 on
-    particles made at 1)."""
-    row = a.rows.get(name)
-    if row is None or not a.ctf:
-        return []
-    v, cs, amp, b = a.ctf
-    return ["--ctf", v, cs, amp, row["defocus_u"], row["defocus_v"], row["defocus_angle"], b]
 
 
 def main():
@@ -259,6 +241,10 @@ def main():
                     help="the particles' polarity against the reference; both: each side is "
                          "searched under both and the better kept")
     ap.add_argument("--helixft-args", default="")
+    ap.add_argument("--particle-table", default="", help="the particle table: files and options by name")
+    ap.add_argument("--ctf", nargs=4, metavar=("KV", "CS", "AMPCONTRAST", "BFACTOR"),
+                    help="phase-flip every particle by its CTF (defoci from the particle table)")
+    ap.add_argument("--inverted", action="store_true", help="images of inverted contrast")
     add_search_options(ap)
     ap.add_argument("particles", nargs="*")
     a = ap.parse_args()
@@ -270,8 +256,11 @@ def main():
         a.full_deck = ""
     a.final_dir = a.folder
     names = a.names.split(",")
+    rows = {}
     if a.particle_table:
-        a.particles = [a.rows[n]["file"] for n in names]
+        rows = {r["name"]: r for r in star_particles.read_tsv(a.particle_table)}
+        a.particles = [rows[n]["file"] for n in names]
+    a.rows = rows
     if len(names) != len(a.particles):
         ap.error("one name for each particle")
 

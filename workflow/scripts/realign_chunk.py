@@ -83,7 +83,7 @@ def realign(a, row, sibling, folder, work, decide=None):
     model = bool(a.models) and full.exists() and model_fits(a, a.models[half], full)
     os.symlink(os.path.abspath(full if model else kept), link)
     reference = a.models[half] if model else a.references[half]
-    extra = a.gridscan_args + FIT + (["--model"] if model else ac.gridscan_ctf(a, row["particle"]))
+    extra = a.gridscan_args + FIT + (["--model"] if model else [])
     pol = row.get("polarity") or "same"
     starts = [(pol, row["phi"], row["z"], row["rscale"])] + sibling_start(a, row, sibling)
     fits, failure = [], None
@@ -225,9 +225,7 @@ def joint_fit(a, rows, folder, work, references, decide=None):
     polarity) when that lies beyond the narrowed search's reach or in the other polarity, and
     the lower residual kept; with decide (earlier_margin's) over the whole grid in the other
     polarity too, taken when turned_over says so. The other polarity's answer, where one was
-    searched, is the fit's last field. The far side's
-    blocks are compared with the CTF of the near side's half of X (they differ only by the
-    astigmatism). Returns the fit
+    searched, is the fit's last field. Returns the fit
     (align_side's answer, for both rows); raises ac.Failed."""
     near, far = rows
     if near["half"] != far["half"]:
@@ -244,7 +242,7 @@ def joint_fit(a, rows, folder, work, references, decide=None):
     b = argparse.Namespace(**vars(a))
     b.layer_lines = 2 * a.layer_lines
     pol = near.get("polarity") or "same"
-    extra = b.gridscan_args + FIT + ac.gridscan_ctf(a, near["particle"])
+    extra = b.gridscan_args + FIT
     starts = [(pol, near["phi"], near["z"], near["rscale"])] + sibling_start(a, near, far)
     by_pol, failure = {}, None
     for p, phi, z, rsc in starts:
