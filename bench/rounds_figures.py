@@ -90,17 +90,23 @@ def errors(table, truth):
     return out
 
 
+BIN = TOP / "build" / "bin"
+
+
+def program(work, name, *args, **kw):
+    """One of the suite's programs (build/bin) run in work, its output discarded."""
+    return subprocess.run([str(BIN / name), *args], cwd=work, check=True, stdout=subprocess.DEVNULL, **kw)
+
+
 def truth_layer_lines(work):
     """work/truth.dat: the layer lines (near side) of the unmoved noise-free particle at full
     resolution, make_particles' unlimited reference through helixft and sidesplit; the folder
     is made afresh."""
-    bin_ = TOP / "build" / "bin"
     shutil.rmtree(work, ignore_errors=True)
-    subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(bin_), "--count", "1",
+    subprocess.run([sys.executable, str(TOP / "examples/workflow/make_particles"), "--bin", str(BIN), "--count", "1",
                     "--folder", str(work / "make"), "--reference-resolution", "0"], check=True,
                    stdout=subprocess.DEVNULL)
-    run = lambda *args, **kw: subprocess.run([str(bin_ / args[0]), *args[1:]], cwd=work, check=True,  # noqa: E731
-                                             stdout=subprocess.DEVNULL, **kw)
+    run = lambda *args, **kw: program(work, *args, **kw)  # noqa: E731
     run("helixft", "--image", "make/reference.map", "--transform", "truth-transform.map", "--repeat", f"{C:g}")
     (work / "sidesplit.dek").symlink_to((work / "make/sidesplit.dek").resolve())
     run("sidesplit", env={"IN": "truth-transform.map", "PATH": "/usr/bin:/bin"})
@@ -145,11 +151,9 @@ def truth_frame(folder, table):
     FSC against the true density of the average so moved (0.5, 0.143). The frame along a
     motion that the reference cannot pin is then taken from the truth, as a map's frame is a
     convention; what is left is blur."""
-    bin_ = TOP / "build" / "bin"
     work = folder / "truth-frame"
     truth_layer_lines(work)
-    run = lambda *args, **kw: subprocess.run([str(bin_ / args[0]), *args[1:]], cwd=work, check=True,  # noqa: E731
-                                             stdout=subprocess.DEVNULL, **kw)
+    run = lambda *args, **kw: program(work, *args, **kw)  # noqa: E731
     rows = wf.read_table(table)
     head = Path(table).read_text().splitlines()[0].split("\t")
     for r in rows:
@@ -161,7 +165,7 @@ def truth_frame(folder, table):
     run("layermean", "--table", "table.tsv", "--repeat", f"{C:g}", "--output", "average.dat")
     gs = work / "gs.ctl"
     gs.write_text(f"10 {1.0 / C!r} 0.002 0\n" + " ".join(["1.0"] * 10) + "\naverage to truth\n0 0\n")
-    subprocess.run([str(bin_ / "gridscan"), "--control", "gs.ctl", "--reference", "truth.dat", "--test",
+    subprocess.run([str(BIN / "gridscan"), "--control", "gs.ctl", "--reference", "truth.dat", "--test",
                     "average.dat", "--report", "gs.txt"], cwd=work, stdout=subprocess.DEVNULL)
     m = [ln for ln in (work / "gs.txt").read_text().splitlines() if ln.startswith("0PHASE MINIMUM")][-1]
     phi, z = float(m.split("PHI=")[1].split()[0]), float(m.split("Z=")[1].split()[0])
@@ -174,7 +178,7 @@ def truth_frame(folder, table):
     run("besselmap", "--input", "moved.dat", "--map", "moved.map", "--repeat", f"{C:g}", "--resolution", "10.5",
         "--voxel", "2.5", "--size", "200", "200")
     with open(work / "fsc.txt", "w") as out:
-        subprocess.run([str(bin_ / "mapfsc"), "moved.map", str((folder / "truth.map").resolve()), "--mask", "50"],
+        subprocess.run([str(BIN / "mapfsc"), "moved.map", str((folder / "truth.map").resolve()), "--mask", "50"],
                        cwd=work, stdout=out, check=True)
     return dphi, dz, crossings(work / "fsc.txt")
 

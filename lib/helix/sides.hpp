@@ -21,6 +21,12 @@ inline bool near_is_negative_x(std::int32_t n) { return n >= 0; }
 // second block (second_block).
 double x_sign(std::int32_t n, Side side, bool second_block = false);
 
+// Whether a block of order n on layer line l that follows a block of order prev_n on layer line
+// prev_l is the second block of a meridional layer line written twice (x_sign's second_block).
+inline bool second_meridional_block(std::int32_t prev_n, std::int32_t prev_l, std::int32_t n, std::int32_t l) {
+  return n == 0 && l != 0 && prev_n == 0 && prev_l == l;
+}
+
 // 180*n, the phase in degrees that the far side holds beyond the near side: the two halves of
 // a layer line differ by (-1)^n. In 64 bits: exact for every order.
 inline std::int64_t far_turn(std::int32_t n) { return std::int64_t{180} * std::int64_t{n}; }

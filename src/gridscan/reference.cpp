@@ -35,7 +35,7 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
   };
   // |CTF| of the test's image at a reference sample: on the test's side of the helix, where the
   // half of X that side takes follows the block's order (and is the other half in the second
-  // block of a layer line written twice).
+  // block of a meridional layer line written twice).
   const std::optional<ctf::Ctf> transfer = c.ctf ? std::optional<ctf::Ctf>(ctf::Ctf(*c.ctf)) : std::nullopt;
   const helix::Side side = c.iside == 1 ? helix::Side::Far : helix::Side::Near;
   for (std::int32_t l = 1; l <= c.llmax; ++l) {
@@ -46,8 +46,8 @@ void load_reference(records::LineSource& src, const Control& c, ReferenceGrid& r
                                "end of file: the label record of reference block " + std::to_string(l) + " of " +
                                    std::to_string(c.llmax) + " expected");
     const float scale = h->scale;
-    const bool second_block = l > 1 && ref.nn1[static_cast<std::size_t>(l - 2)] == h->nn &&
-                              ref.nl1[static_cast<std::size_t>(l - 2)] == h->nl;
+    const bool second_block = l > 1 && helix::second_meridional_block(ref.nn1[static_cast<std::size_t>(l - 2)],
+                                                                      ref.nl1[static_cast<std::size_t>(l - 2)], h->nn, h->nl);
     const double xsign = helix::x_sign(h->nn, side, second_block);
     ref.nn1[static_cast<std::size_t>(l - 1)] = h->nn;
     ref.nl1[static_cast<std::size_t>(l - 1)] = h->nl;

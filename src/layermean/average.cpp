@@ -44,8 +44,8 @@ void Averager::extend_grid(const std::string& name, const std::vector<layerline:
     g.nl = b.header.nl;
     g.block_weight = b.header.scale;
     g.ysp = label_height(b.header.label);
-    g.other_half = k > 0 && b.header.nn == 0 && b.header.nl != 0 && blocks[k - 1].header.nn == 0 &&
-                   blocks[k - 1].header.nl == b.header.nl;
+    g.other_half = k > 0 && helix::second_meridional_block(blocks[k - 1].header.nn, blocks[k - 1].header.nl,
+                                                           b.header.nn, b.header.nl);
     if (delr_ > 0.0f) {
       if (!b.points.empty()) {
         // Grid points within the block's radii; the radii are written to three digits, so a

@@ -84,17 +84,22 @@ def other_moved(text, sign, dphi, dz):
     return f"{sign * float(phi) + dphi:.2f}/{sign * float(z) + dz:.2f}/{rest}"
 
 
+def move_row(r, sign, dphi, dz, u, t, repeat):
+    """A row's answer (phi, z) and its other polarity's taken to (sign phi + dphi, sign z + dz),
+    its pair nearest (0, 0) recomputed."""
+    r["phi"] = f"{sign * float(r['phi']) + dphi:.2f}"
+    r["z"] = f"{sign * float(r['z']) + dz:.2f}"
+    r["other_polarity"] = other_moved(r.get("other_polarity", "-"), sign, dphi, dz)
+    ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, repeat)
+    r["phi_sym"], r["z_sym"] = f"{ps:.2f}", f"{zs:.2f}"
+
+
 def shifted(rows, dphi, dz, u, t, repeat):
     """The rows with every side that has an answer moved by (dphi, dz) (the other polarity's
     answer too)."""
     for r in rows:
-        if r["phi"] == "-":
-            continue
-        r["phi"] = f"{float(r['phi']) + dphi:.2f}"
-        r["z"] = f"{float(r['z']) + dz:.2f}"
-        r["other_polarity"] = other_moved(r.get("other_polarity", "-"), 1.0, dphi, dz)
-        ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, repeat)
-        r["phi_sym"], r["z_sym"] = f"{ps:.2f}", f"{zs:.2f}"
+        if r["phi"] != "-":
+            move_row(r, 1.0, dphi, dz, u, t, repeat)
     return rows
 
 
@@ -109,16 +114,9 @@ def moved(rows, dphi, dz, polarity, u, t, repeat):
     for r in rows:
         if r["half"] != "2" or r["phi"] == "-":
             continue
-        phi, z = float(r["phi"]), float(r["z"])
-        sign = -1.0 if polarity == "opposite" else 1.0
         if polarity == "opposite":
-            phi, z = -phi, -z
             r["polarity"] = "same" if r.get("polarity", "same") == "opposite" else "opposite"
-        r["other_polarity"] = other_moved(r.get("other_polarity", "-"), sign, dphi, dz)
-        r["phi"] = f"{phi + dphi:.2f}"
-        r["z"] = f"{z + dz:.2f}"
-        ps, zs = wf.reduce_pair(float(r["phi"]), float(r["z"]), u, t, repeat)
-        r["phi_sym"], r["z_sym"] = f"{ps:.2f}", f"{zs:.2f}"
+        move_row(r, -1.0 if polarity == "opposite" else 1.0, dphi, dz, u, t, repeat)
     return rows
 
 

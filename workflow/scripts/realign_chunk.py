@@ -10,8 +10,8 @@ the lower residual kept; a row then records the other polarity's answer. From ro
 (--search-polarity) a particle whose previous rows record one (its sides came in different
 polarities, and the round before settled it against poorer averages) is searched in the other
 polarity too, over the whole grid, and turns over when that residual is lower by more
-standard errors of the difference than the round before's preference for the one it has. The side's layer-line files
-stay where the first round put them.
+standard errors of the difference than the round before's preference for the one it has. The
+side's layer-line files stay where the first round put them.
 With --models (the orders separated) each side's whole-deck sample is aligned instead, with
 gridscan --model, against its half's separated average of the previous round: every layer
 line at every radius the separation holds, not only the radii where a layer line carries one
